@@ -1,0 +1,14 @@
+# Build options shared by every target of the project.
+add_library(qirn_options INTERFACE)
+target_compile_features(qirn_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(qirn_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wold-style-cast -Wshadow -Wconversion -Werror)
+target_compile_definitions(qirn_options INTERFACE
+  QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT _FILE_OFFSET_BITS=64)
+
+if(QIRN_SANITIZE)
+  target_compile_options(qirn_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(qirn_options INTERFACE -fsanitize=address,undefined)
+endif()

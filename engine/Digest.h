@@ -1,0 +1,45 @@
+#pragma once
+
+// MD5 digests of files, computed with OpenSSL.
+
+#include "SignatureList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+struct evp_md_ctx_st;
+
+namespace qirn {
+
+// One reusable MD5 context.
+class Md5 {
+public:
+    Md5();
+    Md5(const Md5&) = delete;
+    Md5& operator=(const Md5&) = delete;
+    ~Md5();
+
+    void Begin();
+    void Update(std::span<const std::byte> bytes);
+    Md5Digest Finish();
+    Md5Digest Compute(std::span<const std::byte> bytes);
+
+private:
+    evp_md_ctx_st* context_;
+};
+
+}  // namespace qirn
+
+namespace mdlMD5 {
+
+// Two lowercase hexadecimal digits per byte, high nibble first.
+std::string DigestToHex(std::span<const std::uint8_t> bytes);
+
+// Digest text of a regular file's whole content. Links are not followed.
+// Throws qirn::Failure when the file cannot be opened or read.
+std::string FileMD5(const std::filesystem::path& path);
+
+}  // namespace mdlMD5

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace qirn {
+
+// Every engine failure carries a number and a description. File-system
+// failures carry the errno value; the engine's own numbers lie above errno's range.
+class Failure : public std::runtime_error {
+public:
+    Failure(int number, const std::string& description)
+        : std::runtime_error(description), number_(number) {}
+
+    // "context: strerror(err)"
+    static Failure FromErrno(int err, std::string_view context);
+
+    int number() const noexcept { return number_; }
+    const char* description() const noexcept { return what(); }
+
+private:
+    int number_;
+};
+
+enum FailureNumber : int {
+    kNoSignatureLine = 1001,
+    kMissingSeparator = 1002,
+    kNotRegularFile = 1003,
+    kTooManySignatures = 1004,
+};
+
+}  // namespace qirn

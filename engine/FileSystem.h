@@ -1,0 +1,72 @@
+#pragma once
+
+// The folder listing the walker relies on, behind one interface so that each
+// platform supplies its own.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qirn {
+
+enum Attribute : unsigned {
+    kReadOnly = 1,
+    kHidden = 2,
+    kSystem = 4,
+    kDirectory = 16,
+    kArchive = 32,
+};
+
+// An entry passes a listing mask when every hidden, system and directory
+// attribute it has is also in the mask.
+constexpr bool PassesMask(unsigned attributes, unsigned mask)
+{
+    return (attributes & (kHidden | kSystem | kDirectory) & ~mask) == 0;
+}
+
+// Wildcard match of a listing pattern; "*.*" and "*" match every name.
+bool MatchesPattern(std::string_view name, std::string_view pattern);
+
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct FolderEntry {
+    std::string_view name;  // valid until the next call of Next or Rewind
+    unsigned attributes = 0;
+};
+
+struct FileRead {
+    std::size_t size = 0;  // bytes placed in the buffer
+    FileIdentity identity;
+};
+
+// One open folder. Every method throws qirn::Failure when the platform fails.
+class Folder {
+public:
+    virtual ~Folder() = default;
+
+    // Entries in the platform's own order, "." and ".." included.
+    virtual bool Next(FolderEntry& entry) = 0;
+    virtual void Rewind() = 0;
+    // Never follows a link.
+    virtual std::unique_ptr<Folder> OpenSubfolder(const std::string& name) = 0;
+    virtual std::uint64_t Length(const std::string& name) = 0;
+    // Reads a regular file (never through a link) into buffer. A result that
+    // fills the buffer means the file is at least that long; the bytes are
+    // then unspecified.
+    virtual FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) = 0;
+};
+
+// Opens a folder by path; a link naming the folder itself is followed.
+std::unique_ptr<Folder> OpenFolder(const std::string& path);
+
+// The platform's path separator.
+inline constexpr char kPathSeparator = '/';
+
+}  // namespace qirn

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ScanElements.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mdlFindFiles {
+
+// -1 asks a running walk to stop; 0 lets it run.
+inline std::int16_t StopScan = 0;
+
+inline constexpr std::int32_t kSizeLimit = 83000;
+inline constexpr std::string_view kAllFiles = "*.*";
+
+// Walks folderPath depth first: each folder's files, then its subfolders.
+// Every file of at most sizeLimit bytes is digested, matched against the
+// signature list and counted. Unreadable files and folders are skipped.
+void FindFiles(const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
+               const qirn::ScanElements& elements);
+
+// The same walk over an already open top folder.
+void FindFiles(qirn::Folder& top, const std::string& folderPath, std::string_view pattern,
+               std::int32_t sizeLimit, const qirn::ScanElements& elements);
+
+}  // namespace mdlFindFiles

@@ -1,0 +1,70 @@
+#pragma once
+
+// The signature list: names in file order and an index from digest to the
+// entries that carry it. Only a digest text of exactly 32 lowercase hex digits
+// can ever match a file; any other text is kept as an entry that never matches.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qirn {
+
+using Md5Digest = std::array<std::uint8_t, 16>;
+
+// The digest whose text this is, if it is 32 lowercase hexadecimal digits.
+std::optional<Md5Digest> DigestFromText(std::string_view text);
+
+class SignatureList {
+public:
+    void Clear();
+    void Reserve(std::size_t entries, std::size_t nameBytes);
+    void Append(std::string_view digestText, std::string_view name);
+
+    std::size_t Count() const { return nameEnds_.size(); }
+    std::string_view Name(std::size_t index) const;
+
+    // Calls onName(name) for every entry whose digest is digest, in list order.
+    template <class F>
+    void ForEachMatch(const Md5Digest& digest, F&& onName) const
+    {
+        const std::uint32_t last = FindLast(digest);
+        if (last == kNone)
+            return;
+        std::uint32_t entry = last;
+        do {
+            entry = next_[entry];
+            onName(Name(entry));
+        } while (entry != last);
+    }
+
+private:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    std::uint32_t FindLast(const Md5Digest& digest) const;
+    std::size_t SlotOf(const Md5Digest& digest) const;
+    void Rehash(std::size_t slotCount);
+
+    std::string names_;
+    std::vector<std::uint64_t> nameEnds_;
+    std::vector<Md5Digest> digests_;
+    // Entries of one digest form a ring in list order: next_ of the last entry
+    // is the first, and the index slot holds the last.
+    std::vector<std::uint32_t> next_;
+    std::vector<std::uint32_t> slots_;
+    std::size_t distinct_ = 0;
+};
+
+// Rebuilds list from the signature file. On failure the list holds the
+// entries of the lines before the failing one; the failure is thrown.
+void LoadSignatures(SignatureList& list, const std::filesystem::path& file);
+
+// The folder of the running executable, and the signature file in it.
+std::filesystem::path ApplicationFolder();
+std::filesystem::path DefaultSignatureFile();
+
+}  // namespace qirn

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds (plain and with sanitizers) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/deps.sh
+
+jobs=$(nproc)
+for variant in release asan; do
+  dir="build/test-$variant"
+  sanitize=OFF
+  [ "$variant" = asan ] && sanitize=ON
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_SANITIZE="$sanitize"
+  cmake --build "$dir" -j "$jobs"
+  echo "== tests: $variant"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+done
