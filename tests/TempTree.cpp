@@ -1,0 +1,81 @@
+#include "TempTree.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <vector>
+
+namespace qirn::test {
+
+namespace fs = std::filesystem;
+
+TempTree::TempTree()
+{
+    std::string pattern = (fs::temp_directory_path() / "qirn-test-XXXXXX").native();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    root_ = buffer.data();
+}
+
+TempTree::~TempTree()
+{
+    std::error_code ignored;
+    // Restore permissions a test took away, so everything can be removed.
+    for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+}
+
+std::string TempTree::path(std::string_view relative) const
+{
+    return relative.empty() ? root_.native() : (root_ / relative).native();
+}
+
+fs::path TempTree::file(std::string_view relative, std::string_view content)
+{
+    const fs::path target = root_ / relative;
+    fs::create_directories(target.parent_path());
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + target.native());
+    return target;
+}
+
+fs::path TempTree::filled(std::string_view relative, std::size_t size, char byte)
+{
+    return file(relative, std::string(size, byte));
+}
+
+fs::path TempTree::folder(std::string_view relative)
+{
+    const fs::path target = root_ / relative;
+    fs::create_directories(target);
+    return target;
+}
+
+fs::path TempTree::link(std::string_view relative, const fs::path& target)
+{
+    const fs::path at = root_ / relative;
+    fs::create_directories(at.parent_path());
+    fs::create_symlink(target, at);
+    return at;
+}
+
+fs::path TempTree::fifo(std::string_view relative)
+{
+    const fs::path at = root_ / relative;
+    fs::create_directories(at.parent_path());
+    if (::mkfifo(at.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
+    return at;
+}
+
+}  // namespace qirn::test

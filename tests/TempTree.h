@@ -1,0 +1,34 @@
+#pragma once
+
+// A temporary folder for tests, with helpers that create files, folders,
+// links and FIFOs below it. Removed with everything in it on destruction.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace qirn::test {
+
+class TempTree {
+public:
+    TempTree();
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+    ~TempTree();
+
+    const std::filesystem::path& root() const { return root_; }
+    std::string path(std::string_view relative = {}) const;
+
+    // Parent folders are created as needed.
+    std::filesystem::path file(std::string_view relative, std::string_view content);
+    std::filesystem::path filled(std::string_view relative, std::size_t size, char byte = 'x');
+    std::filesystem::path folder(std::string_view relative);
+    std::filesystem::path link(std::string_view relative, const std::filesystem::path& target);
+    std::filesystem::path fifo(std::string_view relative);
+
+private:
+    std::filesystem::path root_;
+};
+
+}  // namespace qirn::test

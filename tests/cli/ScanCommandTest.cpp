@@ -1,0 +1,158 @@
+#include "Digest.h"
+#include "ScanCommand.h"
+#include "TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace qirn {
+namespace {
+
+using test::TempTree;
+
+std::string DigestOf(std::string_view content)
+{
+    Md5 md5;
+    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Captures what the command writes to its two streams.
+class Capture {
+public:
+    Capture() : file_(::open_memstream(&buffer_, &size_)) {}
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    ~Capture()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+        std::free(buffer_);
+    }
+    std::FILE* file() const { return file_; }
+    std::string Take()
+    {
+        std::fclose(file_);
+        file_ = nullptr;
+        return std::string(buffer_, size_);
+    }
+
+private:
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* file_;
+};
+
+Outcome RunScan(const std::vector<std::string>& args)
+{
+    Capture out;
+    Capture err;
+    Outcome outcome;
+    outcome.status = RunScanCommand(args, out.file(), err.file());
+    outcome.out = out.Take();
+    outcome.err = err.Take();
+    return outcome;
+}
+
+class ScanCommandTest : public ::testing::Test {
+protected:
+    std::string Signatures(const std::string& text) { return tree_.file("sa.kvd", text).native(); }
+
+    TempTree tree_;
+};
+
+TEST_F(ScanCommandTest, PrintsEachHitInWalkOrderAndExitsOne)
+{
+    const std::string odd = "odd\xff name";
+    tree_.file("scan/a.exe", "evil");
+    tree_.file("scan/clean.txt", "fine");
+    tree_.file("scan/sub/" + odd, "worse");
+    const std::string kvd = Signatures(DigestOf("evil") + "=Evil.A\r\n" + DigestOf("worse") + "=Worse.B\n" +
+                                       DigestOf("evil") + "=Evil.Again\r\n");
+
+    const Outcome outcome = RunScan({"--signatures", kvd, tree_.path("scan")});
+    EXPECT_EQ(outcome.status, kFound);
+    EXPECT_EQ(outcome.out, tree_.path("scan") + "/a.exe: Evil.A FOUND\n" + tree_.path("scan") +
+                               "/a.exe: Evil.Again FOUND\n" + tree_.path("scan") + "/sub/" + odd +
+                               ": Worse.B FOUND\n");
+    EXPECT_NE(outcome.err.find("Signatures loaded: 3\n"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("Files examined: 3\n"), std::string::npos);
+    EXPECT_NE(outcome.err.find("Hits: 3\n"), std::string::npos);
+    EXPECT_NE(outcome.err.find("Unreadable: 0\n"), std::string::npos);
+    EXPECT_NE(outcome.err.find("Time: "), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, CleanTreeExitsZeroAndSeveralFoldersAreScanned)
+{
+    tree_.file("one/a", "fine");
+    tree_.file("two/b", "evil");
+    const std::string kvd = Signatures(DigestOf("evil") + "=Evil");
+    EXPECT_EQ(RunScan({"--signatures=" + kvd, tree_.path("one")}).status, kNothingFound);
+
+    const Outcome both = RunScan({"-s", kvd, tree_.path("one"), tree_.path("two") + "/"});
+    EXPECT_EQ(both.status, kFound);
+    EXPECT_EQ(both.out, tree_.path("two") + "/b: Evil FOUND\n");
+    EXPECT_NE(both.err.find("Files examined: 2\n"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, CannotScan)
+{
+    tree_.file("scan/a", "x");
+    tree_.file("plain", "x");
+    const std::string good = Signatures("0cc175b9c0f1b6a831c399e269772661=A");
+    tree_.file("bad.kvd", "0cc175b9c0f1b6a831c399e269772661=A\r\nno separator\r\n");
+    tree_.file("empty.kvd", "");
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"missing signature file", {"--signatures", tree_.path("absent.kvd"), tree_.path("scan")},
+         "No such file or directory"},
+        {"line without =", {"--signatures", tree_.path("bad.kvd"), tree_.path("scan")}, "line 2 has no \"=\""},
+        {"empty signature file", {"--signatures", tree_.path("empty.kvd"), tree_.path("scan")}, "no signature line"},
+        {"missing folder", {"--signatures", good, tree_.path("absent")}, "is not a folder"},
+        {"file instead of folder", {"--signatures", good, tree_.path("plain")}, "is not a folder"},
+        {"no folder", {"--signatures", good}, "no folder to scan"},
+        {"unknown option", {"--fast", tree_.path("scan")}, "unknown option"},
+        {"option without value", {tree_.path("scan"), "--signatures"}, "needs a file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome outcome = RunScan(c.args);
+        EXPECT_EQ(outcome.status, kCannotScan);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+    }
+}
+
+TEST_F(ScanCommandTest, FolderGivenAsLinkIsFollowed)
+{
+    tree_.file("real/a", "evil");
+    tree_.link("alias", tree_.root() / "real");
+    const Outcome outcome = RunScan({"--signatures", Signatures(DigestOf("evil") + "=Evil"), tree_.path("alias")});
+    EXPECT_EQ(outcome.status, kFound);
+    EXPECT_EQ(outcome.out, tree_.path("alias") + "/a: Evil FOUND\n");
+}
+
+TEST_F(ScanCommandTest, HelpExplainsTheExitStatus)
+{
+    const Outcome outcome = RunScan({"--help"});
+    EXPECT_EQ(outcome.status, kNothingFound);
+    EXPECT_NE(outcome.out.find("Exit status"), std::string::npos);
+    EXPECT_NE(outcome.out.find("--signatures FILE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qirn

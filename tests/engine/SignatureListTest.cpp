@@ -1,0 +1,96 @@
+#include "Digest.h"
+#include "SignatureList.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qirn {
+namespace {
+
+std::string RandomDigestText(std::mt19937& random)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    Md5Digest digest{};
+    for (auto& b : digest)
+        b = static_cast<std::uint8_t>(byte(random));
+    return mdlMD5::DigestToHex(digest);
+}
+
+// Every entry compared in list order: what the index must reproduce.
+std::vector<std::string> LinearMatches(const std::vector<std::pair<std::string, std::string>>& entries,
+                                       const std::string& digestText)
+{
+    std::vector<std::string> names;
+    for (const auto& [digest, name] : entries) {
+        if (digest == digestText)
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::string> IndexMatches(const SignatureList& list, const std::string& digestText)
+{
+    std::vector<std::string> names;
+    list.ForEachMatch(*DigestFromText(digestText), [&](std::string_view name) { names.emplace_back(name); });
+    return names;
+}
+
+TEST(SignatureListTest, IndexFindsExactlyTheHitsOfComparingEveryEntry)
+{
+    std::mt19937 random(20261207);
+    std::vector<std::string> pool;
+    for (int i = 0; i < 300; ++i)
+        pool.push_back(RandomDigestText(random));
+
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+    std::uniform_int_distribution<int> kind(0, 9);
+    for (int i = 0; i < 20000; ++i) {
+        std::string digest = pool[pick(random)];
+        if (kind(random) == 0)
+            digest[0] = 'G';  // never a digest
+        entries.emplace_back(digest, "Sig." + std::to_string(i));
+    }
+
+    SignatureList list;
+    for (int round = 0; round < 2; ++round) {  // the second round reuses a cleared list
+        list.Clear();
+        for (const auto& [digest, name] : entries)
+            list.Append(digest, name);
+        ASSERT_EQ(list.Count(), entries.size());
+        for (const std::string& digest : pool)
+            ASSERT_EQ(IndexMatches(list, digest), LinearMatches(entries, digest));
+        EXPECT_TRUE(IndexMatches(list, RandomDigestText(random)).empty());
+    }
+}
+
+TEST(SignatureListTest, ReserveKeepsEntriesAlreadyIndexed)
+{
+    SignatureList list;
+    const std::string digest = "0cc175b9c0f1b6a831c399e269772661";
+    for (int i = 0; i < 40; ++i)
+        list.Append(digest, std::to_string(i));
+    list.Reserve(100000, 0);
+    list.Append(digest, "40");
+    const std::vector<std::string> names = IndexMatches(list, digest);
+    ASSERT_EQ(names.size(), 41u);
+    EXPECT_EQ(names.front(), "0");
+    EXPECT_EQ(names.back(), "40");
+}
+
+TEST(SignatureListTest, DigestTextMustBe32LowercaseHexDigits)
+{
+    EXPECT_TRUE(DigestFromText("0123456789abcdef0123456789abcdef"));
+    EXPECT_FALSE(DigestFromText("0123456789ABCDEF0123456789abcdef"));
+    EXPECT_FALSE(DigestFromText("0123456789abcdef0123456789abcde"));
+    EXPECT_FALSE(DigestFromText("0123456789abcdef0123456789abcdef0"));
+    EXPECT_FALSE(DigestFromText("0123456789abcdef0123456789abcdeg"));
+    EXPECT_FALSE(DigestFromText(""));
+}
+
+}  // namespace
+}  // namespace qirn

@@ -1,0 +1,364 @@
+#include "Digest.h"
+#include "ScanDoubles.h"
+#include "TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qirn {
+namespace {
+
+using test::MemoryScan;
+using test::TempTree;
+
+std::string DigestOf(std::string_view content)
+{
+    Md5 md5;
+    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
+}
+
+// Lists a real folder in name order and fails on request for chosen names.
+class ScriptedFolder final : public Folder {
+public:
+    struct Script {
+        std::set<std::string> unreadable;
+        int reads = 0;
+    };
+
+    ScriptedFolder(std::unique_ptr<Folder> inner, Script& script) : inner_(std::move(inner)), script_(script)
+    {
+        FolderEntry entry;
+        while (inner_->Next(entry))
+            entries_.push_back({std::string(entry.name), entry.attributes});
+        std::sort(entries_.begin(), entries_.end());
+    }
+
+    bool Next(FolderEntry& entry) override
+    {
+        if (next_ == entries_.size())
+            return false;
+        entry.name = entries_[next_].first;
+        entry.attributes = entries_[next_++].second;
+        return true;
+    }
+    void Rewind() override { next_ = 0; }
+    std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
+    {
+        FailIfUnreadable(name);
+        return std::make_unique<ScriptedFolder>(inner_->OpenSubfolder(name), script_);
+    }
+    std::uint64_t Length(const std::string& name) override
+    {
+        FailIfUnreadable(name);
+        return inner_->Length(name);
+    }
+    FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
+    {
+        ++script_.reads;
+        FailIfUnreadable(name);
+        return inner_->ReadFile(name, buffer);
+    }
+
+private:
+    void FailIfUnreadable(const std::string& name)
+    {
+        if (script_.unreadable.contains(name))
+            throw Failure::FromErrno(EACCES, name);
+    }
+
+    std::unique_ptr<Folder> inner_;
+    Script& script_;
+    std::vector<std::pair<std::string, unsigned>> entries_;
+    std::size_t next_ = 0;
+};
+
+class WalkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { mdlFindFiles::StopScan = 0; }
+
+    void AddSignature(std::string_view content, std::string_view name)
+    {
+        scan_.signatures.Append(DigestOf(content), name);
+    }
+
+    // Walks the tree in name order, through the scripted folder.
+    void ScriptedScan(ScriptedFolder::Script& script, const std::string& folder = {})
+    {
+        const std::string path = folder.empty() ? tree_.path() : folder;
+        ScriptedFolder top(OpenFolder(path), script);
+        mdlFindFiles::FindFiles(top, path, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan_.elements());
+    }
+
+    TempTree tree_;
+    MemoryScan scan_;
+};
+
+TEST_F(WalkerTest, SizeLimitIsInclusive)
+{
+    for (const bool withSignatures : {true, false}) {
+        SCOPED_TRACE(withSignatures);
+        MemoryScan scan;
+        if (withSignatures)
+            scan.signatures.Append(DigestOf(std::string(83000, 'x')), "Edge");
+        TempTree tree;
+        tree.filled("limit", 83000);
+        tree.filled("over", 83001);
+        tree.file("empty", "");
+        scan.Scan(tree.path());
+
+        EXPECT_EQ(scan.counter.Total(), 2u);
+        std::vector<std::string> shown = scan.current.history();
+        std::sort(shown.begin(), shown.end());
+        EXPECT_EQ(shown, (std::vector<std::string>{"empty", "limit", "over"}));
+        EXPECT_EQ(scan.infections.hits.size(), withSignatures ? 1u : 0u);
+        EXPECT_TRUE(scan.problems.paths.empty());
+    }
+}
+
+TEST_F(WalkerTest, FilesBeforeSubfoldersDepthFirst)
+{
+    tree_.file("f1", "1");
+    tree_.file("f2", "2");
+    tree_.file("A/a1", "3");
+    tree_.file("A/A1/x", "4");
+    tree_.file("B/b1", "5");
+    AddSignature("nothing", "None");
+    ScriptedFolder::Script script;
+    ScriptedScan(script);
+    EXPECT_EQ(scan_.current.history(), (std::vector<std::string>{"f1", "f2", "a1", "x", "b1"}));
+    EXPECT_EQ(scan_.counter.Total(), 5u);
+}
+
+TEST_F(WalkerTest, HiddenEntriesAreScannedSystemEntriesAndLinksAreNot)
+{
+    tree_.file(".hidden", "bad");
+    tree_.file(".dir/inner", "bad");
+    tree_.file("plain", "bad");
+    tree_.fifo("pipe");
+    tree_.link("zero", "/dev/zero");
+    tree_.link("loop", ".");
+    tree_.link("up/loop", "..");
+    tree_.link("to-plain", tree_.root() / "plain");
+    tree_.link("to-dir", tree_.root() / ".dir");
+    AddSignature("bad", "Bad");
+    scan_.Scan(tree_.path());
+
+    std::vector<std::string> hits = scan_.HitPaths();
+    std::sort(hits.begin(), hits.end());
+    EXPECT_EQ(hits, (std::vector<std::string>{tree_.path(".dir/inner"), tree_.path(".hidden"), tree_.path("plain")}));
+    EXPECT_EQ(scan_.counter.Total(), 3u);
+    for (const std::string& shown : scan_.current.history())
+        EXPECT_TRUE(shown == ".hidden" || shown == "inner" || shown == "plain") << shown;
+}
+
+TEST_F(WalkerTest, AnUnreadableFileSkipsOnlyItself)
+{
+    tree_.file("a", "bad");
+    tree_.file("b", "locked");
+    tree_.file("c", "bad");
+    tree_.file("sub/d", "bad");
+    AddSignature("bad", "Bad");
+    ScriptedFolder::Script script;
+    script.unreadable = {"b"};
+    ScriptedScan(script);
+
+    EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("a"), tree_.path("c"), tree_.path("sub/d")}));
+    EXPECT_EQ(scan_.counter.Total(), 3u);
+    EXPECT_EQ(scan_.problems.paths, std::vector<std::string>{tree_.path("b")});
+    EXPECT_EQ(scan_.problems.numbers, std::vector<int>{EACCES});
+}
+
+TEST_F(WalkerTest, AnUnreadableFolderSkipsOnlyItself)
+{
+    tree_.file("A/a", "bad");
+    tree_.file("B/b", "bad");
+    tree_.file("C/c", "bad");
+    AddSignature("bad", "Bad");
+    ScriptedFolder::Script script;
+    script.unreadable = {"B"};
+    ScriptedScan(script);
+
+    EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("A/a"), tree_.path("C/c")}));
+    EXPECT_EQ(scan_.problems.paths, std::vector<std::string>{tree_.path("B")});
+}
+
+TEST_F(WalkerTest, PermissionDeniedOnRealFiles)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads everything; the scripted folder covers this case";
+    tree_.file("a", "bad");
+    ::chmod(tree_.file("b", "bad").c_str(), 0);
+    tree_.file("c", "bad");
+    ::chmod(tree_.folder("closed").c_str(), 0);
+    tree_.file("open/d", "bad");
+    AddSignature("bad", "Bad");
+    scan_.Scan(tree_.path());
+
+    std::vector<std::string> hits = scan_.HitPaths();
+    std::sort(hits.begin(), hits.end());
+    EXPECT_EQ(hits, (std::vector<std::string>{tree_.path("a"), tree_.path("c"), tree_.path("open/d")}));
+    std::vector<std::string> problems = scan_.problems.paths;
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(problems, (std::vector<std::string>{tree_.path("b"), tree_.path("closed")}));
+}
+
+TEST_F(WalkerTest, EmptySignatureListCountsFilesWithoutReadingThem)
+{
+    tree_.file("a", "1");
+    tree_.file("b", "2");
+    tree_.filled("big", 90000);
+    ScriptedFolder::Script script;
+    script.unreadable = {"__none__"};
+    ScriptedScan(script);
+    EXPECT_EQ(scan_.counter.Total(), 2u);
+    EXPECT_EQ(script.reads, 0);
+}
+
+TEST_F(WalkerTest, NameThatIsNotUtf8IsFoundWithItsExactBytes)
+{
+    const std::string name = "bad\xff\xfe-\xc3(";
+    tree_.file(name, "evil");
+    AddSignature("evil", "Evil.Name");
+    scan_.Scan(tree_.path());
+
+    ASSERT_EQ(scan_.infections.hits.size(), 1u);
+    EXPECT_EQ(scan_.infections.hits[0].path.native(), tree_.path(name));
+    EXPECT_EQ(scan_.report.text, "\r\nFile " + name + " was detected as Evil.Name");
+
+    struct stat info {};
+    ASSERT_EQ(::stat(tree_.path(name).c_str(), &info), 0);
+    EXPECT_EQ(scan_.infections.hits[0].identity.inode, info.st_ino);
+    EXPECT_EQ(scan_.infections.hits[0].identity.device, info.st_dev);
+}
+
+TEST_F(WalkerTest, EveryMatchingSignatureIsAHitInListOrder)
+{
+    tree_.file("sample.exe", "evil");
+    AddSignature("evil", "First");
+    AddSignature("other", "Other");
+    scan_.signatures.Append(DigestOf("evil").substr(0, 31) + "A", "Broken");
+    AddSignature("evil", "Second");
+    scan_.report.text = "before";
+    scan_.Scan(tree_.path() + "/");
+
+    ASSERT_EQ(scan_.infections.hits.size(), 2u);
+    EXPECT_EQ(scan_.infections.hits[0].signatureName, "First");
+    EXPECT_EQ(scan_.infections.hits[1].signatureName, "Second");
+    EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>(2, tree_.path("sample.exe"))));
+    EXPECT_EQ(scan_.report.text,
+              "before\r\nFile sample.exe was detected as First\r\nFile sample.exe was detected as Second");
+    EXPECT_EQ(scan_.counter.Total(), 1u);
+}
+
+TEST_F(WalkerTest, TrailingSeparatorGivesTheSameWalk)
+{
+    tree_.file("x/y", "bad");
+    AddSignature("bad", "Bad");
+    scan_.Scan(tree_.path());
+    MemoryScan second;
+    second.signatures.Append(DigestOf("bad"), "Bad");
+    second.Scan(tree_.path() + "/");
+    EXPECT_EQ(scan_.HitPaths(), second.HitPaths());
+    EXPECT_EQ(scan_.HitPaths(), std::vector<std::string>{tree_.path("x/y")});
+}
+
+TEST_F(WalkerTest, NothingIsWalkedForAnEmptyPathOrAPendingStop)
+{
+    tree_.file("a", "1");
+    scan_.Scan("");
+    EXPECT_TRUE(scan_.current.history().empty());
+
+    mdlFindFiles::StopScan = -1;
+    mdlFindFiles::FindFiles(tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan_.elements());
+    EXPECT_TRUE(scan_.current.history().empty());
+    EXPECT_EQ(scan_.scanned.text(), "");
+}
+
+TEST_F(WalkerTest, StopDuringTheYieldCompletesThatFileOnly)
+{
+    tree_.file("f1", "bad");
+    tree_.file("f2", "bad");
+    tree_.file("f3", "bad");
+    tree_.file("sub/g", "bad");
+    AddSignature("bad", "Bad");
+    scan_.events.onYield = [this] {
+        if (scan_.current.text() == "f2")
+            mdlFindFiles::StopScan = -1;
+    };
+    ScriptedFolder::Script script;
+    ScriptedScan(script);
+
+    EXPECT_EQ(scan_.current.history(), (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("f1"), tree_.path("f2")}));
+    EXPECT_EQ(scan_.counter.Total(), 2u);
+}
+
+TEST_F(WalkerTest, ListReloadedDuringTheYieldAppliesToTheNextFile)
+{
+    tree_.file("f1", "bad");
+    tree_.file("f2", "bad");
+    scan_.events.onYield = [this] {
+        if (scan_.current.text() == "f2")
+            scan_.signatures.Append(DigestOf("bad"), "Late");
+    };
+    ScriptedFolder::Script script;
+    ScriptedScan(script);
+    EXPECT_EQ(scan_.HitPaths(), std::vector<std::string>{tree_.path("f2")});
+}
+
+TEST_F(WalkerTest, TreeDeeperThanPathMaxIsWalkedToTheBottom)
+{
+    // mkdirat keeps each call short although the whole path is not.
+    const std::string level = "deep-level";
+    int fd = ::open(tree_.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    constexpr int kDepth = 500;
+    for (int i = 0; i < kDepth; ++i) {
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0700), 0);
+        const int child = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(child, 0);
+        fd = child;
+    }
+    const int file = ::openat(fd, "bottom", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(::write(file, "bad", 3), 3);
+    ::close(file);
+    ::close(fd);
+
+    AddSignature("bad", "Bad");
+    scan_.Scan(tree_.path());
+    ASSERT_EQ(scan_.infections.hits.size(), 1u);
+    EXPECT_GT(scan_.infections.hits[0].path.native().size(), static_cast<std::size_t>(PATH_MAX));
+    EXPECT_TRUE(scan_.problems.paths.empty());
+}
+
+TEST(ScanCounterTest, BatchesOfFive)
+{
+    test::MemoryCaption shown;
+    ScanCounter counter(shown);
+    counter.Reset();
+    EXPECT_EQ(shown.text(), "Not available");
+    for (int i = 1; i <= 12; ++i) {
+        counter.Advance("file" + std::to_string(i));
+        EXPECT_EQ(shown.text(), std::to_string(i));
+        if (i == 5) {
+            EXPECT_EQ(counter.Batches(), 5u);
+            EXPECT_TRUE(counter.Pending().empty());
+        }
+    }
+    EXPECT_EQ(counter.Batches(), 10u);
+    EXPECT_EQ(counter.Pending(), (std::vector<std::string>{"file11", "file12"}));
+    counter.Reset();
+    EXPECT_EQ(counter.Total(), 0u);
+    EXPECT_EQ(shown.text(), "Not available");
+}
+
+}  // namespace
+}  // namespace qirn
