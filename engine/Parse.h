@@ -14,7 +14,11 @@ namespace qirn {
 // Walks the signature lines of a file's text, in file order.
 class SignatureLines {
 public:
-    explicit SignatureLines(std::string_view text) : rest_(text) {}
+    // linesBefore: physical lines that came before text, for numbering.
+    explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0)
+        : rest_(text), lineNumber_(linesBefore)
+    {
+    }
 
     // Next signature line; false when the text is exhausted.
     bool Next(std::string_view& line);
@@ -24,7 +28,7 @@ public:
 
 private:
     std::string_view rest_;
-    std::size_t lineNumber_ = 0;
+    std::size_t lineNumber_;
 };
 
 // The digest text and the name of one signature line: the text before the

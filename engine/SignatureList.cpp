@@ -2,22 +2,45 @@
 
 #include "Failure.h"
 #include "Parse.h"
+#include "posix/PosixIo.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <span>
 
 namespace qirn {
 
 namespace {
 
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 10; ++i)
+        values[static_cast<std::size_t>('0' + i)] = static_cast<std::int8_t>(i);
+    for (int i = 0; i < 6; ++i)
+        values[static_cast<std::size_t>('a' + i)] = static_cast<std::int8_t>(10 + i);
+    return values;
+}();
+
 int HexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return kHexValues[static_cast<unsigned char>(c)];
 }
+
+bool SameDigest(const Md5Digest& a, const Md5Digest& b)
+{
+    std::uint64_t a0 = 0, a1 = 0, b0 = 0, b1 = 0;
+    std::memcpy(&a0, a.data(), 8);
+    std::memcpy(&a1, a.data() + 8, 8);
+    std::memcpy(&b0, b.data(), 8);
+    std::memcpy(&b1, b.data() + 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+}
+
+// Signature lines are read in pieces of this size, so the whole file is never
+// held in memory at once.
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -42,7 +65,7 @@ void SignatureList::Clear()
     nameEnds_.clear();
     digests_.clear();
     next_.clear();
-    slots_ = std::vector<std::uint32_t>(16, kNone);
+    slots_ = std::vector<Slot>(16);
     distinct_ = 0;
 }
 
@@ -52,11 +75,7 @@ void SignatureList::Reserve(std::size_t entries, std::size_t nameBytes)
     nameEnds_.reserve(entries);
     digests_.reserve(entries);
     next_.reserve(entries);
-    std::size_t wanted = 16;
-    while (wanted / 4 * 3 < entries)
-        wanted *= 2;
-    if (wanted > slots_.size())
-        Rehash(wanted);
+    MakeRoom(entries);
 }
 
 std::string_view SignatureList::Name(std::size_t index) const
@@ -65,92 +84,175 @@ std::string_view SignatureList::Name(std::size_t index) const
     return std::string_view(names_).substr(begin, nameEnds_[index] - begin);
 }
 
-std::size_t SignatureList::SlotOf(const Md5Digest& digest) const
+std::uint64_t SignatureList::HashOf(const Md5Digest& digest)
 {
     std::uint64_t low = 0;
     std::uint64_t high = 0;
     std::memcpy(&low, digest.data(), 8);
     std::memcpy(&high, digest.data() + 8, 8);
-    const std::uint64_t mixed = (low ^ (high * 0x9E3779B97F4A7C15ULL)) * 0xBF58476D1CE4E5B9ULL;
-    return static_cast<std::size_t>(mixed >> 32) & (slots_.size() - 1);
+    return (low ^ (high * 0x9E3779B97F4A7C15ULL)) * 0xBF58476D1CE4E5B9ULL;
 }
 
 std::uint32_t SignatureList::FindLast(const Md5Digest& digest) const
 {
     if (slots_.empty())
         return kNone;
-    for (std::size_t slot = SlotOf(digest);; slot = (slot + 1) & (slots_.size() - 1)) {
-        const std::uint32_t last = slots_[slot];
-        if (last == kNone || digests_[last] == digest)
-            return last;
+    const std::uint64_t hash = HashOf(digest);
+    const auto tag = static_cast<std::uint32_t>(hash);
+    for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
+        const Slot& at = slots_[slot];
+        if (at.last == kNone || (at.tag == tag && SameDigest(digests_[at.last], digest)))
+            return at.last;
     }
+}
+
+void SignatureList::MakeRoom(std::size_t distinct)
+{
+    std::size_t wanted = std::max<std::size_t>(slots_.size(), 16);
+    while (distinct * 4 > wanted * 3)
+        wanted *= 2;
+    if (wanted > slots_.size())
+        Rehash(wanted);
 }
 
 void SignatureList::Rehash(std::size_t slotCount)
 {
-    std::vector<std::uint32_t> old = std::move(slots_);
-    slots_.assign(slotCount, kNone);
-    for (const std::uint32_t last : old) {
-        if (last == kNone)
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(slotCount, Slot{});
+    for (const Slot& moving : old) {
+        if (moving.last == kNone)
             continue;
-        std::size_t slot = SlotOf(digests_[last]);
-        while (slots_[slot] != kNone)
+        std::size_t slot = HomeOf(HashOf(digests_[moving.last]));
+        while (slots_[slot].last != kNone)
             slot = (slot + 1) & (slots_.size() - 1);
-        slots_[slot] = last;
+        slots_[slot] = moving;
+    }
+}
+
+void SignatureList::Insert(std::uint32_t entry, const Md5Digest& digest, std::uint64_t hash)
+{
+    const auto tag = static_cast<std::uint32_t>(hash);
+    std::size_t slot = HomeOf(hash);
+    for (;; slot = (slot + 1) & (slots_.size() - 1)) {
+        Slot& at = slots_[slot];
+        if (at.last == kNone) {
+            at = {tag, entry};
+            ++distinct_;
+            return;
+        }
+        if (at.tag == tag && SameDigest(digests_[at.last], digest)) {
+            next_[entry] = next_[at.last];
+            next_[at.last] = entry;
+            at.last = entry;
+            return;
+        }
     }
 }
 
 void SignatureList::Append(std::string_view digestText, std::string_view name)
 {
-    if (nameEnds_.size() >= kNone - 1)
+    const SignatureFields one{digestText, name};
+    Append(std::span(&one, 1));
+}
+
+void SignatureList::Append(std::span<const SignatureFields> signatures)
+{
+    // Index slots are random memory accesses: a group's slots are fetched
+    // together before any of them is used.
+    constexpr std::size_t kGroup = 32;
+    if (signatures.size() >= kNone - nameEnds_.size())
         throw Failure(kTooManySignatures, "too many signatures");
-    const auto entry = static_cast<std::uint32_t>(nameEnds_.size());
-    names_.append(name);
-    nameEnds_.push_back(names_.size());
+    MakeRoom(distinct_ + signatures.size());
 
-    const std::optional<Md5Digest> digest = DigestFromText(digestText);
-    digests_.push_back(digest.value_or(Md5Digest{}));
-    next_.push_back(entry);
-    if (!digest)
-        return;
-
-    if ((distinct_ + 1) * 4 > slots_.size() * 3)
-        Rehash(slots_.empty() ? 16 : slots_.size() * 2);
-    std::size_t slot = SlotOf(*digest);
-    while (slots_[slot] != kNone && digests_[slots_[slot]] != *digest)
-        slot = (slot + 1) & (slots_.size() - 1);
-    const std::uint32_t last = slots_[slot];
-    if (last == kNone) {
-        ++distinct_;
-    } else {
-        next_[entry] = next_[last];
-        next_[last] = entry;
+    std::array<std::optional<Md5Digest>, kGroup> digests;
+    std::array<std::uint64_t, kGroup> hashes{};
+    while (!signatures.empty()) {
+        const auto group = signatures.first(std::min(kGroup, signatures.size()));
+        signatures = signatures.subspan(group.size());
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            digests[i] = DigestFromText(group[i].digestText);
+            if (digests[i]) {
+                hashes[i] = HashOf(*digests[i]);
+                __builtin_prefetch(&slots_[HomeOf(hashes[i])]);
+            }
+        }
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            const auto entry = static_cast<std::uint32_t>(nameEnds_.size());
+            names_.append(group[i].name);
+            nameEnds_.push_back(names_.size());
+            digests_.push_back(digests[i].value_or(Md5Digest{}));
+            next_.push_back(entry);
+            if (digests[i])
+                Insert(entry, *digests[i], hashes[i]);
+        }
     }
-    slots_[slot] = entry;
 }
 
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
 {
     list.Clear();
-    const std::string text = mdlParse::ReadWholeFile(file);
+    struct stat info {};
+    const UniqueFd fd = OpenRegularFile(AT_FDCWD, file.c_str(), Links::Followed, &info);
+    const auto fileSize = static_cast<std::size_t>(info.st_size);
 
-    const auto lineEnds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    // Names cannot be longer than the text; untouched reserve costs no memory.
-    list.Reserve(lineEnds + 1, text.size());
-
-    SignatureLines lines(text);
-    std::string_view line;
-    SignatureFields fields;
+    std::vector<char> buffer(kReadPiece);
+    std::size_t filled = 0;
+    std::size_t linesBefore = 0;
     bool any = false;
-    while (lines.Next(line)) {
-        any = true;
-        if (!SplitSignatureLine(line, '=', fields)) {
-            throw Failure(kMissingSeparator, file.native() + ": line " +
-                                                 std::to_string(lines.LineNumber()) +
-                                                 " has no \"=\"");
+    bool reserved = false;
+    constexpr std::size_t kBatch = 1024;
+    std::vector<SignatureFields> batch;
+    batch.reserve(kBatch);
+
+    // Appends the signature lines of text; throws at a line without "=".
+    const auto take = [&](std::string_view text) {
+        if (!reserved && !text.empty()) {
+            // Sized from the first piece's line length: names are never longer
+            // than the file, and reserved memory that stays unused costs nothing.
+            const auto lineEnds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+            const std::size_t averageLine = std::max<std::size_t>(text.size() / std::max<std::size_t>(lineEnds, 1), 1);
+            list.Reserve(fileSize / averageLine + fileSize / averageLine / 16 + 16, fileSize);
+            reserved = true;
         }
-        list.Append(fields.digestText, fields.name);
+        SignatureLines lines(text, linesBefore);
+        std::string_view line;
+        SignatureFields fields;
+        batch.clear();
+        while (lines.Next(line)) {
+            any = true;
+            if (!SplitSignatureLine(line, '=', fields)) {
+                list.Append(batch);
+                throw Failure(kMissingSeparator,
+                              file.native() + ": line " + std::to_string(lines.LineNumber()) + " has no \"=\"");
+            }
+            batch.push_back(fields);
+            if (batch.size() == kBatch) {
+                list.Append(batch);
+                batch.clear();
+            }
+        }
+        list.Append(batch);
+        linesBefore = lines.LineNumber();
+    };
+
+    for (;;) {
+        const auto rest = std::as_writable_bytes(std::span(buffer)).subspan(filled);
+        const std::size_t got = ReadFully(fd.get(), rest, file.native());
+        filled += got;
+        if (got < rest.size())
+            break;
+        // Take the complete lines; what follows the last LF waits for more.
+        const std::string_view text(buffer.data(), filled);
+        const std::size_t lastEnd = text.rfind('\n');
+        if (lastEnd == std::string_view::npos) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        take(text.substr(0, lastEnd + 1));
+        std::memmove(buffer.data(), buffer.data() + lastEnd + 1, filled - lastEnd - 1);
+        filled -= lastEnd + 1;
     }
+    take(std::string_view(buffer.data(), filled));
     if (!any)
         throw Failure(kNoSignatureLine, file.native() + ": no signature line");
 }

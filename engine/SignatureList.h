@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Parse.h"
 
 namespace qirn {
 
@@ -24,6 +27,8 @@ public:
     void Clear();
     void Reserve(std::size_t entries, std::size_t nameBytes);
     void Append(std::string_view digestText, std::string_view name);
+    // The same for many signatures at once, which is much faster for long lists.
+    void Append(std::span<const SignatureFields> signatures);
 
     std::size_t Count() const { return nameEnds_.size(); }
     std::string_view Name(std::size_t index) const;
@@ -45,8 +50,18 @@ public:
 private:
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
+    // A slot of the index: the last entry of one digest, and hash bits that
+    // spare most digest comparisons.
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t last = kNone;
+    };
+
+    static std::uint64_t HashOf(const Md5Digest& digest);
+    std::size_t HomeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & (slots_.size() - 1); }
     std::uint32_t FindLast(const Md5Digest& digest) const;
-    std::size_t SlotOf(const Md5Digest& digest) const;
+    void Insert(std::uint32_t entry, const Md5Digest& digest, std::uint64_t hash);
+    void MakeRoom(std::size_t distinct);
     void Rehash(std::size_t slotCount);
 
     std::string names_;
@@ -55,7 +70,7 @@ private:
     // Entries of one digest form a ring in list order: next_ of the last entry
     // is the first, and the index slot holds the last.
     std::vector<std::uint32_t> next_;
-    std::vector<std::uint32_t> slots_;
+    std::vector<Slot> slots_;
     std::size_t distinct_ = 0;
 };
 

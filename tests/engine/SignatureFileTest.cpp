@@ -167,6 +167,36 @@ TEST_F(SignatureFileTest, ReloadingGivesTheSameList)
     EXPECT_EQ(MatchesOf(list_, kDigestA), (std::vector<std::string>{"One", "Three"}));
 }
 
+TEST_F(SignatureFileTest, LongFilesAreReadPieceByPiece)
+{
+    // Lines cross the boundaries of the pieces the loader reads; one name is
+    // longer than a piece. The whole-file parser is the reference.
+    std::string text;
+    for (int i = 0; i < 80000; ++i) {
+        text += (i % 3 == 0 ? kDigestA : kDigestB) + "=Sig." + std::to_string(i) + (i % 7 == 0 ? "\n" : "\r\n");
+        if (i == 40000)
+            text += kDigestB + "=" + std::string(3u << 20, 'n') + "\r\n\r\n";
+    }
+    text += "=last";
+    tree_.file("big.kvd", text);
+    LoadSignatures(list_, tree_.root() / "big.kvd");
+    const auto lines = mdlParse::ParseSignatureFile(tree_.root() / "big.kvd", "=");
+    ASSERT_EQ(list_.Count(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(list_.Name(i), lines[i][1]) << i;
+    EXPECT_EQ(MatchesOf(list_, kDigestA).size(), 26667u);
+
+    tree_.file("bad.kvd", text + "\r\n" + kDigestA + "=ok\r\nbroken\r\n");
+    try {
+        LoadSignatures(list_, tree_.root() / "bad.kvd");
+        FAIL() << "a line without = must fail";
+    } catch (const Failure& failure) {
+        EXPECT_NE(std::string(failure.description()).find("line 80005 has"), std::string::npos)
+            << failure.description();
+    }
+    EXPECT_EQ(list_.Count(), lines.size() + 1);
+}
+
 TEST(ParseSignatureFileTest, ReturnsEveryFieldOfEverySignatureLine)
 {
     test::TempTree tree;
