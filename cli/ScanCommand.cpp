@@ -4,9 +4,12 @@
 #include "FindFiles.h"
 #include "SignatureList.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace qirn {
@@ -14,7 +17,7 @@ namespace qirn {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qirn-scan [--signatures FILE] FOLDER...\n"
+    "Usage: qirn-scan [--signatures FILE] [--jobs N] FOLDER...\n"
     "\n"
     "Scans each FOLDER and all folders below it, depth first, for files of at\n"
     "most 83000 bytes whose MD5 digest is listed in the signature file.\n"
@@ -23,6 +26,8 @@ constexpr const char* kUsage =
     "\n"
     "  --signatures FILE  signature file (default: sa.kvd beside this program);\n"
     "                     one \"digest=name\" line per signature\n"
+    "  --jobs N           digest files on N threads (default: the number of\n"
+    "                     cores); the output is the same for every N\n"
     "  --help             show this text\n"
     "\n"
     "Each hit is one line on standard output: FULL_PATH: SIGNATURE_NAME FOUND\n"
@@ -82,6 +87,7 @@ private:
 
 struct Options {
     std::optional<std::string> signatures;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> folders;
     bool help = false;
 };
@@ -104,6 +110,20 @@ std::optional<Options> ParseArguments(std::span<const std::string> args, std::FI
                 return std::nullopt;
             }
             options.signatures = args[i];
+        } else if (arg == "--jobs" || arg == "-j" || arg.starts_with("--jobs=")) {
+            std::string value;
+            if (arg.starts_with("--jobs=")) {
+                value = arg.substr(std::string_view("--jobs=").size());
+            } else if (++i < args.size()) {
+                value = args[i];
+            }
+            unsigned jobs = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+            if (error != std::errc() || end != value.data() + value.size() || jobs == 0 || jobs > 256) {
+                std::fprintf(err, "qirn-scan: --jobs needs a number from 1 to 256\n");
+                return std::nullopt;
+            }
+            options.jobs = jobs;
         } else if (arg.starts_with("--signatures=")) {
             options.signatures = arg.substr(std::string_view("--signatures=").size());
         } else {
@@ -162,7 +182,7 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
     const ScanElements elements{signatures, hits, hits, counter, silent, silent, &problems};
     mdlFindFiles::StopScan = 0;
     for (const std::string& folder : options->folders)
-        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements);
+        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, options->jobs);
     std::fflush(out);
 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;

@@ -1,10 +1,8 @@
 #include "FindFiles.h"
 
-#include "Digest.h"
-#include "Failure.h"
-#include "SignatureList.h"
+#include "FileExaminer.h"
 
-#include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace qirn {
@@ -33,6 +31,7 @@ namespace mdlFindFiles {
 namespace {
 
 using qirn::Failure;
+using qirn::FileOutcome;
 using qirn::Folder;
 using qirn::FolderEntry;
 
@@ -43,8 +42,7 @@ bool StopRequested()
 
 // One folder of the walk: its listing and the subfolders still to enter.
 struct Level {
-    Folder* folder = nullptr;
-    std::unique_ptr<Folder> owned;
+    std::shared_ptr<Folder> folder;
     std::size_t pathLength = 0;  // of its path, separator included
     std::vector<std::string> subfolders;
     std::size_t nextSubfolder = 0;
@@ -52,22 +50,29 @@ struct Level {
 
 class Walker {
 public:
-    Walker(std::string_view pattern, std::int32_t sizeLimit, const qirn::ScanElements& elements)
-        : pattern_(pattern),
-          sizeLimit_(sizeLimit),
-          elements_(elements),
-          buffer_(static_cast<std::size_t>(std::max(sizeLimit, -1) + 1))
+    Walker(std::string_view pattern, std::int32_t sizeLimit, const qirn::ScanElements& elements, unsigned jobs)
+        : pattern_(pattern), elements_(elements), examiner_(sizeLimit)
     {
+        if (jobs > 1)
+            pool_.emplace(jobs, sizeLimit);
     }
 
-    // Iterative, so that no depth of tree can exhaust the stack.
     void Run(Folder& top, std::string path)
+    {
+        Walk(top, std::move(path));
+        Drain();
+    }
+
+private:
+    // Iterative, so that no depth of tree can exhaust the stack.
+    void Walk(Folder& top, std::string path)
     {
         path_ = std::move(path);
         if (path_.back() != qirn::kPathSeparator)
             path_ += qirn::kPathSeparator;
         std::vector<Level> levels;
-        levels.push_back({&top, nullptr, path_.size(), {}, 0});
+        // The caller owns the top folder.
+        levels.push_back({std::shared_ptr<Folder>(std::shared_ptr<Folder>(), &top), path_.size(), {}, 0});
         if (!WalkOwnEntries(levels.back()))
             return;
         while (!levels.empty()) {
@@ -83,13 +88,12 @@ public:
             path_ += name;
             Level child;
             try {
-                child.owned = level.folder->OpenSubfolder(name);
+                child.folder = level.folder->OpenSubfolder(name);
             } catch (const Failure& failure) {
-                Report(path_, failure);
+                ReportInWalkOrder(path_, failure);
                 continue;
             }
             path_ += qirn::kPathSeparator;
-            child.folder = child.owned.get();
             child.pathLength = path_.size();
             levels.push_back(std::move(child));
             if (!WalkOwnEntries(levels.back()))
@@ -97,7 +101,6 @@ public:
         }
     }
 
-private:
     // Lists the subfolders, then examines the files. False once a stop is seen.
     bool WalkOwnEntries(Level& level)
     {
@@ -113,11 +116,12 @@ private:
             }
             folder.Rewind();
         } catch (const Failure& failure) {
-            Report(path_, failure);
+            ReportInWalkOrder(path_, failure);
             level.subfolders.clear();
             return true;
         }
 
+        path_.resize(level.pathLength);
         try {
             while (folder.Next(entry)) {
                 if (!qirn::PassesMask(entry.attributes, qirn::kReadOnly | qirn::kHidden) ||
@@ -125,52 +129,78 @@ private:
                     continue;
                 if (StopRequested())
                     return false;
-                name_.assign(entry.name);
-                elements_.currentFile.SetCaption(name_);
+                std::string name(entry.name);
+                elements_.currentFile.SetCaption(name);
                 elements_.events.ProcessEvents();
-                Examine(folder, level.pathLength);
+                Examine(level, std::move(name));
             }
         } catch (const Failure& failure) {
-            path_.resize(level.pathLength);
-            Report(path_, failure);
+            ReportInWalkOrder(path_, failure);
         }
         return true;
     }
 
-    void Examine(Folder& folder, std::size_t pathLength)
+    void Examine(const Level& level, std::string name)
     {
-        path_.resize(pathLength);
-        const qirn::SignatureList& signatures = elements_.signatures;
-        try {
-            if (signatures.Count() == 0) {
-                // Nothing to match: the length alone decides whether it counts.
-                if (sizeLimit_ < 0 || folder.Length(name_) > static_cast<std::uint64_t>(sizeLimit_))
-                    return;
-            } else {
-                const qirn::FileRead read = folder.ReadFile(name_, buffer_);
-                if (read.size == buffer_.size())
-                    return;
-                const qirn::Md5Digest digest = md5_.Compute(std::span(buffer_).first(read.size));
-                signatures.ForEachMatch(digest, [&](std::string_view signatureName) {
-                    RecordHit(signatureName, read.identity);
-                });
-            }
-        } catch (const Failure& failure) {
-            Report(path_ + name_, failure);
+        // The list may have been reloaded during the yield.
+        const bool digest = elements_.signatures.Count() > 0;
+        if (!pool_) {
+            Record({path_, name, examiner_.Examine(*level.folder, name, digest)});
             return;
         }
-        elements_.counter.Advance(name_);
+        if (pool_->Full()) {
+            // Take everything that is done, so the workers are not woken one file at a time.
+            Record(pool_->TakeOldest());
+            while (std::optional<qirn::ExaminerPool::Done> done = pool_->TryTakeOldest())
+                Record(*done);
+        }
+        pool_->Submit(level.folder, path_, std::move(name), digest);
     }
 
-    void RecordHit(std::string_view signatureName, const qirn::FileIdentity& identity)
+    void Record(const qirn::ExaminerPool::Done& done)
+    {
+        const FileOutcome& outcome = done.outcome;
+        switch (outcome.kind) {
+        case FileOutcome::Kind::TooLong:
+            return;
+        case FileOutcome::Kind::Failed:
+            Report(done.folderPath + done.name, *outcome.failure);
+            return;
+        case FileOutcome::Kind::Examined:
+            break;
+        }
+        if (outcome.digested) {
+            elements_.signatures.ForEachMatch(outcome.digest, [&](std::string_view signatureName) {
+                RecordHit(done, signatureName);
+            });
+        }
+        elements_.counter.Advance(done.name);
+    }
+
+    void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
     {
         elements_.infections.AddHit(
-            {std::string(signatureName), std::filesystem::path(path_ + name_), identity});
+            {std::string(signatureName), std::filesystem::path(done.folderPath + done.name), done.outcome.identity});
         std::string line = "\r\nFile ";
-        line += name_;
+        line += done.name;
         line += " was detected as ";
         line += signatureName;
         elements_.report.Append(line);
+    }
+
+    void Drain()
+    {
+        if (pool_) {
+            while (!pool_->Empty())
+                Record(pool_->TakeOldest());
+        }
+    }
+
+    // A folder's failure follows the outcomes of the files handed out before it.
+    void ReportInWalkOrder(const std::string& path, const Failure& failure)
+    {
+        Drain();
+        Report(path, failure);
     }
 
     void Report(const std::string& path, const Failure& failure)
@@ -180,26 +210,24 @@ private:
     }
 
     std::string_view pattern_;
-    std::int32_t sizeLimit_;
     const qirn::ScanElements& elements_;
-    std::vector<std::byte> buffer_;  // one byte more than the limit
-    qirn::Md5 md5_;
-    std::string path_;
-    std::string name_;
+    qirn::FileExaminer examiner_;
+    std::optional<qirn::ExaminerPool> pool_;
+    std::string path_;  // of the folder being walked, separator included
 };
 
 }  // namespace
 
-void FindFiles(Folder& top, const std::string& folderPath, std::string_view pattern,
-               std::int32_t sizeLimit, const qirn::ScanElements& elements)
+void FindFiles(Folder& top, const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
+               const qirn::ScanElements& elements, unsigned jobs)
 {
     if (StopRequested() || folderPath.empty())
         return;
-    Walker(pattern, sizeLimit, elements).Run(top, folderPath);
+    Walker(pattern, sizeLimit, elements, jobs).Run(top, folderPath);
 }
 
 void FindFiles(const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
-               const qirn::ScanElements& elements)
+               const qirn::ScanElements& elements, unsigned jobs)
 {
     if (StopRequested() || folderPath.empty())
         return;
@@ -211,7 +239,7 @@ void FindFiles(const std::string& folderPath, std::string_view pattern, std::int
             elements.problems->Unreadable(folderPath, failure);
         return;
     }
-    FindFiles(*top, folderPath, pattern, sizeLimit, elements);
+    FindFiles(*top, folderPath, pattern, sizeLimit, elements, jobs);
 }
 
 }  // namespace mdlFindFiles

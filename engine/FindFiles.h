@@ -18,11 +18,16 @@ inline constexpr std::string_view kAllFiles = "*.*";
 // Walks folderPath depth first: each folder's files, then its subfolders.
 // Every file of at most sizeLimit bytes is digested, matched against the
 // signature list and counted. Unreadable files and folders are skipped.
+//
+// With jobs > 1, files are read and digested on that many threads; hits,
+// counts and problems still come in walk order. The caption, the yield and
+// the stop test then happen when a file is handed out, so that mode is for
+// headless scans.
 void FindFiles(const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
-               const qirn::ScanElements& elements);
+               const qirn::ScanElements& elements, unsigned jobs = 1);
 
 // The same walk over an already open top folder.
 void FindFiles(qirn::Folder& top, const std::string& folderPath, std::string_view pattern,
-               std::int32_t sizeLimit, const qirn::ScanElements& elements);
+               std::int32_t sizeLimit, const qirn::ScanElements& elements, unsigned jobs = 1);
 
 }  // namespace mdlFindFiles

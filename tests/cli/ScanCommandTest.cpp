@@ -98,7 +98,7 @@ TEST_F(ScanCommandTest, CleanTreeExitsZeroAndSeveralFoldersAreScanned)
     const std::string kvd = Signatures(DigestOf("evil") + "=Evil");
     EXPECT_EQ(RunScan({"--signatures=" + kvd, tree_.path("one")}).status, kNothingFound);
 
-    const Outcome both = RunScan({"-s", kvd, tree_.path("one"), tree_.path("two") + "/"});
+    const Outcome both = RunScan({"-s", kvd, "--jobs", "2", tree_.path("one"), tree_.path("two") + "/"});
     EXPECT_EQ(both.status, kFound);
     EXPECT_EQ(both.out, tree_.path("two") + "/b: Evil FOUND\n");
     EXPECT_NE(both.err.find("Files examined: 2\n"), std::string::npos);
@@ -127,6 +127,8 @@ TEST_F(ScanCommandTest, CannotScan)
         {"no folder", {"--signatures", good}, "no folder to scan"},
         {"unknown option", {"--fast", tree_.path("scan")}, "unknown option"},
         {"option without value", {tree_.path("scan"), "--signatures"}, "needs a file"},
+        {"no jobs", {"--jobs=0", tree_.path("scan")}, "--jobs needs a number"},
+        {"jobs not a number", {"--jobs", "2x", tree_.path("scan")}, "--jobs needs a number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

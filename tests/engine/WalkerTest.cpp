@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +31,7 @@ class ScriptedFolder final : public Folder {
 public:
     struct Script {
         std::set<std::string> unreadable;
-        int reads = 0;
+        std::atomic<int> reads = 0;
     };
 
     ScriptedFolder(std::unique_ptr<Folder> inner, Script& script) : inner_(std::move(inner)), script_(script)
@@ -89,12 +91,14 @@ protected:
     }
 
     // Walks the tree in name order, through the scripted folder.
-    void ScriptedScan(ScriptedFolder::Script& script, const std::string& folder = {})
+    void ScriptedScan(ScriptedFolder::Script& script, MemoryScan& scan, unsigned jobs = 1)
     {
-        const std::string path = folder.empty() ? tree_.path() : folder;
-        ScriptedFolder top(OpenFolder(path), script);
-        mdlFindFiles::FindFiles(top, path, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan_.elements());
+        ScriptedFolder top(OpenFolder(tree_.path()), script);
+        mdlFindFiles::StopScan = 0;
+        mdlFindFiles::FindFiles(top, tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit,
+                                scan.elements(), jobs);
     }
+    void ScriptedScan(ScriptedFolder::Script& script) { ScriptedScan(script, scan_); }
 
     TempTree tree_;
     MemoryScan scan_;
@@ -337,6 +341,56 @@ TEST_F(WalkerTest, TreeDeeperThanPathMaxIsWalkedToTheBottom)
     ASSERT_EQ(scan_.infections.hits.size(), 1u);
     EXPECT_GT(scan_.infections.hits[0].path.native().size(), static_cast<std::size_t>(PATH_MAX));
     EXPECT_TRUE(scan_.problems.paths.empty());
+}
+
+TEST_F(WalkerTest, ParallelDigestsGiveTheSerialResultInWalkOrder)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pick(0, 19);
+    for (int i = 0; i < 1500; ++i) {
+        const std::string folder = "d" + std::to_string(i % 17) + (i % 3 == 0 ? "/sub" + std::to_string(i % 5) : "");
+        const int kind = pick(random);
+        const std::string name = folder + "/f" + std::to_string(i);
+        if (kind == 0)
+            tree_.filled(name, 83001);
+        else
+            tree_.file(name, kind < 4 ? "bad" : (kind < 6 ? "worse" : std::to_string(i)));
+    }
+    tree_.file("d3/locked", "bad");
+    tree_.file("d4/sub1/locked", "bad");
+
+    ScriptedFolder::Script script;
+    script.unreadable = {"locked", "sub4"};
+    const auto fill = [](MemoryScan& scan) {
+        scan.signatures.Append(DigestOf("bad"), "Bad");
+        scan.signatures.Append(DigestOf("worse"), "Worse");
+        scan.signatures.Append(DigestOf("bad"), "Bad.Again");
+    };
+    fill(scan_);
+    ScriptedScan(script, scan_);
+    ASSERT_GT(scan_.infections.hits.size(), 300u);
+    ASSERT_GT(scan_.problems.paths.size(), 2u);
+
+    for (const unsigned jobs : {2u, 3u}) {
+        SCOPED_TRACE(jobs);
+        MemoryScan parallel;
+        fill(parallel);
+        ScriptedScan(script, parallel, jobs);
+        EXPECT_EQ(parallel.HitPaths(), scan_.HitPaths());
+        EXPECT_EQ(parallel.report.text, scan_.report.text);
+        EXPECT_EQ(parallel.counter.Total(), scan_.counter.Total());
+        EXPECT_EQ(parallel.counter.Pending(), scan_.counter.Pending());
+        EXPECT_EQ(parallel.problems.paths, scan_.problems.paths);
+        EXPECT_EQ(parallel.scanned.history(), scan_.scanned.history());
+        for (std::size_t i = 0; i < std::min(parallel.infections.hits.size(), scan_.infections.hits.size()); ++i) {
+            EXPECT_EQ(parallel.infections.hits[i].signatureName, scan_.infections.hits[i].signatureName);
+            EXPECT_EQ(parallel.infections.hits[i].identity, scan_.infections.hits[i].identity);
+        }
+    }
+
+    MemoryScan unlisted;
+    ScriptedScan(script, unlisted, 2);
+    EXPECT_EQ(unlisted.counter.Total(), scan_.counter.Total());
 }
 
 TEST(ScanCounterTest, BatchesOfFive)
