@@ -1,0 +1,83 @@
+#include "ScanControl.h"
+
+#include "FindFiles.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace qirn {
+
+std::string ClockText(std::int64_t seconds)
+{
+    constexpr std::int64_t kDay = 24 * 60 * 60;
+    const std::int64_t ofDay = (seconds % kDay + kDay) % kDay;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(ofDay / 3600),
+                  static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60));
+    return text;
+}
+
+void ScanControl::Scan(const std::string& folder)
+{
+    mdlFindFiles::StopScan = 0;
+    try {
+        BeginScanUi();
+        elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
+        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
+    } catch (const std::exception&) {
+        // A rejected signature file abandons the scan; only the finish line follows.
+    }
+    elements_.report.Append("\r\nA scan was finished at : " + clock_.DateTimeText() + "\r\n");
+    EndScanUi();
+}
+
+void ScanControl::Stop()
+{
+    mdlFindFiles::StopScan = -1;
+    EndScanUi();
+}
+
+void ScanControl::BeginScanUi()
+{
+    scanStart_ = clock_.LocalSeconds();
+    controls_.txtRep.SetEnabled(false);
+    controls_.cmdSave.SetEnabled(false);
+    controls_.cmdCl.SetEnabled(false);
+    controls_.chkChg.SetValue(2);
+    controls_.lblStrt.SetCaption(ClockText(clock_.LocalSeconds()));
+    controls_.lblEl.SetCaption("00:00:00");
+    controls_.tmrEl.SetEnabled(true);
+    controls_.cmdScan.SetEnabled(false);
+    controls_.cmdStop.SetEnabled(true);
+    controls_.lblBrowse.SetEnabled(false);
+    controls_.lblFin.SetCaption("Not available");
+    elements_.counter.Reset();  // lblScnd "Not available", List1 empty, Label3 "0"
+    controls_.lblCur.SetCaption("Not available");
+    signatures_.Load();
+    for (int value = 1; value <= kProgressHalf; ++value)
+        controls_.pgbStatus.SetValue(value);
+}
+
+void ScanControl::EndScanUi()
+{
+    controls_.lblFin.SetCaption(ClockText(clock_.LocalSeconds()));
+    controls_.tmrEl.SetEnabled(false);
+    controls_.cmdScan.SetEnabled(true);
+    controls_.cmdStop.SetEnabled(false);
+    controls_.lblCur.SetCaption("Finished");
+    controls_.lblBrowse.SetEnabled(true);
+    controls_.txtRep.SetEnabled(true);
+    controls_.cmdSave.SetEnabled(true);
+    controls_.cmdCl.SetEnabled(true);
+    controls_.chkChg.SetValue(0);
+    for (int value = kProgressHalf + 1; value <= kProgressFull; ++value)
+        controls_.pgbStatus.SetValue(value);
+}
+
+void ScanControl::ElapsedTick(std::uint64_t infectionCount)
+{
+    controls_.lblEl.SetCaption(ClockText(clock_.LocalSeconds() - scanStart_));
+    controls_.lblFnd.SetCaption(std::to_string(infectionCount));
+}
+
+}  // namespace qirn

@@ -1,0 +1,92 @@
+#pragma once
+
+// The Scan and Stop commands and the switching of the window between its idle
+// and scanning states, written against small interfaces so that the steps run
+// the same against widgets and against recording test doubles.
+
+#include "ScanElements.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qirn {
+
+// Anything that can be enabled and disabled: buttons, labels, timers.
+class Switch {
+public:
+    virtual ~Switch() = default;
+    virtual void SetEnabled(bool enabled) = 0;
+};
+
+// A value control: the three-state check box (0, 1, 2) or a progress bar.
+class ValueControl {
+public:
+    virtual ~ValueControl() = default;
+    virtual void SetValue(int value) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // The local date and time as seconds; only differences and the time of day are used.
+    virtual std::int64_t LocalSeconds() = 0;
+    // The local date and time in the platform's default text form.
+    virtual std::string DateTimeText() = 0;
+};
+
+// Rebuilds the signature list; throws qirn::Failure when the file is rejected.
+class SignatureSource {
+public:
+    virtual ~SignatureSource() = default;
+    virtual void Load() = 0;
+};
+
+// "HH:MM:SS" of a number of seconds; whole days are dropped.
+std::string ClockText(std::int64_t seconds);
+
+struct ScanControls {
+    Switch& txtRep;
+    Switch& cmdSave;
+    Switch& cmdCl;
+    ValueControl& chkChg;
+    Caption& lblStrt;
+    Caption& lblEl;
+    Caption& lblFin;
+    Caption& lblCur;
+    Caption& lblFnd;
+    Switch& tmrEl;
+    Switch& cmdScan;
+    Switch& cmdStop;
+    Switch& lblBrowse;
+    ValueControl& pgbStatus;
+};
+
+class ScanControl {
+public:
+    static constexpr int kProgressHalf = 500;
+    static constexpr int kProgressFull = 1000;
+
+    ScanControl(const ScanControls& controls, const ScanElements& elements, SignatureSource& signatures,
+                Clock& clock)
+        : controls_(controls), elements_(elements), signatures_(signatures), clock_(clock)
+    {
+    }
+
+    // The Click of "Scan": one whole scan of folder.
+    void Scan(const std::string& folder);
+    // The Click of "Stop".
+    void Stop();
+    void BeginScanUi();
+    void EndScanUi();
+    // The tmrEl tick.
+    void ElapsedTick(std::uint64_t infectionCount);
+
+private:
+    ScanControls controls_;
+    ScanElements elements_;
+    SignatureSource& signatures_;
+    Clock& clock_;
+    std::int64_t scanStart_ = 0;
+};
+
+}  // namespace qirn

@@ -1,0 +1,71 @@
+#include "SignatureFileStamp.h"
+
+#include "Failure.h"
+#include "SignatureList.h"
+
+#include <ctime>
+#include <sys/stat.h>
+
+namespace qirn {
+
+namespace {
+
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+std::int64_t NowNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return Nanoseconds(now);
+}
+
+}  // namespace
+
+SignatureFileStamp StampOf(const std::filesystem::path& file)
+{
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return {};
+    SignatureFileStamp stamp;
+    stamp.exists = true;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modifiedNs = Nanoseconds(info.st_mtim);
+    stamp.changedNs = Nanoseconds(info.st_ctim);
+    stamp.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return stamp;
+}
+
+void SignatureReloader::Remember(const SignatureFileStamp& stamp)
+{
+    last_ = stamp;
+    const std::int64_t latest = stamp.modifiedNs > stamp.changedNs ? stamp.modifiedNs : stamp.changedNs;
+    trusted_ = !stamp.exists || NowNs() - latest >= racyWindowNs_;
+}
+
+void SignatureReloader::Load()
+{
+    // Taken before reading, so that a change during the read shows next time.
+    const SignatureFileStamp stamp = StampOf(file_);
+    trusted_ = false;
+    LoadSignatures(list_, file_);
+    Remember(stamp);
+}
+
+bool SignatureReloader::Refresh()
+{
+    const SignatureFileStamp stamp = StampOf(file_);
+    if (trusted_ && stamp == last_)
+        return false;
+    try {
+        LoadSignatures(list_, file_);
+    } catch (const Failure&) {
+        list_.Clear();
+    }
+    Remember(stamp);
+    return true;
+}
+
+}  // namespace qirn

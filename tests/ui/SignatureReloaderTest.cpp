@@ -1,0 +1,143 @@
+// The once-a-second reload reads sa.kvd again only when it changed, and its
+// result is always that of a full reload.
+
+#include "Failure.h"
+#include "SignatureFileStamp.h"
+#include "SignatureList.h"
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace qirn {
+namespace {
+
+using uitest::TestFolder;
+
+std::vector<std::string> Names(const SignatureList& list)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < list.Count(); ++i)
+        names.emplace_back(list.Name(i));
+    return names;
+}
+
+// The names a full reload of file gives; empty when it is rejected.
+std::vector<std::string> FullReload(const std::filesystem::path& file)
+{
+    SignatureList list;
+    try {
+        LoadSignatures(list, file);
+    } catch (const Failure&) {
+        list.Clear();
+    }
+    return Names(list);
+}
+
+class SignatureReloaderTest : public testing::Test {
+protected:
+    SignatureReloaderTest() { reloader.SetRacyWindow(0); }
+
+    void Write(std::string_view content) { folder.file("sa.kvd", content); }
+    void SetModified(std::chrono::seconds ago)
+    {
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - ago);
+    }
+
+    TestFolder folder;
+    std::filesystem::path file = folder.root() / "sa.kvd";
+    SignatureList list;
+    SignatureReloader reloader{list, file};
+};
+
+TEST_F(SignatureReloaderTest, UnchangedFileIsNotReadAgain)
+{
+    Write("aa=One\r\nbb=Two\r\n");
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_FALSE(reloader.Refresh());
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"One", "Two"}));
+}
+
+TEST_F(SignatureReloaderTest, EachKindOfChangeIsSeen)
+{
+    Write("aa=One\r\n");
+    SetModified(std::chrono::seconds(60));
+    reloader.Refresh();
+
+    Write("aa=One\r\nbb=Two\r\n");  // size
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(Names(list), FullReload(file));
+
+    Write("aa=Uno\r\nbb=Dos\r\n");  // same size, new time
+    SetModified(std::chrono::seconds(30));
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"Uno", "Dos"}));
+
+    // Same size and time, but another file renamed into place.
+    const auto time = std::filesystem::last_write_time(file);
+    folder.file("new.kvd", "aa=Ein\r\nbb=Zwo\r\n");
+    std::filesystem::last_write_time(folder.root() / "new.kvd", time);
+    std::filesystem::rename(folder.root() / "new.kvd", file);
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"Ein", "Zwo"}));
+}
+
+TEST_F(SignatureReloaderTest, RecentlyChangedFileIsReadUntilItsStampCanBeTrusted)
+{
+    reloader.SetRacyWindow(std::chrono::nanoseconds(std::chrono::hours(1)).count());
+    Write("aa=One\r\n");
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_TRUE(reloader.Refresh());
+    // Setting an old time is itself a recent change of the file.
+    SetModified(std::chrono::hours(2));
+    EXPECT_TRUE(reloader.Refresh());
+    reloader.SetRacyWindow(0);
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_FALSE(reloader.Refresh());
+}
+
+TEST_F(SignatureReloaderTest, MissingOrRejectedFileLeavesTheListEmpty)
+{
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_FALSE(reloader.Refresh());
+
+    // A malformed line stops a plain load half-way; the refresh empties the list.
+    Write("aa=One\r\nno separator\r\n");
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_EQ(Names(list), FullReload(file));
+
+    Write("");
+    SetModified(std::chrono::seconds(10));
+    reloader.Refresh();
+    EXPECT_EQ(list.Count(), 0u);
+
+    std::filesystem::remove(file);
+    reloader.Refresh();
+    EXPECT_EQ(list.Count(), 0u);
+    Write("aa=Back\r\n");
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"Back"}));
+}
+
+TEST_F(SignatureReloaderTest, FailedFullLoadIsFollowedByARefreshThatReadsAgain)
+{
+    Write("aa=One\r\nno separator\r\n");
+    EXPECT_THROW(reloader.Load(), Failure);
+    EXPECT_EQ(list.Count(), 1u);  // a full load keeps the lines before the bad one
+    EXPECT_TRUE(reloader.Refresh());
+    EXPECT_EQ(list.Count(), 0u);
+}
+
+TEST_F(SignatureReloaderTest, SuccessfulFullLoadIsRemembered)
+{
+    Write("aa=One\r\n");
+    reloader.Load();
+    EXPECT_FALSE(reloader.Refresh());
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"One"}));
+}
+
+}  // namespace
+}  // namespace qirn
