@@ -12,3 +12,12 @@ if(QIRN_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(qirn_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# libFuzzer programs (clang only); the project's code gets the coverage hooks.
+option(QIRN_FUZZ "Build the libFuzzer programs (needs clang)" OFF)
+if(QIRN_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QIRN_FUZZ needs clang: configure with CXX=clang++")
+  endif()
+  target_compile_options(qirn_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()

@@ -195,7 +195,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
     const UniqueFd fd = OpenRegularFile(AT_FDCWD, file.c_str(), Links::Followed, &info);
     const auto fileSize = static_cast<std::size_t>(info.st_size);
 
-    std::vector<char> buffer(kReadPiece);
+    std::vector<char> buffer(std::min(kReadPiece, fileSize + 1));
     std::size_t filled = 0;
     std::size_t linesBefore = 0;
     bool any = false;
