@@ -1,0 +1,95 @@
+#include "TrayIcon.h"
+
+#include "TrayMouseEvent.h"
+
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace mdlTray {
+
+namespace {
+
+std::int32_t MessageOf(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return WM_LBUTTONUP;
+    case QSystemTrayIcon::Context:
+        return WM_RBUTTONUP;
+    case QSystemTrayIcon::DoubleClick:
+        return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::MiddleClick:
+        return WM_MBUTTONUP;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return WM_MOUSEMOVE;
+}
+
+}  // namespace
+
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent), icon_(std::make_unique<QSystemTrayIcon>())
+{
+    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { OnMouseMessage(MessageOf(reason)); });
+}
+
+TrayIcon::~TrayIcon() = default;
+
+void TrayIcon::Fill(const QIcon& icon, const QString& tip)
+{
+    tipField_ = TipField(std::u16string_view(reinterpret_cast<const char16_t*>(tip.utf16()),
+                                              static_cast<std::size_t>(tip.size())));
+    const std::u16string_view text = TipText(tipField_);
+    icon_->setIcon(icon);
+    icon_->setToolTip(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TrayIcon::TrayAdd(const QIcon& icon, const QString& tip, QWidget& window)
+{
+    Fill(icon, tip);
+    icon_->show();
+    window.hide();
+}
+
+void TrayIcon::TrayModify(const QIcon& icon, const QString& tip, QWidget&)
+{
+    Fill(icon, tip);
+}
+
+void TrayIcon::TrayRestore(QWidget& window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    else
+        window.show();
+}
+
+void TrayIcon::TrayRemove()
+{
+    icon_->hide();
+}
+
+bool TrayIcon::Available()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+QString TrayIcon::Tip() const
+{
+    return icon_->toolTip();
+}
+
+bool TrayIcon::Present() const
+{
+    return icon_->isVisible();
+}
+
+void TrayIcon::OnMouseMessage(std::int32_t message)
+{
+    if (TrayMouseEvent(message, CoordinateUnit::Pixel, kTwipsPerPixel) > 0)
+        emit restoreRequested();
+}
+
+}  // namespace mdlTray
