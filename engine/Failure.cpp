@@ -9,7 +9,7 @@ Failure Failure::FromErrno(int err, std::string_view context)
     std::string text(context);
     text += ": ";
     text += std::strerror(err);
-    return Failure(err, text);
+    return {err, text};
 }
 
 }  // namespace qirn

@@ -16,10 +16,10 @@ namespace {
 constexpr std::array<std::int8_t, 256> kHexValues = [] {
     std::array<std::int8_t, 256> values{};
     values.fill(-1);
-    for (int i = 0; i < 10; ++i)
-        values[static_cast<std::size_t>('0' + i)] = static_cast<std::int8_t>(i);
-    for (int i = 0; i < 6; ++i)
-        values[static_cast<std::size_t>('a' + i)] = static_cast<std::int8_t>(10 + i);
+    for (std::size_t i = 0; i < 10; ++i)
+        values['0' + i] = static_cast<std::int8_t>(i);
+    for (std::size_t i = 0; i < 6; ++i)
+        values['a' + i] = static_cast<std::int8_t>(10 + i);
     return values;
 }();
 

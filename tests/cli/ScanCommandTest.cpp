@@ -43,7 +43,7 @@ public:
     {
         std::fclose(file_);
         file_ = nullptr;
-        return std::string(buffer_, size_);
+        return {buffer_, size_};
     }
 
 private:

@@ -43,6 +43,7 @@ TEST(SignatureListTest, IndexFindsExactlyTheHitsOfComparingEveryEntry)
 {
     std::mt19937 random(20261207);
     std::vector<std::string> pool;
+    pool.reserve(300);
     for (int i = 0; i < 300; ++i)
         pool.push_back(RandomDigestText(random));
 

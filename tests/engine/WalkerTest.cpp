@@ -38,7 +38,7 @@ public:
     {
         FolderEntry entry;
         while (inner_->Next(entry))
-            entries_.push_back({std::string(entry.name), entry.attributes});
+            entries_.emplace_back(entry.name, entry.attributes);
         std::sort(entries_.begin(), entries_.end());
     }
 
