@@ -1,0 +1,133 @@
+#include "Fetch.h"
+#include "LoopbackServer.h"
+
+#include <QNetworkAccessManager>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace qirn {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HttpResponse;
+using test::LoopbackServer;
+
+const char* StatusName(DownloadStatus status)
+{
+    switch (status) {
+    case DownloadStatus::Ok: return "Ok";
+    case DownloadStatus::HttpError: return "HttpError";
+    case DownloadStatus::NetworkError: return "NetworkError";
+    case DownloadStatus::TimedOut: return "TimedOut";
+    case DownloadStatus::TooLarge: return "TooLarge";
+    case DownloadStatus::Rejected: return "Rejected";
+    case DownloadStatus::WriteFailed: return "WriteFailed";
+    }
+    return "?";
+}
+
+HttpResponse Body(QByteArray body)
+{
+    HttpResponse response;
+    response.body = std::move(body);
+    return response;
+}
+
+class FetchTest : public ::testing::Test {
+protected:
+    DownloadResult FetchFromServer(const FetchLimits& limits = {}) { return Fetch(manager_, server_.Url(), limits); }
+
+    LoopbackServer server_;
+    QNetworkAccessManager manager_;
+};
+
+TEST_F(FetchTest, ReturnsTheBodyOfOneGetUnchanged)
+{
+    const QByteArray body = QByteArray("a\r\nb\nc\rd\0e\xff", 12) + QByteArray(100000, 'z');
+    server_.Respond(Body(body));
+    const DownloadResult result = FetchFromServer();
+    EXPECT_EQ(result.status, DownloadStatus::Ok) << result.errorText.toStdString();
+    EXPECT_EQ(result.bytes, body);
+    EXPECT_EQ(server_.RequestLines(), QList<QByteArray>{"GET /signatures/sa.kvd?a=1 HTTP/1.1"});
+}
+
+TEST_F(FetchTest, BodyWithoutLengthEndsAtClose)
+{
+    HttpResponse response = Body("0cc175b9c0f1b6a831c399e269772661=One\r\n");
+    response.lengthHeader = false;
+    server_.Respond(response);
+    const DownloadResult result = FetchFromServer();
+    EXPECT_EQ(result.status, DownloadStatus::Ok);
+    EXPECT_EQ(result.bytes, response.body);
+}
+
+TEST_F(FetchTest, SizeCapBoundaries)
+{
+    struct Case {
+        const char* what;
+        HttpResponse response;
+        DownloadStatus status;
+    };
+    constexpr qint64 kCap = 4096;
+    const auto unannounced = [](QByteArray body, bool keepOpen) {
+        HttpResponse response = Body(std::move(body));
+        response.lengthHeader = false;
+        response.keepOpen = keepOpen;
+        return response;
+    };
+    HttpResponse liar = Body("short");
+    liar.announcedLength = kCap + 1;
+    liar.keepOpen = true;
+    const std::vector<Case> cases = {
+        {"exactly the cap", Body(QByteArray(kCap, 'x')), DownloadStatus::Ok},
+        {"one byte over the cap", Body(QByteArray(kCap + 1, 'x')), DownloadStatus::TooLarge},
+        {"exactly the cap, no length", unannounced(QByteArray(kCap, 'x'), false), DownloadStatus::Ok},
+        {"over the cap, no length", unannounced(QByteArray(kCap + 1, 'x'), false), DownloadStatus::TooLarge},
+        // The server then neither sends nor closes: only stopping at the cap ends it.
+        {"over the cap, then silence", unannounced(QByteArray(4 * kCap, 'x'), true), DownloadStatus::TooLarge},
+        {"announced over the cap, then silence", liar, DownloadStatus::TooLarge},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_.Respond(c.response);
+        const DownloadResult result = FetchFromServer({.timeout = 30s, .maxBytes = kCap});
+        EXPECT_STREQ(StatusName(result.status), StatusName(c.status)) << result.errorText.toStdString();
+        EXPECT_EQ(result.bytes.size(), c.status == DownloadStatus::Ok ? kCap : 0);
+    }
+}
+
+TEST_F(FetchTest, ErrorStatusesFailAndDropTheirBody)
+{
+    for (const HttpResponse& response : {test::HtmlError(404, "Not Found"), test::HtmlError(500, "Internal Server Error"),
+                                         test::HtmlError(403, "Forbidden"), test::HtmlError(503, "Service Unavailable")}) {
+        SCOPED_TRACE(response.status);
+        server_.Respond(response);
+        const DownloadResult result = FetchFromServer();
+        EXPECT_STREQ(StatusName(result.status), "HttpError");
+        EXPECT_TRUE(result.errorText.contains(QString::number(response.status))) << result.errorText.toStdString();
+        EXPECT_TRUE(result.bytes.isEmpty());
+    }
+}
+
+TEST_F(FetchTest, NoAnswerFails)
+{
+    const DownloadResult refused = Fetch(manager_, LoopbackServer::RefusedUrl());
+    EXPECT_STREQ(StatusName(refused.status), "NetworkError");
+    EXPECT_FALSE(refused.errorText.isEmpty());
+
+    server_.NeverAnswer();
+    const DownloadResult silent = FetchFromServer({.timeout = 200ms});
+    EXPECT_STREQ(StatusName(silent.status), "TimedOut");
+    EXPECT_EQ(server_.RequestLines().size(), 1);
+
+    // A transfer that stops halfway is not complete.
+    HttpResponse cut = Body("0cc175b9c0f1b6a831c399e269772661=One\r\n");
+    cut.announcedLength = 1000;
+    server_.Respond(cut);
+    EXPECT_STREQ(StatusName(FetchFromServer().status), "NetworkError");
+}
+
+}  // namespace
+}  // namespace qirn
