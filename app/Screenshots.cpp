@@ -1,0 +1,69 @@
+// Photographs each panel of the window after a scan of a sample folder.
+// Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER
+
+#include "frmTev.h"
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+class NoMessages final : public MessageBoxes {
+public:
+    void Information(QWidget*, const QString&) override {}
+    void Warning(QWidget*, const QString&) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
+    if (argc != 4) {
+        std::fputs("Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER\n", stderr);
+        return 2;
+    }
+    QTemporaryDir applicationFolder;
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), applicationFolder.filePath(QStringLiteral("sa.kvd")))) {
+        std::fputs("qirn-screenshots: cannot copy the signature file\n", stderr);
+        return 1;
+    }
+    NoMessages messages;
+    FormEnvironment environment;
+    environment.applicationFolder = applicationFolder.path();
+    environment.messages = &messages;
+    environment.scanFolder = QString::fromLocal8Bit(argv[2]);
+    frmTev form(environment);
+    form.Load();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    QTest::qWait(1200);  // the first status refresh
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdScan")), Qt::LeftButton);
+
+    const QDir output(QString::fromLocal8Bit(argv[3]));
+    const char* panels[][2] = {{"lblScan", "scanner"}, {"lblSign", "signatures"},
+                               {"lblInfect", "infections"}, {"lblRep", "results"},
+                               {"lblUpdate", "update"}, {"lblAbout", "about"}};
+    bool ok = true;
+    for (const auto& [label, name] : panels) {
+        QTest::mouseClick(form.findChild<QLabel*>(QString::fromLatin1(label)), Qt::LeftButton);
+        QTest::qWait(100);
+        const QString file = output.filePath(QStringLiteral("window-%1.png").arg(QString::fromLatin1(name)));
+        if (!form.grab().save(file)) {
+            std::fprintf(stderr, "qirn-screenshots: cannot write %s\n", qPrintable(file));
+            ok = false;
+        }
+    }
+    form.Tray().TrayRemove();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,26 @@
+#include "FormFixture.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+
+namespace qirn::uitest {
+
+QString FormFixture::Text(const char* label) const
+{
+    const auto* widget = Get<QLabel>(label);
+    return widget == nullptr ? QString() : widget->text();
+}
+
+void FormFixture::Click(const char* widget) const
+{
+    auto* target = Get<QWidget>(widget);
+    ASSERT_NE(target, nullptr);
+    // A check box reacts to a click on its indicator, at its left edge.
+    const QPoint where = qobject_cast<QAbstractButton*>(target) != nullptr && target->inherits("QCheckBox")
+                             ? QPoint(8, target->height() / 2)
+                             : target->rect().center();
+    QTest::mouseClick(target, Qt::LeftButton, {}, where);
+}
+
+}  // namespace qirn::uitest

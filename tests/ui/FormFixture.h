@@ -1,0 +1,89 @@
+#pragma once
+
+// A loaded main window over a temporary application folder, with message
+// boxes, clock and program end replaced by recording doubles.
+
+#include "MessageBox.h"
+#include "ScanControl.h"
+#include "TestFolder.h"
+#include "frmTev.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace qirn::uitest {
+
+class RecordedMessages final : public MessageBoxes {
+public:
+    struct Shown {
+        bool warning;
+        QString text;
+        std::string resultsAtThatMoment;  // Results.txt as the box appeared
+    };
+
+    void Information(QWidget*, const QString& text) override { shown.push_back({false, text, Results()}); }
+    void Warning(QWidget*, const QString& text) override { shown.push_back({true, text, Results()}); }
+
+    std::string Results() const
+    {
+        return std::filesystem::is_regular_file(resultsFile) ? TestFolder::read(resultsFile) : "<none>";
+    }
+
+    std::filesystem::path resultsFile;
+    std::vector<Shown> shown;
+};
+
+class FixedClock final : public qirn::Clock {
+public:
+    std::int64_t LocalSeconds() override { return seconds; }
+    std::string DateTimeText() override { return "12/7/26 " + qirn::ClockText(seconds); }
+    std::int64_t seconds = 9 * 3600 + 30 * 60;
+};
+
+class FormFixture : public testing::Test {
+protected:
+    FormFixture()
+    {
+        folder.file("app/sa.kvd", std::string(kEicarMd5) + "=EICAR-Test-File\r\n" + std::string(kHelloMd5) +
+                                      "=Hello.Greeting\r\n");
+        messages.resultsFile = folder.root() / "app/Results.txt";
+    }
+
+    void Open()
+    {
+        FormEnvironment environment;
+        environment.applicationFolder = QString::fromStdString(folder.path("app"));
+        environment.messages = &messages;
+        environment.clock = &clock;
+        environment.endProgram = [this] { ++programEnds; };
+        environment.scanFolder = QString::fromStdString(folder.path("tree"));
+        form = std::make_unique<frmTev>(environment);
+        form->Load();
+    }
+
+    void SetUp() override { Open(); }
+
+    template <class T>
+    T* Get(const char* name) const
+    {
+        T* child = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    QString Text(const char* label) const;
+    void Click(const char* widget) const;
+
+    TestFolder folder;
+    RecordedMessages messages;
+    FixedClock clock;
+    int programEnds = 0;
+    std::unique_ptr<frmTev> form;
+};
+
+}  // namespace qirn::uitest

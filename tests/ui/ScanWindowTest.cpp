@@ -1,0 +1,192 @@
+// Whole scans through the window: the report block, the counters and the
+// control states after a normal end, after Stop, and when sa.kvd is missing.
+
+#include "FindFiles.h"
+#include "FormFixture.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+namespace qirn::uitest {
+namespace {
+
+class ScanWindow : public FormFixture {
+protected:
+    void MakeTree()
+    {
+        folder.file("tree/eicar.com", kEicar);
+        folder.file("tree/readme.txt", "not a virus");
+        folder.file("tree/docs/hello.txt", "hello");
+        folder.file("tree/docs/big.bin", std::string(83001, 'x'));
+    }
+
+    // Runs during the first yield of the walk.
+    void DuringScan(std::function<void()> action)
+    {
+        QTimer::singleShot(0, form.get(), std::move(action));
+    }
+
+    struct Idle {
+        bool scan, stop, browse, save, clear, report, elapsedTimer;
+        Qt::CheckState editReport;
+        int progress;
+    };
+    Idle State() const
+    {
+        return {Get<QPushButton>("cmdScan")->isEnabled(), Get<QPushButton>("cmdStop")->isEnabled(),
+                Get<QLabel>("lblBrowse")->isEnabled(),    Get<QPushButton>("cmdSave")->isEnabled(),
+                Get<QPushButton>("cmdCl")->isEnabled(),   Get<QPlainTextEdit>("txtRep")->isEnabled(),
+                Get<QTimer>("tmrEl")->isActive(),         Get<QCheckBox>("chkChg")->checkState(),
+                Get<QProgressBar>("pgbStatus")->value()};
+    }
+    void ExpectIdle(bool reportEnabled) const
+    {
+        const Idle state = State();
+        EXPECT_TRUE(state.scan);
+        EXPECT_FALSE(state.stop);
+        EXPECT_TRUE(state.browse);
+        EXPECT_TRUE(state.save);
+        EXPECT_TRUE(state.clear);
+        EXPECT_EQ(state.report, reportEnabled);
+        EXPECT_FALSE(state.elapsedTimer);
+        EXPECT_EQ(state.editReport, Qt::Unchecked);
+        EXPECT_EQ(state.progress, 1000);
+    }
+
+    std::vector<QString> Items(const char* list) const
+    {
+        std::vector<QString> items;
+        const auto* widget = Get<QListWidget>(list);
+        for (int i = 0; i < widget->count(); ++i)
+            items.push_back(widget->item(i)->text());
+        return items;
+    }
+};
+
+TEST_F(ScanWindow, ScanOfATreeWithHitsReportsThemAndReturnsToIdle)
+{
+    MakeTree();
+    Click("cmdScan");
+
+    EXPECT_EQ(form->Report(),
+              "\r\nA scan was started at : 12/7/26 09:30:00"
+              "\r\nFile eicar.com was detected as EICAR-Test-File"
+              "\r\nFile hello.txt was detected as Hello.Greeting"
+              "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
+    EXPECT_EQ(Get<QPlainTextEdit>("txtRep")->toPlainText(),
+              QStringLiteral("\nA scan was started at : 12/7/26 09:30:00\nFile eicar.com was detected as "
+                             "EICAR-Test-File\nFile hello.txt was detected as Hello.Greeting\nA scan was "
+                             "finished at : 12/7/26 09:30:00\n"));
+    EXPECT_EQ(Items("lstVNa"), (std::vector<QString>{QStringLiteral("EICAR-Test-File"), QStringLiteral("Hello.Greeting")}));
+    EXPECT_EQ(Items("lstVPt"), (std::vector<QString>{QString::fromStdString(folder.path("tree/eicar.com")),
+                                                    QString::fromStdString(folder.path("tree/docs/hello.txt"))}));
+    EXPECT_EQ(Text("lblScnd"), QStringLiteral("3"));
+    EXPECT_EQ(form->Counter().Total(), 3u);
+    EXPECT_EQ(Text("lblCur"), QStringLiteral("Finished"));
+    EXPECT_EQ(Text("lblStrt"), QStringLiteral("09:30:00"));
+    EXPECT_EQ(Text("lblEl"), QStringLiteral("00:00:00"));
+    EXPECT_EQ(Text("lblFin"), QStringLiteral("09:30:00"));
+    ExpectIdle(false);
+
+    form->tmrAbc_Timer();
+    EXPECT_EQ(Text("lblFnd"), QStringLiteral("2"));
+    EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0"));
+}
+
+TEST_F(ScanWindow, WhileScanningTheControlsAreInTheScanningState)
+{
+    MakeTree();
+    Get<QProgressBar>("pgbStatus")->setValue(0);
+    bool checked = false;
+    DuringScan([&] {
+        const Idle state = State();
+        EXPECT_FALSE(state.scan);
+        EXPECT_TRUE(state.stop);
+        EXPECT_FALSE(state.browse);
+        EXPECT_FALSE(state.save);
+        EXPECT_FALSE(state.clear);
+        EXPECT_FALSE(state.report);
+        EXPECT_TRUE(state.elapsedTimer);
+        EXPECT_EQ(state.editReport, Qt::PartiallyChecked);
+        EXPECT_EQ(state.progress, 500);
+        EXPECT_EQ(Text("lblFin"), QStringLiteral("Not available"));
+        form->tmrAbc_Timer();
+        EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0 - On Duty"));
+        clock.seconds += 3 * 3600 + 62;
+        form->tmrEl_Timer();
+        EXPECT_EQ(Text("lblEl"), QStringLiteral("03:01:02"));
+        Click("lblAbout");  // navigation does not disturb the scan
+        checked = true;
+    });
+    Click("cmdScan");
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(form->Counter().Total(), 3u);
+    EXPECT_EQ(Text("lblFin"), QStringLiteral("12:31:02"));
+    ExpectIdle(false);
+}
+
+TEST_F(ScanWindow, StopEndsTheScanAndLeavesTheReportEditable)
+{
+    for (int i = 0; i < 20; ++i)
+        folder.file("tree/file" + std::to_string(i), "hello");
+    DuringScan([this] { Click("cmdStop"); });
+    Click("cmdScan");
+
+    EXPECT_EQ(form->Counter().Total(), 1u);
+    EXPECT_EQ(Items("lstVNa").size(), 1u);
+    EXPECT_TRUE(form->Report().ends_with("was detected as Hello.Greeting\r\nA scan was finished at : 12/7/26 09:30:00\r\n"));
+    EXPECT_EQ(Text("lblCur"), QStringLiteral("Finished"));
+    EXPECT_EQ(mdlFindFiles::StopScan, -1);
+    // The second end finds "Edit Report" already unticked, so the box stays enabled.
+    ExpectIdle(true);
+}
+
+TEST_F(ScanWindow, MissingSignatureFileAtScanWritesOnlyAFinishLine)
+{
+    MakeTree();
+    std::filesystem::remove(folder.root() / "app/sa.kvd");
+    Get<QProgressBar>("pgbStatus")->setValue(0);
+    std::vector<int> progress;
+    QObject::connect(Get<QProgressBar>("pgbStatus"), &QProgressBar::valueChanged, form.get(),
+                     [&progress](int value) { progress.push_back(value); });
+
+    Click("cmdScan");
+
+    EXPECT_EQ(form->Report(), "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
+    EXPECT_TRUE(Items("lstVNa").empty());
+    EXPECT_EQ(Text("lblScnd"), QStringLiteral("Not available"));
+    ASSERT_EQ(progress.size(), 500u);
+    EXPECT_EQ(progress.front(), 501);
+    ExpectIdle(false);
+}
+
+TEST_F(ScanWindow, QuitDuringAScanEndsTheProgramBeforeTheNextFile)
+{
+    for (int i = 0; i < 20; ++i)
+        folder.file("tree/file" + std::to_string(i), "x");
+    DuringScan([this] { Click("lblQuit"); });
+    Click("cmdScan");
+    EXPECT_EQ(programEnds, 1);
+    EXPECT_FALSE(form->Tray().Present());
+    EXPECT_EQ(form->Counter().Total(), 1u);
+}
+
+TEST_F(ScanWindow, ScanAfterClearStartsWithAnEmptyLineAndHitsAccumulate)
+{
+    MakeTree();
+    Click("cmdScan");
+    Click("cmdCl");
+    Click("cmdScan");
+    EXPECT_TRUE(form->Report().starts_with("\r\nA scan was started at : "));
+    EXPECT_EQ(Items("lstVNa").size(), 4u);
+}
+
+}  // namespace
+}  // namespace qirn::uitest

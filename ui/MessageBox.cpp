@@ -1,0 +1,14 @@
+#include "MessageBox.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+void ModalMessageBoxes::Information(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, QGuiApplication::applicationDisplayName(), text);
+}
+
+void ModalMessageBoxes::Warning(QWidget* parent, const QString& text)
+{
+    QMessageBox::warning(parent, QGuiApplication::applicationDisplayName(), text);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// Message boxes behind a seam, so that tests never wait on a modal window.
+
+#include <QString>
+
+class QWidget;
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    virtual void Information(QWidget* parent, const QString& text) = 0;
+    virtual void Warning(QWidget* parent, const QString& text) = 0;
+};
+
+// Modal boxes with an OK button, titled with the application's name.
+class ModalMessageBoxes final : public MessageBoxes {
+public:
+    void Information(QWidget* parent, const QString& text) override;
+    void Warning(QWidget* parent, const QString& text) override;
+};

@@ -1,0 +1,166 @@
+#pragma once
+
+// The main window: navigation column, six stacked panels, the status refresh,
+// the Results panel and the Scan and Stop commands.
+
+#include "Adapters.h"
+#include "ReportBox.h"
+#include "ScanControl.h"
+#include "SignatureFileStamp.h"
+#include "SignatureList.h"
+#include "TrayIcon.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class EditReportBox;
+class LinkLabel;
+class MessageBoxes;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+// What the window takes from outside; empty members get the real thing.
+struct FormEnvironment {
+    QString applicationFolder;             // holds sa.kvd and Results.txt
+    MessageBoxes* messages = nullptr;      // modal message boxes
+    qirn::Clock* clock = nullptr;          // the local clock
+    std::function<void()> endProgram;      // leaves the event loop
+    QString scanFolder;                    // the user's home folder
+};
+
+class frmTev : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientWidth = 387;
+    static constexpr int kClientHeight = 371;
+
+    explicit frmTev(FormEnvironment environment = {}, QWidget* parent = nullptr);
+    ~frmTev() override;
+
+    // The Load handler: signatures, full bars, the Scanner panel, the icon, show.
+    void Load();
+    // The Unload handler: removes the icon and ends the program.
+    void Unload();
+    void HideAllPanels();
+    void LoadSignatures();
+
+    void SetScanFolder(const std::string& folder);
+    const std::string& ScanFolder() const { return scanFolder_; }
+
+    const qirn::SignatureList& Signatures() const { return signatures_; }
+    const qirn::ScanCounter& Counter() const { return *counter_; }
+    const std::string& Report() const { return report_->Text(); }
+    mdlTray::TrayIcon& Tray() { return tray_; }
+    QString ResultsFile() const;
+
+    static constexpr const char* kTip = "QIRN Checker 1.0";
+    static constexpr const char* kTipOnDuty = "QIRN Checker 1.0 - On Duty";
+
+    // Event handlers, named after their control and event.
+    void tmrAbc_Timer();
+    void tmrEl_Timer();
+    void lblTray_Click();
+    void chkChg_Click();
+    void cmdCl_Click();
+    void cmdSave_Click();
+    void cmdScan_Click();
+    void cmdStop_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildNavigation();
+    void BuildScanner();
+    void BuildSignatures();
+    void BuildInfections();
+    void BuildResults();
+    void BuildUpdate();
+    void BuildAbout();
+    QGroupBox* Panel(const char* name, const QString& title);
+    QLabel* Label(QWidget* parent, const char* name, const QString& text, QRect geometry);
+    QPushButton* Button(QWidget* parent, const char* name, const QString& text, QRect geometry);
+    LinkLabel* Link(QWidget* parent, const char* name, const QString& text, QPoint position);
+    void ShowPanel(QGroupBox* panel);
+
+    FormEnvironment environment_;
+    std::unique_ptr<MessageBoxes> ownMessages_;
+    LocalClock localClock_;
+    MessageBoxes* messages_;
+    qirn::Clock* clock_;
+
+    QLabel* Picture1 = nullptr;
+    LinkLabel* lblScan = nullptr;
+    LinkLabel* lblSign = nullptr;
+    LinkLabel* lblInfect = nullptr;
+    LinkLabel* lblRep = nullptr;
+    LinkLabel* lblUpdate = nullptr;
+    LinkLabel* lblAbout = nullptr;
+    LinkLabel* lblTray = nullptr;
+    LinkLabel* lblQuit = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* lblPav = nullptr;
+    QTimer* tmrAbc = nullptr;
+    QTimer* tmrEl = nullptr;
+
+    QGroupBox* frScan = nullptr;
+    QLabel* lblStrt = nullptr;
+    QLabel* lblEl = nullptr;
+    QLabel* lblFin = nullptr;
+    QLabel* lblScnd = nullptr;
+    QLabel* lblFnd = nullptr;
+    QLabel* lblCur = nullptr;
+    LinkLabel* lblBrowse = nullptr;
+    QLabel* lblPath = nullptr;
+    QProgressBar* pgbStatus = nullptr;
+    QPushButton* cmdScan = nullptr;
+    QPushButton* cmdStop = nullptr;
+
+    QGroupBox* frSign = nullptr;
+    QLabel* lblTot = nullptr;
+
+    QGroupBox* frInfect = nullptr;
+    QListWidget* lstVNa = nullptr;
+    QListWidget* lstVPt = nullptr;
+    QPushButton* cmdDel = nullptr;
+    QPushButton* cmdRem = nullptr;
+
+    QGroupBox* frRes = nullptr;
+    QPlainTextEdit* txtRep = nullptr;
+    EditReportBox* chkChg = nullptr;
+    QPushButton* cmdCl = nullptr;
+    QPushButton* cmdSave = nullptr;
+
+    QGroupBox* frUpd = nullptr;
+    QLabel* lblTTU = nullptr;
+    QProgressBar* pgbUpd = nullptr;
+    QLabel* lblUpd = nullptr;
+    QPushButton* cmdUpdate = nullptr;
+
+    QGroupBox* frAbout = nullptr;
+
+    // lstMD and lstName; List1 and Label3 live in counter_.
+    qirn::SignatureList signatures_;
+    std::unique_ptr<qirn::SignatureReloader> reloader_;
+    std::string scanFolder_;
+    mdlTray::TrayIcon tray_;
+    std::unique_ptr<ReportBox> report_;
+    std::unique_ptr<LabelCaption> lblScndCaption_;
+    std::unique_ptr<qirn::ScanCounter> counter_;
+    std::unique_ptr<HitLists> hits_;
+    QtEventPump events_;
+
+    struct ScanWiring;
+    std::unique_ptr<ScanWiring> scan_;
+    bool ending_ = false;
+};
