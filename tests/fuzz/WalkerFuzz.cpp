@@ -1,0 +1,298 @@
+// Fuzz target: the walker over an in-memory tree decoded from the input,
+// serial and on worker threads, against a plain recursive reference walk.
+
+#include "Digest.h"
+#include "Failure.h"
+#include "FindFiles.h"
+#include "SignatureList.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qirn::FileIdentity;
+using qirn::Folder;
+using qirn::FolderEntry;
+
+constexpr std::int32_t kSizeLimit = 2;
+
+struct Node {
+    std::string name;
+    unsigned attributes = 0;
+    bool unreadable = false;
+    std::string content;
+    std::uint64_t inode = 0;
+    std::vector<Node> children;
+};
+
+class Input {
+public:
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t Next() { return position_ < size_ ? data_[position_++] : 0; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+void Decode(Input& input, Node& folder, int depth, std::uint64_t& inodes)
+{
+    static const char* const kNames[] = {"a", "b", ".h", "c.txt", ".", "..", "d", "\xff"};
+    static const char* const kContents[] = {"", "x", "y", "xy", "xyz"};
+    const int count = depth > 4 ? 0 : input.Next() % 5;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t kind = input.Next();
+        Node node;
+        node.name = kNames[kind % 8];
+        node.inode = ++inodes;
+        bool taken = false;
+        for (const Node& sibling : folder.children)
+            taken = taken || sibling.name == node.name;
+        if (taken)
+            continue;
+        if (node.name == "." || node.name == "..") {
+            node.attributes = qirn::kDirectory | qirn::kHidden;
+            folder.children.push_back(std::move(node));
+            continue;
+        }
+        if ((kind & 0x08) != 0)
+            node.attributes |= qirn::kDirectory;
+        if ((kind & 0x70) == 0x70)
+            node.attributes |= qirn::kSystem;
+        if (node.name[0] == '.')
+            node.attributes |= qirn::kHidden;
+        node.unreadable = (kind & 0x80) != 0 && (input.Next() & 3) == 0;
+        if ((node.attributes & qirn::kDirectory) != 0)
+            Decode(input, node, depth + 1, inodes);
+        else
+            node.content = kContents[input.Next() % 5];
+        folder.children.push_back(std::move(node));
+    }
+}
+
+class MemoryFolder final : public Folder {
+public:
+    explicit MemoryFolder(const Node& node) : node_(node) {}
+
+    bool Next(FolderEntry& entry) override
+    {
+        if (next_ == node_.children.size())
+            return false;
+        const Node& child = node_.children[next_++];
+        entry.name = child.name;
+        entry.attributes = child.attributes;
+        return true;
+    }
+    void Rewind() override { next_ = 0; }
+    std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
+    {
+        const Node& child = Find(name);
+        if ((child.attributes & qirn::kDirectory) == 0)
+            throw qirn::Failure(ENOTDIR, name);
+        return std::make_unique<MemoryFolder>(child);
+    }
+    std::uint64_t Length(const std::string& name) override { return Find(name).content.size(); }
+    qirn::FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
+    {
+        const Node& child = Find(name);
+        const std::size_t size = std::min(child.content.size(), buffer.size());
+        std::memcpy(buffer.data(), child.content.data(), size);
+        return {size, FileIdentity{1, child.inode}};
+    }
+
+private:
+    const Node& Find(const std::string& name) const
+    {
+        for (const Node& child : node_.children) {
+            if (child.name == name) {
+                if (child.unreadable)
+                    throw qirn::Failure(EACCES, name);
+                return child;
+            }
+        }
+        throw qirn::Failure(ENOENT, name);
+    }
+
+    const Node& node_;
+    std::size_t next_ = 0;
+};
+
+struct Record : qirn::Caption, qirn::EventPump, qirn::InfectionList, qirn::ReportText, qirn::ProblemLog {
+    std::vector<std::string> shown;
+    std::vector<std::string> events;  // hits and problems in order
+    std::string report;
+    std::size_t stopAfter = SIZE_MAX;
+
+    void SetCaption(std::string_view text) override { shown.emplace_back(text); }
+    void ProcessEvents() override
+    {
+        if (shown.size() == stopAfter)
+            mdlFindFiles::StopScan = -1;
+    }
+    void AddHit(qirn::Hit hit) override
+    {
+        events.push_back("hit " + hit.signatureName + " " + hit.path.native() + " " +
+                         std::to_string(hit.identity.inode));
+    }
+    void Append(std::string_view text) override { report += text; }
+    void Unreadable(const std::string& path, const qirn::Failure&) override { events.push_back("problem " + path); }
+};
+
+class Reference {
+public:
+    Reference(const qirn::SignatureList& signatures, std::vector<std::string> digestTexts, Record& record)
+        : signatures_(signatures), digestTexts_(std::move(digestTexts)), record_(record)
+    {
+    }
+
+    bool Walk(const Node& folder, const std::string& path)
+    {
+        if (mdlFindFiles::StopScan == -1)
+            return false;
+        for (const Node& file : folder.children) {
+            if (!qirn::PassesMask(file.attributes, qirn::kReadOnly | qirn::kHidden))
+                continue;
+            if (mdlFindFiles::StopScan == -1)
+                return false;
+            record_.SetCaption(file.name);
+            record_.ProcessEvents();
+            if (file.unreadable) {
+                record_.Unreadable(path + file.name, qirn::Failure(EACCES, ""));
+                continue;
+            }
+            if (file.content.size() > static_cast<std::size_t>(kSizeLimit))
+                continue;
+            if (signatures_.Count() > 0) {
+                qirn::Md5 md5;
+                const std::string digest = mdlMD5::DigestToHex(
+                    md5.Compute(std::as_bytes(std::span(file.content.data(), file.content.size()))));
+                for (std::size_t j = 0; j < signatures_.Count(); ++j) {
+                    if (digestTexts_[j] != digest)
+                        continue;
+                    const std::string name(signatures_.Name(j));
+                    record_.AddHit({name, path + file.name, {1, file.inode}});
+                    record_.Append("\r\nFile " + file.name + " was detected as " + name);
+                }
+            }
+            ++counted;
+        }
+        for (const Node& sub : folder.children) {
+            if (sub.name == "." || sub.name == ".." || (sub.attributes & qirn::kDirectory) == 0 ||
+                !qirn::PassesMask(sub.attributes, qirn::kDirectory | qirn::kHidden))
+                continue;
+            // A stopped walk enters each remaining folder and leaves it at once.
+            if (mdlFindFiles::StopScan == -1)
+                return false;
+            if (sub.unreadable) {
+                record_.Unreadable(path + sub.name, qirn::Failure(EACCES, ""));
+                continue;
+            }
+            if (!Walk(sub, path + sub.name + "/"))
+                return false;
+        }
+        return true;
+    }
+
+    std::uint64_t counted = 0;
+
+private:
+    const qirn::SignatureList& signatures_;
+    std::vector<std::string> digestTexts_;
+    Record& record_;
+};
+
+void Check(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "walk differs: %s\n", what);
+        std::abort();
+    }
+}
+
+void CheckEvents(const std::vector<std::string>& found, const std::vector<std::string>& expected, const char* what)
+{
+    if (found == expected)
+        return;
+    for (const std::string& event : found)
+        std::fprintf(stderr, "walker:    %s\n", event.c_str());
+    for (const std::string& event : expected)
+        std::fprintf(stderr, "reference: %s\n", event.c_str());
+    Check(false, what);
+}
+
+class IgnoredCaption final : public qirn::Caption {
+public:
+    void SetCaption(std::string_view) override {}
+};
+
+struct Outcome {
+    Record record;
+    std::uint64_t counted = 0;
+};
+
+Outcome RunWalker(const Node& root, const qirn::SignatureList& signatures, std::size_t stopAfter, unsigned jobs)
+{
+    Outcome outcome;
+    Record& record = outcome.record;
+    record.stopAfter = stopAfter;
+    IgnoredCaption total;
+    qirn::ScanCounter counter(total);
+    const qirn::ScanElements elements{signatures, record, record, counter, record, record, &record};
+    MemoryFolder top(root);
+    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::FindFiles(top, "/t", mdlFindFiles::kAllFiles, kSizeLimit, elements, jobs);
+    outcome.counted = counter.Total();
+    return outcome;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Input input(data, size);
+    qirn::SignatureList signatures;
+    std::vector<std::string> digestTexts;
+    static const char* const kSignatureContents[] = {"", "x", "y", "xy"};
+    const int signatureCount = input.Next() % 4;
+    for (int i = 0; i < signatureCount; ++i) {
+        qirn::Md5 md5;
+        const std::string content = kSignatureContents[input.Next() % 4];
+        digestTexts.push_back(
+            mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size())))));
+        signatures.Append(digestTexts.back(), "Sig" + std::to_string(i));
+    }
+    const std::uint8_t stopByte = input.Next();
+    const std::size_t stopAfter = stopByte < 200 ? SIZE_MAX : stopByte - 199u;
+
+    Node root;
+    std::uint64_t inodes = 0;
+    Decode(input, root, 0, inodes);
+
+    Record expected;
+    expected.stopAfter = stopAfter;
+    Reference reference(signatures, digestTexts, expected);
+    mdlFindFiles::StopScan = 0;
+    reference.Walk(root, "/t/");
+
+    const Outcome serial = RunWalker(root, signatures, stopAfter, 1);
+    Check(serial.record.shown == expected.shown, "files shown");
+    CheckEvents(serial.record.events, expected.events, "hits and problems");
+    Check(serial.record.report == expected.report, "report");
+    Check(serial.counted == reference.counted, "count");
+
+    if (stopAfter == SIZE_MAX) {
+        const Outcome parallel = RunWalker(root, signatures, stopAfter, 2);
+        CheckEvents(parallel.record.events, expected.events, "parallel hits and problems");
+        Check(parallel.record.report == expected.report, "parallel report");
+        Check(parallel.counted == reference.counted, "parallel count");
+    }
+    mdlFindFiles::StopScan = 0;
+    return 0;
+}
