@@ -62,6 +62,9 @@ DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const Fetc
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     idle.stop();
+    // QCoreApplication::exit() leaves every loop, this one too.
+    if (!reply->isFinished())
+        stop(DownloadStatus::NetworkError, QStringLiteral("the transfer was interrupted"));
 
     if (stopped)
         return *stopped;

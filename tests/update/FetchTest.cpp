@@ -1,7 +1,10 @@
 #include "Fetch.h"
 #include "LoopbackServer.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +130,35 @@ TEST_F(FetchTest, NoAnswerFails)
     cut.announcedLength = 1000;
     server_.Respond(cut);
     EXPECT_STREQ(StatusName(FetchFromServer().status), "NetworkError");
+}
+
+// Leaves every event loop when the first piece of a body arrives.
+class ExitingManager final : public QNetworkAccessManager {
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* data) override
+    {
+        QNetworkReply* reply = QNetworkAccessManager::createRequest(op, request, data);
+        connect(reply, &QNetworkReply::readyRead, this, [] { QCoreApplication::exit(0); });
+        return reply;
+    }
+};
+
+TEST_F(FetchTest, ApplicationExitDuringTheTransferFails)
+{
+    HttpResponse partial = Body("0cc175b9c0f1b6a831c399e269772661=One\r\n");
+    partial.announcedLength = 1000;
+    partial.keepOpen = true;
+    server_.Respond(partial);
+    ExitingManager exiting;
+    const DownloadResult result = Fetch(exiting, server_.Url());
+    EXPECT_STREQ(StatusName(result.status), "NetworkError");
+    EXPECT_TRUE(result.bytes.isEmpty());
+
+    // exec() clears the exit request again for the tests that follow.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    server_.Respond(Body("x"));
+    EXPECT_EQ(FetchFromServer().status, DownloadStatus::Ok);
 }
 
 }  // namespace
