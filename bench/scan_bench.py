@@ -4,6 +4,9 @@
 Copies a real folder into /tmp, builds a signature set (real hits plus many
 random digests), checks qirn-scan's hits against an independent Python oracle
 and hashdeep, then times the tools round by round on a warm cache.
+With --parallel it times qirn-scan --jobs 1, qirn-scan --jobs N and hashdeep
+with its default threads instead, and checks that --jobs N prints exactly
+what --jobs 1 prints.
 """
 
 import argparse
@@ -26,7 +29,7 @@ DEFAULT_QIRN = os.path.join(REPO, "build", "bench", "cli", "qirn-scan")
 BUILD_COMMANDS = [
     ["cmake", "-S", ".", "-B", "build/bench", "-G", "Ninja",
      "-DCMAKE_BUILD_TYPE=Release", "-DQIRN_BUILD_TESTS=OFF"],
-    ["cmake", "--build", "build/bench"],
+    ["cmake", "--build", "build/bench", "--target", "qirn-scan"],
 ]
 
 
@@ -57,14 +60,22 @@ def parse_args():
                         "built if missing)")
     p.add_argument("--build", action="store_true",
                    help="(re)build the default qirn-scan before running")
-    p.add_argument("--jobs", type=int, default=1,
-                   help="--jobs passed to qirn-scan if it has that option (default: 1)")
+    p.add_argument("--jobs", type=int, default=None,
+                   help="--jobs passed to qirn-scan if it has that option (default: 1; "
+                        "with --parallel: the number of cores)")
+    p.add_argument("--parallel", action="store_true",
+                   help="time qirn-scan --jobs 1, qirn-scan --jobs N and multi-threaded "
+                        "hashdeep instead of the single-threaded comparison")
     p.add_argument("--no-grep", action="store_true",
                    help="skip the find | md5sum | grep -F variant")
     p.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = p.parse_args()
     if args.rounds < 1 or args.warmup < 1:
         p.error("--rounds and --warmup must be at least 1")
+    if args.jobs is None:
+        args.jobs = (os.cpu_count() or 1) if args.parallel else 1
+    if args.jobs < 1 or (args.parallel and args.jobs < 2):
+        p.error("--jobs must be at least 1, and at least 2 with --parallel")
     return args
 
 
@@ -242,7 +253,7 @@ def show_mismatch(title, items):
         log("    ...")
 
 
-def check(outputs, files, names, tools):
+def check(outputs, files, names, tools, qirn_name="qirn-scan"):
     """Compares the warm-up outputs with the oracle; returns a list of failures."""
     failures = []
     expected = collections.Counter()
@@ -251,12 +262,12 @@ def check(outputs, files, names, tools):
             expected[(path, name.encode())] += 1
     expected_paths = {p for p, _ in expected}
 
-    got = parse_qirn_hits(outputs["qirn-scan"][0])
+    got = parse_qirn_hits(outputs[qirn_name][0])
     if got != expected:
         failures.append("qirn-scan hits differ from the oracle")
         show_mismatch("expected but missing or too few (path, name)", (expected - got).keys())
         show_mismatch("reported but not expected or too many (path, name)", (got - expected).keys())
-    summary = parse_summary(outputs["qirn-scan"][1])
+    summary = parse_summary(outputs[qirn_name][1])
     log(f"qirn-scan summary: {summary}")
     if summary.get("Hits") != str(sum(got.values())):
         failures.append("qirn-scan summary Hits does not match its hit lines")
@@ -274,12 +285,13 @@ def check(outputs, files, names, tools):
         show_mismatch("oracle paths hashdeep missed", expected_paths - set(hd_paths))
         show_mismatch("hashdeep paths not in the oracle", set(hd_paths) - expected_paths)
 
-    want = {p: d for p, _, d in files}
-    got_md5 = parse_md5sum(outputs["find | md5sum"][0])
-    if got_md5 != want:
-        failures.append("find | md5sum output differs from the oracle's file list")
-        show_mismatch("oracle files missing", want.keys() - got_md5.keys())
-        show_mismatch("extra files", got_md5.keys() - want.keys())
+    if "find | md5sum" in tools:
+        want = {p: d for p, _, d in files}
+        got_md5 = parse_md5sum(outputs["find | md5sum"][0])
+        if got_md5 != want:
+            failures.append("find | md5sum output differs from the oracle's file list")
+            show_mismatch("oracle files missing", want.keys() - got_md5.keys())
+            show_mismatch("extra files", got_md5.keys() - want.keys())
     if "find | md5sum | grep" in tools:
         got_grep = parse_md5sum(outputs["find | md5sum | grep"][0])
         if set(got_grep) != expected_paths:
@@ -294,6 +306,8 @@ def main():
         raise BenchError("hashdeep not found")
     qirn_help = subprocess.run([qirn, "--help"], capture_output=True).stdout
     qirn_jobs = ["--jobs", str(args.jobs)] if b"--jobs" in qirn_help else []
+    if args.parallel and not qirn_jobs:
+        raise BenchError("--parallel needs a qirn-scan with --jobs")
 
     work = tempfile.mkdtemp(prefix="qirn-bench-", dir="/tmp")
     try:
@@ -323,13 +337,23 @@ def bench(args, qirn, qirn_jobs, work):
 
     q = shlex.quote
     find_md5 = f"find {q(tree)} -type f -size -{SIZE_LIMIT + 1}c -print0 | xargs -0 md5sum"
-    tools = {
-        "qirn-scan": [qirn, *qirn_jobs, "--signatures", kvd, tree],
-        "hashdeep": ["hashdeep", "-j0", "-o", "f", "-r", "-i", str(SIZE_LIMIT),
-                     "-m", "-k", known, tree],
-        "find | md5sum": ["bash", "-c", f"set -o pipefail; {find_md5}"],
-    }
-    if not args.no_grep:
+    hashdeep = ["hashdeep", "-o", "f", "-r", "-i", str(SIZE_LIMIT), "-m", "-k", known, tree]
+    if args.parallel:
+        # hashdeep without -j uses one thread per core.
+        qirn_ref, qirn_par = "qirn-scan --jobs 1", f"qirn-scan --jobs {args.jobs}"
+        tools = {
+            qirn_ref: [qirn, "--jobs", "1", "--signatures", kvd, tree],
+            qirn_par: [qirn, *qirn_jobs, "--signatures", kvd, tree],
+            "hashdeep": hashdeep,
+        }
+    else:
+        qirn_ref = qirn_par = "qirn-scan"
+        tools = {
+            "qirn-scan": [qirn, *qirn_jobs, "--signatures", kvd, tree],
+            "hashdeep": hashdeep[:1] + ["-j0"] + hashdeep[1:],
+            "find | md5sum": ["bash", "-c", f"set -o pipefail; {find_md5}"],
+        }
+    if not args.no_grep and not args.parallel:
         tools["find | md5sum | grep"] = [
             "bash", "-c", f"set -o pipefail; {find_md5} | LC_ALL=C grep -F -f {q(digests)}"]
     expected_rc = {"qirn-scan": {1}, "hashdeep": {0, 1},  # 1: some known hashes unused
@@ -338,7 +362,7 @@ def bench(args, qirn, qirn_jobs, work):
 
     names_list = list(tools)
     samples = {n: [] for n in names_list}
-    qirn_times = []
+    qirn_times = collections.defaultdict(list)
     outputs = {}
     first_qirn = None
     for rnd in range(args.warmup + args.rounds):
@@ -346,44 +370,61 @@ def bench(args, qirn, qirn_jobs, work):
         # Rotate the starting tool each round so none always runs first.
         order = names_list[rnd % len(names_list):] + names_list[:rnd % len(names_list)]
         line = []
+        round_qirn = {}
         for name in order:
             out = os.path.join(work, "out.txt")
             err = os.path.join(work, "err.txt")
             rc, wall, cpu = run_timed(tools[name], out, err)
-            if rc not in expected_rc[name]:
+            is_qirn = name.startswith("qirn-scan")
+            if rc not in expected_rc["qirn-scan" if is_qirn else name]:
                 sys.stderr.buffer.write(read(err)[-2000:])
                 raise BenchError(f"{name} exited with {rc}: {shlex.join(tools[name])}")
             if rnd == 0:
                 outputs[name] = (read(out), read(err))
-            if name == "qirn-scan":
-                hits = sorted(read(out).split(b"\n"))
+            if is_qirn:
+                stdout, summary = read(out), parse_summary(read(err))
+                hits = sorted(stdout.split(b"\n"))
                 if first_qirn is None:
                     first_qirn = hits
                 elif hits != first_qirn:
-                    raise BenchError(f"qirn-scan output changed in round {rnd}")
-                internal = parse_summary(read(err)).get("Time", "").split(" ")[0]
+                    raise BenchError(f"{name} output changed in round {rnd}")
+                internal = summary.pop("Time", "").split(" ")[0]
                 if timed and internal:
-                    qirn_times.append(float(internal))
+                    qirn_times[name].append(float(internal))
+                round_qirn[name] = (stdout, summary)
             if timed:
                 samples[name].append((wall, cpu))
             line.append(f"{name} {wall:.3f}s")
         log(f"{'round ' + str(rnd - args.warmup + 1) if timed else 'warm-up'}: " + ", ".join(line))
+        if round_qirn[qirn_par] != round_qirn[qirn_ref]:
+            # Same hit lines in the same order, same summary apart from Time.
+            log(f"FAIL: {qirn_par} output differs from {qirn_ref} "
+                f"({round_qirn[qirn_par][1]} vs {round_qirn[qirn_ref][1]})")
+            return 1
         if rnd == 0:
-            failures, n_hit_files, n_hit_lines = check(outputs, files, names, tools)
+            failures, n_hit_files, n_hit_lines = check(outputs, files, names, tools, qirn_ref)
             if failures:
                 for f in failures:
                     log("FAIL: " + f)
                 return 1
             log(f"correctness: OK ({n_hit_lines} hit lines on {n_hit_files} files agree "
                 f"with the oracle and hashdeep)")
+            if args.parallel:
+                log(f"{qirn_par} output is byte-identical to {qirn_ref} "
+                    f"(checked every round)")
 
     report(args, tools, samples, qirn_times, files, totals, n_entries, n_picked,
-           n_hit_files, n_hit_lines)
+           n_hit_files, n_hit_lines, qirn_ref, qirn_par)
     return 0
 
 
+def target_note(ratio, target):
+    return f"(target <= {target}: " + ("met)" if ratio <= target else
+                                       f"MISSED by {ratio / target:.2f}x)")
+
+
 def report(args, tools, samples, qirn_times, files, totals, n_entries, n_picked,
-           n_hit_files, n_hit_lines):
+           n_hit_files, n_hit_lines, qirn_ref="qirn-scan", qirn_par="qirn-scan"):
     eligible_mb = sum(s for _, s, _ in files) / 1e6
     med = {n: (statistics.median(w for w, _ in s), statistics.median(c for _, c in s),
                min(w for w, _ in s)) for n, s in samples.items()}
@@ -395,20 +436,32 @@ def report(args, tools, samples, qirn_times, files, totals, n_entries, n_picked,
           f"{args.random} random), seed {args.seed}")
     print(f"Expected hits: {n_hit_lines} lines on {n_hit_files} files (verified)")
     print(f"Rounds: {args.warmup} warm-up + {args.rounds} timed, tools alternated each round")
+    if args.parallel:
+        print(f"Parallel: hashdeep with its default threads (one per core, "
+              f"{os.cpu_count()} cores); {qirn_par} output identical to {qirn_ref} (verified)")
     print()
     print(f"{'tool':<24}{'median wall s':>14}{'min wall s':>12}{'median cpu s':>14}{'files/s':>10}{'MB/s':>8}")
     for name, (wall, cpu, best) in med.items():
         print(f"{name:<24}{wall:>14.3f}{best:>12.3f}{cpu:>14.3f}"
               f"{len(files) / wall:>10.0f}{eligible_mb / wall:>8.0f}")
-    if qirn_times:
-        print(f"(qirn-scan's own 'Time:' median: {statistics.median(qirn_times):.3f} s)")
+    for name in tools:
+        if qirn_times.get(name):
+            print(f"({name}'s own 'Time:' median: {statistics.median(qirn_times[name]):.3f} s)")
     print()
-    q = med["qirn-scan"]
-    for other in tools:
-        if other == "qirn-scan":
-            continue
-        o = med[other]
-        print(f"qirn-scan / {other:<22} wall {q[0] / o[0]:.2f}x   cpu {q[1] / o[1]:.2f}x")
+    if args.parallel:
+        pairs = [(qirn_par, "hashdeep", 0.33), (qirn_par, qirn_ref, 0.6),
+                 (qirn_ref, "hashdeep", None)]
+        for a, b, target in pairs:
+            ratio = med[a][0] / med[b][0]
+            print(f"{a + ' / ' + b:<42} wall {ratio:.2f}x   cpu {med[a][1] / med[b][1]:.2f}x"
+                  + (f"   {target_note(ratio, target)}" if target else ""))
+    else:
+        q = med["qirn-scan"]
+        for other in tools:
+            if other == "qirn-scan":
+                continue
+            o = med[other]
+            print(f"qirn-scan / {other:<22} wall {q[0] / o[0]:.2f}x   cpu {q[1] / o[1]:.2f}x")
     print()
     print("Commands (cpu = user+sys of the process and its children):")
     for name, argv in tools.items():
