@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -72,10 +71,13 @@ protected:
     test::TempTree tree_;
     LoopbackServer server_;
     PanelRecorder panel_;
-    UpdateCommand command_{{panel_, panel_, panel_},
-                           server_.Url(),
-                           QString::fromStdString(Destination().native()),
-                           {.timeout = 200ms, .maxBytes = 1 << 20}};
+    UpdateCommand MakeCommand(std::chrono::milliseconds timeout)
+    {
+        return UpdateCommand({panel_, panel_, panel_}, server_.Url(), QString::fromStdString(Destination().native()),
+                             {.timeout = timeout, .maxBytes = 1 << 20});
+    }
+
+    UpdateCommand command_ = MakeCommand(30s);
 };
 
 TEST_F(UpdateCommandTest, SuccessfulDownload)
@@ -89,10 +91,15 @@ TEST_F(UpdateCommandTest, SuccessfulDownload)
 
 TEST_F(UpdateCommandTest, FailedDownloadsThenASuccessfulOne)
 {
-    for (const auto& fail : {std::function<void()>([&] { server_.Respond(test::HtmlError(404, "Not Found")); }),
-                             std::function<void()>([&] { server_.NeverAnswer(); }),
-                             std::function<void()>([&] { server_.Respond(Body("")); })}) {
-        fail();
+    UpdateCommand impatient = MakeCommand(200ms);
+    server_.NeverAnswer();
+    impatient.Click();
+    EXPECT_EQ(panel_.events, ClickSequence("Download failed"));
+    EXPECT_EQ(impatient.LastResult().status, DownloadStatus::TimedOut);
+    EXPECT_EQ(ContentOf(Destination()), kOld);
+
+    for (const HttpResponse& failing : {test::HtmlError(404, "Not Found"), Body("")}) {
+        server_.Respond(failing);
         panel_.events.clear();
         command_.Click();
         EXPECT_EQ(panel_.events, ClickSequence("Download failed"));
