@@ -35,8 +35,15 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, bool 
     return outcome;
 }
 
-ExaminerPool::ExaminerPool(unsigned workers, std::int32_t sizeLimit) : ring_(std::max(64u, workers * 64u))
+namespace {
+
+constexpr std::size_t kBatchSize = 32;
+
+}  // namespace
+
+ExaminerPool::ExaminerPool(unsigned workers, std::int32_t sizeLimit) : maxOut_(std::size_t{workers} * 4)
 {
+    filling_.reserve(kBatchSize);
     for (unsigned i = 0; i < workers; ++i)
         workers_.emplace_back([this, sizeLimit] { Work(sizeLimit); });
 }
@@ -52,52 +59,46 @@ ExaminerPool::~ExaminerPool()
         worker.join();
 }
 
-bool ExaminerPool::Full() const
+bool ExaminerPool::Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest)
 {
-    const std::lock_guard lock(mutex_);
-    return nextFree_ - oldest_ == ring_.size();
+    filling_.push_back({std::move(folder), digest, {std::move(folderPath), std::move(name), {}}});
+    if (filling_.size() < kBatchSize)
+        return false;
+    Flush();
+    return true;
 }
 
-bool ExaminerPool::Empty() const
+void ExaminerPool::Flush()
 {
-    const std::lock_guard lock(mutex_);
-    return nextFree_ == oldest_;
-}
-
-void ExaminerPool::Submit(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest)
-{
+    if (filling_.empty())
+        return;
     {
         const std::lock_guard lock(mutex_);
-        Job& job = ring_[nextFree_++ % ring_.size()];
-        job.folder = std::move(folder);
-        job.digest = digest;
-        job.finished = false;
-        job.done.folderPath = std::move(folderPath);
-        job.done.name = std::move(name);
+        out_.push_back({std::move(filling_), false, false});
     }
     workReady_.notify_one();
+    filling_ = {};
+    filling_.reserve(kBatchSize);
 }
 
-ExaminerPool::Done ExaminerPool::TakeOldest()
-{
-    std::unique_lock lock(mutex_);
-    jobFinished_.wait(lock, [&] { return ring_[oldest_ % ring_.size()].finished; });
-    return PopOldest();
-}
-
-std::optional<ExaminerPool::Done> ExaminerPool::TryTakeOldest()
+bool ExaminerPool::Idle() const
 {
     const std::lock_guard lock(mutex_);
-    if (oldest_ == nextFree_ || !ring_[oldest_ % ring_.size()].finished)
-        return std::nullopt;
-    return PopOldest();
+    return filling_.empty() && out_.empty();
 }
 
-ExaminerPool::Done ExaminerPool::PopOldest()
+std::vector<ExaminerPool::Done> ExaminerPool::TakeFinished(bool wait)
 {
-    Job& job = ring_[oldest_++ % ring_.size()];
-    job.folder.reset();
-    return std::move(job.done);
+    std::vector<Done> finished;
+    std::unique_lock lock(mutex_);
+    if (!out_.empty() && (wait || out_.size() > maxOut_))
+        batchFinished_.wait(lock, [&] { return out_.front().finished; });
+    while (!out_.empty() && out_.front().finished) {
+        for (Job& job : out_.front().jobs)
+            finished.push_back(std::move(job.done));
+        out_.pop_front();
+    }
+    return finished;
 }
 
 void ExaminerPool::Work(std::int32_t sizeLimit)
@@ -105,22 +106,32 @@ void ExaminerPool::Work(std::int32_t sizeLimit)
     FileExaminer examiner(sizeLimit);
     std::unique_lock lock(mutex_);
     for (;;) {
-        workReady_.wait(lock, [&] { return stopping_ || nextToClaim_ != nextFree_; });
-        if (nextToClaim_ == nextFree_)
+        Batch* batch = nullptr;
+        workReady_.wait(lock, [&] {
+            for (Batch& candidate : out_) {
+                if (!candidate.claimed) {
+                    batch = &candidate;
+                    return true;
+                }
+            }
+            return stopping_;
+        });
+        if (batch == nullptr)
             return;
-        // The slot stays this worker's until it is marked finished.
-        Job& job = ring_[nextToClaim_++ % ring_.size()];
+        // The batch stays this worker's until it is marked finished.
+        batch->claimed = true;
         lock.unlock();
-        FileOutcome outcome;
-        try {
-            outcome = examiner.Examine(*job.folder, job.done.name, job.digest);
-        } catch (const std::exception& error) {
-            outcome.failure = Failure(0, error.what());
+        for (Job& job : batch->jobs) {
+            try {
+                job.done.outcome = examiner.Examine(*job.folder, job.done.name, job.digest);
+            } catch (const std::exception& error) {
+                job.done.outcome.failure = Failure(0, error.what());
+            }
+            job.folder.reset();
         }
         lock.lock();
-        job.done.outcome = std::move(outcome);
-        job.finished = true;
-        jobFinished_.notify_one();
+        batch->finished = true;
+        batchFinished_.notify_one();
     }
 }
 

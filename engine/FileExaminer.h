@@ -8,6 +8,7 @@
 #include "SignatureList.h"
 
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,7 @@ private:
 };
 
 // Examines files on worker threads; outcomes are taken back in the order the
-// files were submitted.
+// files were added. Files travel in batches, so threads meet once per batch.
 class ExaminerPool {
 public:
     struct Done {
@@ -56,33 +57,35 @@ public:
     ExaminerPool& operator=(const ExaminerPool&) = delete;
     ~ExaminerPool();
 
-    bool Full() const;
-    bool Empty() const;
-    // Only when not full.
-    void Submit(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest);
-    // Waits until the oldest submitted file is done.
-    Done TakeOldest();
-    // The oldest submitted file if it is done already.
-    std::optional<Done> TryTakeOldest();
+    // True when this handed a full batch to the workers.
+    bool Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest);
+    // Hands out the batch being filled, however short.
+    void Flush();
+    bool Idle() const;
+    // The finished batches at the front, in order. Waits for the oldest when
+    // wait is set or when too many batches are out.
+    std::vector<Done> TakeFinished(bool wait);
 
 private:
     struct Job {
         std::shared_ptr<Folder> folder;
         bool digest = false;
-        bool finished = false;
         Done done;
+    };
+    struct Batch {
+        std::vector<Job> jobs;
+        bool claimed = false;
+        bool finished = false;
     };
 
     void Work(std::int32_t sizeLimit);
-    Done PopOldest();
 
+    std::vector<Job> filling_;
+    std::size_t maxOut_;
     mutable std::mutex mutex_;
     std::condition_variable workReady_;
-    std::condition_variable jobFinished_;
-    std::vector<Job> ring_;
-    std::size_t oldest_ = 0;
-    std::size_t nextFree_ = 0;
-    std::size_t nextToClaim_ = 0;
+    std::condition_variable batchFinished_;
+    std::deque<Batch> out_;  // references stay valid while batches are added behind
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

@@ -148,13 +148,10 @@ private:
             Record({path_, name, examiner_.Examine(*level.folder, name, digest)});
             return;
         }
-        if (pool_->Full()) {
-            // Take everything that is done, so the workers are not woken one file at a time.
-            Record(pool_->TakeOldest());
-            while (std::optional<qirn::ExaminerPool::Done> done = pool_->TryTakeOldest())
-                Record(*done);
+        if (pool_->Add(level.folder, path_, std::move(name), digest)) {
+            for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
+                Record(done);
         }
-        pool_->Submit(level.folder, path_, std::move(name), digest);
     }
 
     void Record(const qirn::ExaminerPool::Done& done)
@@ -190,9 +187,12 @@ private:
 
     void Drain()
     {
-        if (pool_) {
-            while (!pool_->Empty())
-                Record(pool_->TakeOldest());
+        if (!pool_)
+            return;
+        pool_->Flush();
+        while (!pool_->Idle()) {
+            for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
+                Record(done);
         }
     }
 
