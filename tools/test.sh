@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (plain and with sanitizers) and runs every test.
+# Installs what is missing, builds (plain and with sanitizers) and runs every test,
+# the window's on a private X display with a notification area as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,5 +14,7 @@ for variant in release asan; do
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_SANITIZE="$sanitize"
   cmake --build "$dir" -j "$jobs"
   echo "== tests: $variant"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE realwindow
+  echo "== real window: $variant (Xvfb with trayer as notification area)"
+  tests/tray/with-tray-host.sh ctest --test-dir "$dir" --output-on-failure --no-tests=error -L realwindow
 done
