@@ -49,6 +49,7 @@ int main(int argc, char** argv)
         return 1;
     QTest::qWait(1200);  // the first status refresh
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdScan")), Qt::LeftButton);
+    QTest::qWait(1200);  // the found count follows at the next refresh
 
     const QDir output(QString::fromLocal8Bit(argv[3]));
     const char* panels[][2] = {{"lblScan", "scanner"}, {"lblSign", "signatures"},
