@@ -9,6 +9,8 @@ void HitLists::AddHit(qirn::Hit hit)
     auto* name = new QListWidgetItem(
         QString::fromLocal8Bit(hit.signatureName.data(), static_cast<qsizetype>(hit.signatureName.size())));
     name->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    name->setData(kDeviceRole, QVariant::fromValue<qulonglong>(hit.identity.device));
+    name->setData(kInodeRole, QVariant::fromValue<qulonglong>(hit.identity.inode));
     names_.addItem(name);
     paths_.addItem(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
 }

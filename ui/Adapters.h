@@ -77,6 +77,8 @@ public:
 class HitLists final : public qirn::InfectionList {
 public:
     static constexpr int kPathRole = Qt::UserRole;
+    static constexpr int kDeviceRole = Qt::UserRole + 1;
+    static constexpr int kInodeRole = Qt::UserRole + 2;
 
     HitLists(QListWidget& names, QListWidget& paths) : names_(names), paths_(paths) {}
     void AddHit(qirn::Hit hit) override;

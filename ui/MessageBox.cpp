@@ -12,3 +12,8 @@ void ModalMessageBoxes::Warning(QWidget* parent, const QString& text)
 {
     QMessageBox::warning(parent, QGuiApplication::applicationDisplayName(), text);
 }
+
+void ModalMessageBoxes::Exclamation(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox::warning(parent, title, text);
+}

@@ -11,6 +11,11 @@ public:
     virtual ~MessageBoxes() = default;
     virtual void Information(QWidget* parent, const QString& text) = 0;
     virtual void Warning(QWidget* parent, const QString& text) = 0;
+    // A box with its own title and the exclamation icon; without one, a warning.
+    virtual void Exclamation(QWidget* parent, const QString& /*title*/, const QString& text)
+    {
+        Warning(parent, text);
+    }
 };
 
 // Modal boxes with an OK button, titled with the application's name.
@@ -18,4 +23,5 @@ class ModalMessageBoxes final : public MessageBoxes {
 public:
     void Information(QWidget* parent, const QString& text) override;
     void Warning(QWidget* parent, const QString& text) override;
+    void Exclamation(QWidget* parent, const QString& title, const QString& text) override;
 };

@@ -119,6 +119,11 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent)
         ownMessages_ = std::make_unique<ModalMessageBoxes>();
     messages_ = environment_.messages != nullptr ? environment_.messages : ownMessages_.get();
     clock_ = environment_.clock != nullptr ? environment_.clock : &localClock_;
+    folders_ = environment_.folders != nullptr ? environment_.folders : &systemFolders_;
+    if (!environment_.remover)
+        environment_.remover = qirn::RemoveDetectedFile;
+    if (environment_.updateUrl.isEmpty())
+        environment_.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
     if (!environment_.endProgram)
         environment_.endProgram = [] { QCoreApplication::exit(0); };
     if (environment_.scanFolder.isEmpty())
@@ -172,6 +177,13 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent)
     lblScndCaption_ = std::make_unique<LabelCaption>(*lblScnd);
     counter_ = std::make_unique<qirn::ScanCounter>(*lblScndCaption_);
     hits_ = std::make_unique<HitLists>(*lstVNa, *lstVPt);
+    infections_ = std::make_unique<InfectionsPanel>(*lstVNa, *lstVPt, *lblPav, *cmdDel, *cmdRem, *messages_,
+                                                    environment_.remover);
+    updateButton_ = std::make_unique<WidgetSwitch>(*cmdUpdate);
+    updateBar_ = std::make_unique<ProgressValue>(*pgbUpd);
+    updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
+    update_ = std::make_unique<qirn::UpdateCommand>(qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_},
+                                                    environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *clock_);
 }
@@ -288,6 +300,7 @@ void frmTev::BuildScanner()
     lblBrowse = Link(frScan, "lblBrowse", Text("Path: (Change)"), RowRect(index, kCaptionLeft, 0).topLeft());
     SetTextColour(*lblBrowse, QColor(0x12, 0x5a, 0x8c));
     lblPath = Label(frScan, "lblPath", QString(), RowRect(index, kValueLeft, kValueWidth));
+    connect(lblBrowse, &LinkLabel::clicked, this, &frmTev::lblBrowse_Click);
 
     pgbStatus = new QProgressBar(frScan);
     pgbStatus->setObjectName(QStringLiteral("pgbStatus"));
@@ -360,6 +373,7 @@ void frmTev::BuildUpdate()
     Label(frUpd, "Label6", Text("Details:"), RowRect(3, kCaptionLeft, kValueLeft - kCaptionLeft));
     lblUpd = Label(frUpd, "lblUpd", Text("Stopped"), RowRect(3, kValueLeft, kValueWidth));
     cmdUpdate = Button(frUpd, "cmdUpdate", Text("Update Now"), QRect(kCaptionLeft, 130, 110, 28));
+    connect(cmdUpdate, &QPushButton::clicked, this, &frmTev::cmdUpdate_Click);
     QLabel* advice = Label(frUpd, "Label27", Text("You should use a stable internet connection"),
                            QRect(kCaptionLeft, 172, 265, 36));
     advice->setWordWrap(true);
@@ -500,4 +514,15 @@ void frmTev::cmdScan_Click()
 void frmTev::cmdStop_Click()
 {
     scan_->control.Stop();
+}
+
+void frmTev::lblBrowse_Click()
+{
+    const QString chosen = mdlBrowse::BrowseForFolder(*folders_, Text(mdlBrowse::kTitle));
+    SetScanFolder(QFile::encodeName(mdlBrowse::WithoutTrailingSeparator(chosen)).toStdString());
+}
+
+void frmTev::cmdUpdate_Click()
+{
+    update_->Click();
 }

@@ -4,12 +4,16 @@
 // the Results panel and the Scan and Stop commands.
 
 #include "Adapters.h"
+#include "InfectionsPanel.h"
 #include "ReportBox.h"
 #include "ScanControl.h"
 #include "SignatureFileStamp.h"
 #include "SignatureList.h"
 #include "TrayIcon.h"
+#include "UpdateCommand.h"
+#include "mdlBrowse.h"
 
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -34,6 +38,9 @@ struct FormEnvironment {
     qirn::Clock* clock = nullptr;          // the local clock
     std::function<void()> endProgram;      // leaves the event loop
     QString scanFolder;                    // the user's home folder
+    FolderDialog* folders = nullptr;       // the folder chooser's dialog
+    QUrl updateUrl;                        // qirn::UpdateUrl
+    InfectionsPanel::Remover remover;      // qirn::RemoveDetectedFile
 };
 
 class frmTev : public QWidget {
@@ -74,6 +81,8 @@ public:
     void cmdSave_Click();
     void cmdScan_Click();
     void cmdStop_Click();
+    void lblBrowse_Click();
+    void cmdUpdate_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -96,6 +105,8 @@ private:
     std::unique_ptr<MessageBoxes> ownMessages_;
     LocalClock localClock_;
     MessageBoxes* messages_;
+    SystemFolderDialog systemFolders_;
+    FolderDialog* folders_;
     qirn::Clock* clock_;
 
     QLabel* Picture1 = nullptr;
@@ -158,6 +169,11 @@ private:
     std::unique_ptr<LabelCaption> lblScndCaption_;
     std::unique_ptr<qirn::ScanCounter> counter_;
     std::unique_ptr<HitLists> hits_;
+    std::unique_ptr<InfectionsPanel> infections_;
+    std::unique_ptr<WidgetSwitch> updateButton_;
+    std::unique_ptr<ProgressValue> updateBar_;
+    std::unique_ptr<LabelCaption> updateStatus_;
+    std::unique_ptr<qirn::UpdateCommand> update_;
     QtEventPump events_;
 
     struct ScanWiring;

@@ -24,10 +24,15 @@ public:
         bool warning;
         QString text;
         std::string resultsAtThatMoment;  // Results.txt as the box appeared
+        QString title;                    // empty: the application's name
     };
 
-    void Information(QWidget*, const QString& text) override { shown.push_back({false, text, Results()}); }
-    void Warning(QWidget*, const QString& text) override { shown.push_back({true, text, Results()}); }
+    void Information(QWidget*, const QString& text) override { shown.push_back({false, text, Results(), {}}); }
+    void Warning(QWidget*, const QString& text) override { shown.push_back({true, text, Results(), {}}); }
+    void Exclamation(QWidget*, const QString& title, const QString& text) override
+    {
+        shown.push_back({true, text, Results(), title});
+    }
 
     std::string Results() const
     {
@@ -36,6 +41,18 @@ public:
 
     std::filesystem::path resultsFile;
     std::vector<Shown> shown;
+};
+
+// Answers the folder dialog with the next prepared answer.
+class ScriptedFolderDialog final : public FolderDialog {
+public:
+    QString ChooseFolder(const QString& title) override
+    {
+        titles.push_back(title);
+        return nextAnswer;
+    }
+    QString nextAnswer;
+    std::vector<QString> titles;
 };
 
 class FixedClock final : public qirn::Clock {
@@ -62,6 +79,11 @@ protected:
         environment.clock = &clock;
         environment.endProgram = [this] { ++programEnds; };
         environment.scanFolder = QString::fromStdString(folder.path("tree"));
+        environment.folders = &folderDialog;
+        environment.remover = [this](const std::filesystem::path& path, const qirn::FileIdentity& identity) {
+            return remover ? remover(path, identity) : qirn::RemoveDetectedFile(path, identity);
+        };
+        environment.updateUrl = updateUrl;
         form = std::make_unique<frmTev>(environment);
         form->Load();
     }
@@ -81,6 +103,9 @@ protected:
 
     TestFolder folder;
     RecordedMessages messages;
+    ScriptedFolderDialog folderDialog;
+    InfectionsPanel::Remover remover;  // empty: the real deletion
+    QUrl updateUrl;
     FixedClock clock;
     int programEnds = 0;
     std::unique_ptr<frmTev> form;

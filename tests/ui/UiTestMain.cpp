@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QNetworkProxy>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
+    // Downloads in the tests go to a loopback server only.
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,312 @@
+// The Infections panel, the folder chooser and "Update Now" in the window,
+// on real files, with a loopback HTTP server for the download.
+
+#include "FindFiles.h"
+#include "FormFixture.h"
+#include "LoopbackServer.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace qirn::uitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class InfectionsPanelTest : public FormFixture {
+protected:
+    // Scans a tree of hits named after their index, in a known order: one
+    // folder a level, one file each.
+    std::vector<fs::path> ScanHits(const std::vector<std::string>& names)
+    {
+        std::vector<fs::path> files;
+        std::string relative = "tree";
+        for (const std::string& name : names) {
+            files.push_back(folder.file(relative + "/" + name, kEicar));
+            relative += "/d";
+        }
+        Click("cmdScan");
+        EXPECT_EQ(Get<QListWidget>("lstVNa")->count(), static_cast<int>(names.size()));
+        Click("lblInfect");
+        return files;
+    }
+
+    void Select(int row) const
+    {
+        auto* names = Get<QListWidget>("lstVNa");
+        const QRect area = names->visualItemRect(names->item(row));
+        QTest::mouseClick(names->viewport(), Qt::LeftButton, {}, area.center());
+    }
+
+    std::vector<QString> Paths() const
+    {
+        std::vector<QString> paths;
+        const auto* list = Get<QListWidget>("lstVPt");
+        for (int i = 0; i < list->count(); ++i)
+            paths.push_back(list->item(i)->text());
+        return paths;
+    }
+
+    static QString Shown(const fs::path& path) { return QString::fromLocal8Bit(path.native().c_str()); }
+};
+
+TEST_F(InfectionsPanelTest, SelectionAndScrollingKeepBothListsInStep)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; ++i)
+        names.push_back("hit" + std::to_string(i));
+    const std::vector<fs::path> files = ScanHits(names);
+    auto* lstVNa = Get<QListWidget>("lstVNa");
+    auto* lstVPt = Get<QListWidget>("lstVPt");
+
+    Select(2);
+    EXPECT_EQ(lstVPt->currentRow(), 2);
+    EXPECT_EQ(Text("lblPav"), Shown(files[2]));
+
+    lstVNa->verticalScrollBar()->setValue(11);
+    EXPECT_EQ(lstVPt->verticalScrollBar()->value(), 11);
+    EXPECT_EQ(lstVPt->indexAt(QPoint(2, 2)).row(), lstVNa->indexAt(QPoint(2, 2)).row());
+    EXPECT_EQ(Text("lblPav"), Shown(files[2])) << "scrolling leaves lblPav alone";
+
+    // Keyboard selection counts as a click.
+    QTest::keyClick(lstVNa, Qt::Key_Down);
+    EXPECT_EQ(lstVPt->currentRow(), 3);
+    EXPECT_EQ(Text("lblPav"), Shown(files[3]));
+}
+
+TEST_F(InfectionsPanelTest, DeleteWithNothingSelectedSaysSo)
+{
+    Click("lblInfect");
+    Click("cmdDel");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("No file is selected"));
+    EXPECT_EQ(messages.shown[0].title, QStringLiteral("Can't Delete"));
+    EXPECT_TRUE(messages.shown[0].warning);
+}
+
+TEST_F(InfectionsPanelTest, DeleteRemovesTheFileAndExactlyThatHit)
+{
+    const std::vector<fs::path> files = ScanHits({"first.exe", "second.exe", "third.exe"});
+    Select(1);
+    Click("cmdDel");
+
+    EXPECT_FALSE(fs::exists(files[1]));
+    EXPECT_TRUE(fs::exists(files[0]));
+    EXPECT_TRUE(fs::exists(files[2]));
+    EXPECT_EQ(Paths(), (std::vector<QString>{Shown(files[0]), Shown(files[2])}));
+    EXPECT_EQ(Get<QListWidget>("lstVNa")->count(), 2);
+    EXPECT_EQ(Text("lblPav"), Shown(files[1])) << "lblPav keeps the deleted path";
+    EXPECT_TRUE(messages.shown.empty());
+
+    // Once more: the file is gone, so nothing happens.
+    Click("cmdDel");
+    EXPECT_EQ(Paths().size(), 2u);
+    EXPECT_TRUE(messages.shown.empty());
+
+    // The next pointer movement over the list, with nothing selected, empties lblPav.
+    QWidget* viewport = Get<QListWidget>("lstVNa")->viewport();
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 150), viewport->mapToGlobal(QPointF(3, 150)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
+    EXPECT_EQ(Text("lblPav"), QString());
+}
+
+TEST_F(InfectionsPanelTest, HitWhoseFileWasRemovedOutsideStays)
+{
+    const std::vector<fs::path> files = ScanHits({"gone.exe", "other.exe"});
+    fs::remove(files[0]);
+    Select(0);
+    Click("cmdDel");
+    EXPECT_EQ(Paths().size(), 2u);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(InfectionsPanelTest, HiddenFilesAndNamesThatAreNotUtf8AreDeleted)
+{
+    const std::vector<fs::path> files = ScanHits({".hidden.exe", "bad\xff\xfe.exe"});
+    Select(1);
+    Click("cmdDel");
+    Select(0);
+    Click("cmdDel");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(files[0])));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(files[1])));
+    EXPECT_TRUE(Paths().empty());
+}
+
+TEST_F(InfectionsPanelTest, FileReplacedAfterTheScanIsKeptAndTheUserIsTold)
+{
+    const fs::path precious = folder.file("precious.doc", "keep me");
+    const std::vector<fs::path> files = ScanHits({"linked.exe", "swapped.exe"});
+    fs::remove(files[0]);
+    fs::create_symlink(precious, files[0]);
+    fs::rename(folder.file("tree/d/innocent.txt", "innocent"), files[1]);
+
+    for (int row : {0, 1}) {
+        Select(row);
+        Click("cmdDel");
+    }
+    EXPECT_TRUE(fs::is_symlink(files[0]));
+    EXPECT_EQ(TestFolder::read(files[1]), "innocent");
+    EXPECT_EQ(TestFolder::read(precious), "keep me");
+    EXPECT_EQ(Paths().size(), 2u);
+    ASSERT_EQ(messages.shown.size(), 2u);
+    for (const auto& shown : messages.shown) {
+        EXPECT_EQ(shown.title, QStringLiteral("Can't Delete"));
+        EXPECT_TRUE(shown.text.contains(QStringLiteral("replaced"))) << shown.text.toStdString();
+    }
+}
+
+TEST_F(InfectionsPanelTest, FileThatCannotBeDeletedIsReportedAndTheHitStays)
+{
+    const std::vector<fs::path> files = ScanHits({"locked.exe"});
+    remover = [](const fs::path&, const FileIdentity&) {
+        return RemovalResult{RemovalResult::Status::StillThere, "Permission denied"};
+    };
+    Select(0);
+    Click("cmdDel");
+    EXPECT_TRUE(fs::exists(files[0]));
+    EXPECT_EQ(Paths().size(), 1u);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(messages.shown[0].text.contains(QStringLiteral("Permission denied")));
+}
+
+TEST_F(InfectionsPanelTest, RemoveFromListDropsOnlyTheSelectedHit)
+{
+    const std::vector<fs::path> files = ScanHits({"a.exe", "b.exe", "c.exe"});
+    Click("cmdRem");
+    EXPECT_EQ(Paths().size(), 3u) << "no selection, no change";
+
+    Select(0);
+    Click("cmdRem");
+    EXPECT_EQ(Paths(), (std::vector<QString>{Shown(files[1]), Shown(files[2])}));
+    EXPECT_TRUE(fs::exists(files[0]));
+    EXPECT_EQ(Text("lblPav"), Shown(files[0]));
+
+    // lblPav still names the removed hit: Delete deletes that file and removes no entry.
+    Click("cmdDel");
+    EXPECT_FALSE(fs::exists(files[0]));
+    EXPECT_EQ(Paths().size(), 2u);
+}
+
+TEST_F(InfectionsPanelTest, CommandsDuringAScanLeaveTheWalkWhole)
+{
+    std::vector<fs::path> files;
+    for (int i = 0; i < 6; ++i)
+        files.push_back(folder.file("tree/f" + std::to_string(i) + ".exe", kEicar));
+    auto* names = Get<QListWidget>("lstVNa");
+    int inserted = 0;
+    QObject::connect(names->model(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+        if (++inserted == 2) {
+            QTimer::singleShot(0, form.get(), [&] {
+                names->setCurrentRow(0);
+                Click("cmdDel");
+                names->setCurrentRow(0);
+                Click("cmdRem");
+            });
+        }
+    });
+    Click("lblInfect");
+    Click("cmdScan");
+    EXPECT_EQ(form->Counter().Total(), 6u);
+    EXPECT_EQ(names->count(), 4);
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const fs::path& f) { return fs::exists(f); }), 5);
+}
+
+TEST_F(InfectionsPanelTest, FolderChooser)
+{
+    folder.file("tree/sub/file", "x");
+    folderDialog.nextAnswer = QString::fromStdString(folder.path("tree/sub")) + QLatin1Char('/');
+    Click("lblBrowse");
+    ASSERT_EQ(folderDialog.titles.size(), 1u);
+    EXPECT_EQ(folderDialog.titles[0], QStringLiteral("Select a drive or a folder:"));
+    EXPECT_EQ(Text("lblPath"), QString::fromStdString(folder.path("tree/sub")));
+    EXPECT_EQ(form->ScanFolder(), folder.path("tree/sub"));
+
+    folderDialog.nextAnswer = QStringLiteral("/");
+    Click("lblBrowse");
+    EXPECT_EQ(Text("lblPath"), QStringLiteral("/"));
+
+    folderDialog.nextAnswer.clear();
+    Click("lblBrowse");
+    EXPECT_EQ(Text("lblPath"), QString());
+    Click("cmdScan");
+    EXPECT_EQ(form->Counter().Total(), 0u) << "an empty path walks nothing";
+
+    // While a scan runs the label is disabled.
+    folderDialog.nextAnswer = QString::fromStdString(folder.path("tree"));
+    Click("lblBrowse");
+    const std::size_t opened = folderDialog.titles.size();
+    QTimer::singleShot(0, form.get(), [&] { Click("lblBrowse"); });
+    Click("cmdScan");
+    EXPECT_EQ(form->Counter().Total(), 1u);
+    EXPECT_EQ(folderDialog.titles.size(), opened);
+}
+
+class UpdateInWindowTest : public FormFixture {
+protected:
+    void SetUp() override
+    {
+        updateUrl = server.Url();
+        Open();
+    }
+
+    // The bar's values and the status texts as they change.
+    void Record()
+    {
+        QObject::connect(Get<QProgressBar>("pgbUpd"), &QProgressBar::valueChanged, form.get(),
+                [this](int value) { values.push_back(value); });
+    }
+
+    test::LoopbackServer server;
+    std::vector<int> values;
+};
+
+TEST_F(UpdateInWindowTest, SuccessAndFailureDriveTheBarTheTextAndTheButton)
+{
+    Click("lblUpdate");
+    const std::string body = std::string(kHelloMd5) + "=Only.One\r\n";
+    test::HttpResponse response;
+    response.body = QByteArray::fromStdString(body);
+    server.Respond(response);
+    bool disabledDuringFetch = false;
+    QString textDuringFetch;
+    server.onRequest = [&] {
+        disabledDuringFetch = !Get<QPushButton>("cmdUpdate")->isEnabled();
+        textDuringFetch = Text("lblUpd");
+    };
+    Record();
+    Click("cmdUpdate");
+    EXPECT_TRUE(disabledDuringFetch);
+    EXPECT_EQ(textDuringFetch, QStringLiteral("Downloading update file"));
+    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download succesful"));
+    EXPECT_TRUE(Get<QPushButton>("cmdUpdate")->isEnabled());
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.front(), 0);
+    EXPECT_EQ(values.back(), 1000);
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), body);
+    form->tmrAbc_Timer();
+    EXPECT_EQ(Text("lblTot"), QStringLiteral("1 signatures"));
+    EXPECT_EQ(Text("lblTTU"), QStringLiteral("1 signatures"));
+
+    server.Respond(test::HtmlError(404, "Not Found"));
+    values.clear();
+    Click("cmdUpdate");
+    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download failed"));
+    EXPECT_TRUE(Get<QPushButton>("cmdUpdate")->isEnabled());
+    EXPECT_EQ(values.back(), 1000);
+    EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), body);
+}
+
+}  // namespace
+}  // namespace qirn::uitest

@@ -1,0 +1,48 @@
+#pragma once
+
+// The Infections panel's behaviour: lstVNa and lstVPt kept in step, lblPav
+// showing the selected hit, "Delete" and "Remove from list".
+
+#include "FileRemoval.h"
+
+#include <QObject>
+
+#include <filesystem>
+#include <functional>
+
+class MessageBoxes;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+class InfectionsPanel final : public QObject {
+    Q_OBJECT
+
+public:
+    using Remover = std::function<qirn::RemovalResult(const std::filesystem::path&, const qirn::FileIdentity&)>;
+
+    InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel,
+                    QPushButton& cmdRem, MessageBoxes& messages, Remover remover = qirn::RemoveDetectedFile);
+
+    void lstVNa_Click();
+    void lstVNa_Scroll();
+    void cmdDel_Click();
+    void cmdRem_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FollowNames();
+    void RemoveSelected();
+
+    QListWidget& lstVNa_;
+    QListWidget& lstVPt_;
+    QLabel& lblPav_;
+    MessageBoxes& messages_;
+    Remover remover_;
+    // The hit lblPav shows, by its native path and the identity of the file found.
+    std::filesystem::path shownPath_;
+    qirn::FileIdentity shownIdentity_;
+    bool removing_ = false;
+};
