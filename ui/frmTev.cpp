@@ -5,6 +5,7 @@
 #include "FindFiles.h"
 #include "LinkLabel.h"
 #include "MessageBox.h"
+#include "RepaintPacer.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -35,6 +36,7 @@ constexpr int kRowHeight = 20;
 constexpr int kValueWidth = 158;
 
 const char kNotAvailable[] = "Not available";
+constexpr int kFrameMs = 16;  // repaints at most 60 times a second
 
 QString Text(const char* text)
 {
@@ -134,6 +136,7 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent)
     setWindowIcon(Artwork::WindowIcon());
     setFixedSize(kClientWidth, kClientHeight);
     setFont(BaseFont());
+    new RepaintPacer(*this, kFrameMs);
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
