@@ -1,8 +1,8 @@
 // Photographs each panel of the window after a scan of a sample folder.
 // Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER
 
-#include "frmTev.h"
 #include "MessageBox.h"
+#include "frmTev.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,8 +19,8 @@ namespace {
 
 class NoMessages final : public MessageBoxes {
 public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
+    void Information(QWidget*, const QString&) override { }
+    void Warning(QWidget*, const QString&) override { }
 };
 
 }  // namespace
@@ -52,9 +52,8 @@ int main(int argc, char** argv)
     QTest::qWait(1200);  // the found count follows at the next refresh
 
     const QDir output(QString::fromLocal8Bit(argv[3]));
-    const char* panels[][2] = {{"lblScan", "scanner"}, {"lblSign", "signatures"},
-                               {"lblInfect", "infections"}, {"lblRep", "results"},
-                               {"lblUpdate", "update"}, {"lblAbout", "about"}};
+    const char* panels[][2] = {{"lblScan", "scanner"}, {"lblSign", "signatures"}, {"lblInfect", "infections"},
+        {"lblRep", "results"}, {"lblUpdate", "update"}, {"lblAbout", "about"}};
     bool ok = true;
     for (const auto& [label, name] : panels) {
         QTest::mouseClick(form.findChild<QLabel*>(QString::fromLatin1(label)), Qt::LeftButton);

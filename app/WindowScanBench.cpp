@@ -19,8 +19,8 @@ namespace {
 
 class NoMessages final : public MessageBoxes {
 public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
+    void Information(QWidget*, const QString&) override { }
+    void Warning(QWidget*, const QString&) override { }
 };
 
 }  // namespace
@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdScan")), Qt::LeftButton);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     std::printf("%.6f\t%llu\t%d\n", seconds, static_cast<unsigned long long>(form.Counter().Total()),
-                form.findChild<QListWidget*>(QStringLiteral("lstVNa"))->count());
+        form.findChild<QListWidget*>(QStringLiteral("lstVNa"))->count());
     form.Tray().TrayRemove();
     return 0;
 }

@@ -13,7 +13,7 @@ std::string ClockText(std::int64_t seconds)
     const std::int64_t ofDay = (seconds % kDay + kDay) % kDay;
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(ofDay / 3600),
-                  static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60));
+        static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60));
     return text;
 }
 

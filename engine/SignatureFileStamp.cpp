@@ -26,7 +26,7 @@ std::int64_t NowNs()
 
 SignatureFileStamp StampOf(const std::filesystem::path& file)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(file.c_str(), &info) != 0)
         return {};
     SignatureFileStamp stamp;

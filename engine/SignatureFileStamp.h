@@ -28,10 +28,7 @@ SignatureFileStamp StampOf(const std::filesystem::path& file);
 
 class SignatureReloader final : public SignatureSource {
 public:
-    SignatureReloader(SignatureList& list, std::filesystem::path file)
-        : list_(list), file_(std::move(file))
-    {
-    }
+    SignatureReloader(SignatureList& list, std::filesystem::path file) : list_(list), file_(std::move(file)) { }
 
     // A full load; throws qirn::Failure as LoadSignatures does.
     void Load() override;

@@ -27,14 +27,14 @@ QPainterPath Shield(QPointF top, double width, double height)
     const double right = top.x() + width / 2;
     QPainterPath path;
     path.moveTo(top);
-    path.cubicTo(top.x() + width * 0.22, top.y() + height * 0.08, right - width * 0.08,
-                 top.y() + height * 0.10, right, top.y() + height * 0.10);
-    path.cubicTo(right, top.y() + height * 0.55, top.x() + width * 0.30, top.y() + height * 0.85,
-                 top.x(), top.y() + height);
-    path.cubicTo(top.x() - width * 0.30, top.y() + height * 0.85, left, top.y() + height * 0.55, left,
-                 top.y() + height * 0.10);
-    path.cubicTo(left + width * 0.08, top.y() + height * 0.10, top.x() - width * 0.22,
-                 top.y() + height * 0.08, top.x(), top.y());
+    path.cubicTo(top.x() + width * 0.22, top.y() + height * 0.08, right - width * 0.08, top.y() + height * 0.10, right,
+        top.y() + height * 0.10);
+    path.cubicTo(
+        right, top.y() + height * 0.55, top.x() + width * 0.30, top.y() + height * 0.85, top.x(), top.y() + height);
+    path.cubicTo(
+        top.x() - width * 0.30, top.y() + height * 0.85, left, top.y() + height * 0.55, left, top.y() + height * 0.10);
+    path.cubicTo(left + width * 0.08, top.y() + height * 0.10, top.x() - width * 0.22, top.y() + height * 0.08, top.x(),
+        top.y());
     path.closeSubpath();
     return path;
 }
@@ -121,8 +121,8 @@ QImage Icon(int size)
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const double margin = size / 16.0;
-    DrawShieldEmblem(painter, QPointF(size / 2.0, margin), size - 2 * margin - 1, size - 2 * margin,
-                     std::max(1.6, size / 8.0));
+    DrawShieldEmblem(
+        painter, QPointF(size / 2.0, margin), size - 2 * margin - 1, size - 2 * margin, std::max(1.6, size / 8.0));
     painter.end();
     return image;
 }
@@ -136,7 +136,7 @@ QImage Hand()
     painter.setRenderHint(QPainter::Antialiasing);
 
     QPainterPath hand;
-    hand.addRoundedRect(QRectF(9.5, 1, 5, 17), 2.5, 2.5);      // index finger
+    hand.addRoundedRect(QRectF(9.5, 1, 5, 17), 2.5, 2.5);       // index finger
     hand.addRoundedRect(QRectF(14.5, 8.5, 4.5, 10), 2.2, 2.2);  // middle finger
     hand.addRoundedRect(QRectF(19, 9.5, 4.5, 10), 2.2, 2.2);    // ring finger
     hand.addRoundedRect(QRectF(23.5, 11, 4, 9), 2, 2);          // little finger

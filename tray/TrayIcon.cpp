@@ -32,15 +32,15 @@ std::int32_t MessageOf(QSystemTrayIcon::ActivationReason reason)
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), icon_(std::make_unique<QSystemTrayIcon>())
 {
     connect(icon_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) { OnMouseMessage(MessageOf(reason)); });
+        [this](QSystemTrayIcon::ActivationReason reason) { OnMouseMessage(MessageOf(reason)); });
 }
 
 TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::Fill(const QIcon& icon, const QString& tip)
 {
-    tipField_ = TipField(std::u16string_view(reinterpret_cast<const char16_t*>(tip.utf16()),
-                                              static_cast<std::size_t>(tip.size())));
+    tipField_ = TipField(
+        std::u16string_view(reinterpret_cast<const char16_t*>(tip.utf16()), static_cast<std::size_t>(tip.size())));
     const std::u16string_view text = TipText(tipField_);
     icon_->setIcon(icon);
     icon_->setToolTip(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));

@@ -12,8 +12,7 @@ std::int16_t TrayMouseEvent(double x, CoordinateUnit unit, double twipsPerPixel)
     // A value with no 32-bit integer nearest to it leaves the message at 0.
     if (std::isfinite(scaled)) {
         const double rounded = std::nearbyint(scaled);  // halves to even
-        if (rounded >= std::numeric_limits<std::int32_t>::min() &&
-            rounded <= std::numeric_limits<std::int32_t>::max())
+        if (rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max())
             message = static_cast<std::int32_t>(rounded);
     }
     if (message == WM_LBUTTONUP)

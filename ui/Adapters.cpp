@@ -26,6 +26,6 @@ std::string LocalClock::DateTimeText()
     const QDateTime now = QDateTime::currentDateTime();
     const QLocale locale;
     const QString text = locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                         locale.toString(now.time(), QLocale::LongFormat);
+        locale.toString(now.time(), QLocale::LongFormat);
     return text.toLocal8Bit().toStdString();
 }

@@ -15,7 +15,7 @@
 
 class LabelCaption final : public qirn::Caption {
 public:
-    explicit LabelCaption(QLabel& label) : label_(label) {}
+    explicit LabelCaption(QLabel& label) : label_(label) { }
     void SetCaption(std::string_view text) override
     {
         label_.setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
@@ -27,7 +27,7 @@ private:
 
 class WidgetSwitch final : public qirn::Switch {
 public:
-    explicit WidgetSwitch(QWidget& widget) : widget_(widget) {}
+    explicit WidgetSwitch(QWidget& widget) : widget_(widget) { }
     void SetEnabled(bool enabled) override { widget_.setEnabled(enabled); }
 
 private:
@@ -36,7 +36,7 @@ private:
 
 class TimerSwitch final : public qirn::Switch {
 public:
-    explicit TimerSwitch(QTimer& timer) : timer_(timer) {}
+    explicit TimerSwitch(QTimer& timer) : timer_(timer) { }
     void SetEnabled(bool enabled) override
     {
         if (enabled)
@@ -51,7 +51,7 @@ private:
 
 class CheckBoxValue final : public qirn::ValueControl {
 public:
-    explicit CheckBoxValue(EditReportBox& box) : box_(box) {}
+    explicit CheckBoxValue(EditReportBox& box) : box_(box) { }
     void SetValue(int value) override { box_.SetValue(value); }
 
 private:
@@ -60,7 +60,7 @@ private:
 
 class ProgressValue final : public qirn::ValueControl {
 public:
-    explicit ProgressValue(QProgressBar& bar) : bar_(bar) {}
+    explicit ProgressValue(QProgressBar& bar) : bar_(bar) { }
     void SetValue(int value) override { bar_.setValue(value); }
 
 private:
@@ -80,7 +80,7 @@ public:
     static constexpr int kDeviceRole = Qt::UserRole + 1;
     static constexpr int kInodeRole = Qt::UserRole + 2;
 
-    HitLists(QListWidget& names, QListWidget& paths) : names_(names), paths_(paths) {}
+    HitLists(QListWidget& names, QListWidget& paths) : names_(names), paths_(paths) { }
     void AddHit(qirn::Hit hit) override;
 
 private:

@@ -12,10 +12,7 @@ public:
     virtual void Information(QWidget* parent, const QString& text) = 0;
     virtual void Warning(QWidget* parent, const QString& text) = 0;
     // A box with its own title and the exclamation icon; without one, a warning.
-    virtual void Exclamation(QWidget* parent, const QString& /*title*/, const QString& text)
-    {
-        Warning(parent, text);
-    }
+    virtual void Exclamation(QWidget* parent, const QString& /*title*/, const QString& text) { Warning(parent, text); }
 };
 
 // Modal boxes with an OK button, titled with the application's name.

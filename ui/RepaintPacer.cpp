@@ -4,13 +4,11 @@
 #include <QEvent>
 #include <QWidget>
 
-RepaintPacer::RepaintPacer(QWidget& window, int intervalMs)
-    : QObject(&window), window_(window), intervalMs_(intervalMs)
+RepaintPacer::RepaintPacer(QWidget& window, int intervalMs) : QObject(&window), window_(window), intervalMs_(intervalMs)
 {
     later_.setSingleShot(true);
-    connect(&later_, &QTimer::timeout, this, [this] {
-        QCoreApplication::postEvent(&window_, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
-    });
+    connect(&later_, &QTimer::timeout, this,
+        [this] { QCoreApplication::postEvent(&window_, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority); });
     window_.installEventFilter(this);
 }
 

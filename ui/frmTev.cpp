@@ -87,11 +87,11 @@ struct frmTev::ScanWiring {
           cmdStop(*form.cmdStop),
           lblBrowse(*form.lblBrowse),
           pgbStatus(*form.pgbStatus),
-          control(qirn::ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur,
-                                     lblFnd, tmrEl, cmdScan, cmdStop, lblBrowse, pgbStatus},
-                  qirn::ScanElements{form.signatures_, *form.hits_, *form.report_, *form.counter_,
-                                     lblCur, form.events_, nullptr},
-                  signatures, clock)
+          control(qirn::ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur, lblFnd, tmrEl,
+                      cmdScan, cmdStop, lblBrowse, pgbStatus},
+              qirn::ScanElements{
+                  form.signatures_, *form.hits_, *form.report_, *form.counter_, lblCur, form.events_, nullptr},
+              signatures, clock)
     {
     }
 
@@ -112,8 +112,7 @@ struct frmTev::ScanWiring {
     qirn::ScanControl control;
 };
 
-frmTev::frmTev(FormEnvironment environment, QWidget* parent)
-    : QWidget(parent), environment_(std::move(environment))
+frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment))
 {
     if (environment_.applicationFolder.isEmpty())
         environment_.applicationFolder = QCoreApplication::applicationDirPath();
@@ -153,15 +152,18 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent)
     BuildAbout();
 
     const std::pair<LinkLabel*, QGroupBox*> navigation[] = {
-        {lblScan, frScan}, {lblSign, frSign},     {lblInfect, frInfect},
-        {lblRep, frRes},   {lblUpdate, frUpd},    {lblAbout, frAbout},
+        {lblScan, frScan},
+        {lblSign, frSign},
+        {lblInfect, frInfect},
+        {lblRep, frRes},
+        {lblUpdate, frUpd},
+        {lblAbout, frAbout},
     };
     for (const auto& [label, panel] : navigation)
         connect(label, &LinkLabel::clicked, this, [this, target = panel] { ShowPanel(target); });
     connect(lblTray, &LinkLabel::clicked, this, &frmTev::lblTray_Click);
     connect(lblQuit, &LinkLabel::clicked, this, &QWidget::close);
-    connect(&tray_, &mdlTray::TrayIcon::restoreRequested, this,
-            [this] { mdlTray::TrayIcon::TrayRestore(*this); });
+    connect(&tray_, &mdlTray::TrayIcon::restoreRequested, this, [this] { mdlTray::TrayIcon::TrayRestore(*this); });
 
     tmrAbc = new QTimer(this);
     tmrAbc->setObjectName(QStringLiteral("tmrAbc"));
@@ -180,13 +182,13 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent)
     lblScndCaption_ = std::make_unique<LabelCaption>(*lblScnd);
     counter_ = std::make_unique<qirn::ScanCounter>(*lblScndCaption_);
     hits_ = std::make_unique<HitLists>(*lstVNa, *lstVPt);
-    infections_ = std::make_unique<InfectionsPanel>(*lstVNa, *lstVPt, *lblPav, *cmdDel, *cmdRem, *messages_,
-                                                    environment_.remover);
+    infections_ = std::make_unique<InfectionsPanel>(
+        *lstVNa, *lstVPt, *lblPav, *cmdDel, *cmdRem, *messages_, environment_.remover);
     updateButton_ = std::make_unique<WidgetSwitch>(*cmdUpdate);
     updateBar_ = std::make_unique<ProgressValue>(*pgbUpd);
     updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
-    update_ = std::make_unique<qirn::UpdateCommand>(qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_},
-                                                    environment_.updateUrl, signatureFile);
+    update_ = std::make_unique<qirn::UpdateCommand>(
+        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_}, environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *clock_);
 }
@@ -235,10 +237,14 @@ void frmTev::BuildNavigation()
         const char* caption;
     };
     const Entry entries[] = {
-        {&lblScan, "lblScan", "Scanner"},    {&lblSign, "lblSign", "Signatures"},
-        {&lblInfect, "lblInfect", "Infections"}, {&lblRep, "lblRep", "Results"},
-        {&lblUpdate, "lblUpdate", "Update"}, {&lblAbout, "lblAbout", "About"},
-        {&lblTray, "lblTray", "Go tray"},    {&lblQuit, "lblQuit", "Quit"},
+        {&lblScan, "lblScan", "Scanner"},
+        {&lblSign, "lblSign", "Signatures"},
+        {&lblInfect, "lblInfect", "Infections"},
+        {&lblRep, "lblRep", "Results"},
+        {&lblUpdate, "lblUpdate", "Update"},
+        {&lblAbout, "lblAbout", "About"},
+        {&lblTray, "lblTray", "Go tray"},
+        {&lblQuit, "lblQuit", "Quit"},
     };
     // The column is 56 pixels wide; a narrower face keeps "Signatures" clear of the panels.
     QFont column = font();
@@ -377,8 +383,8 @@ void frmTev::BuildUpdate()
     lblUpd = Label(frUpd, "lblUpd", Text("Stopped"), RowRect(3, kValueLeft, kValueWidth));
     cmdUpdate = Button(frUpd, "cmdUpdate", Text("Update Now"), QRect(kCaptionLeft, 130, 110, 28));
     connect(cmdUpdate, &QPushButton::clicked, this, &frmTev::cmdUpdate_Click);
-    QLabel* advice = Label(frUpd, "Label27", Text("You should use a stable internet connection"),
-                           QRect(kCaptionLeft, 172, 265, 36));
+    QLabel* advice =
+        Label(frUpd, "Label27", Text("You should use a stable internet connection"), QRect(kCaptionLeft, 172, 265, 36));
     advice->setWordWrap(true);
 }
 
@@ -396,8 +402,7 @@ void frmTev::BuildAbout()
     Label(frAbout, "Label24", Text("- Added new option \"Results\""), RowRect(4, kCaptionLeft, 270));
     Label(frAbout, "Label25", Text("- Added new option Quit"), RowRect(5, kCaptionLeft, 270));
     Label(frAbout, "Label26", Text("- More secure delete infected file"), RowRect(6, kCaptionLeft, 270));
-    Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"),
-          RowRect(8, kCaptionLeft, 270));
+    Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(8, kCaptionLeft, 270));
 }
 
 void frmTev::Load()
@@ -499,7 +504,7 @@ void frmTev::cmdSave_Click()
     bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     if (written)
         written = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-                  file.flush();
+            file.flush();
     const QString problem = file.errorString();
     file.close();
     if (!written) {

@@ -33,14 +33,14 @@ class QTimer;
 
 // What the window takes from outside; empty members get the real thing.
 struct FormEnvironment {
-    QString applicationFolder;             // holds sa.kvd and Results.txt
-    MessageBoxes* messages = nullptr;      // modal message boxes
-    qirn::Clock* clock = nullptr;          // the local clock
-    std::function<void()> endProgram;      // leaves the event loop
-    QString scanFolder;                    // the user's home folder
-    FolderDialog* folders = nullptr;       // the folder chooser's dialog
-    QUrl updateUrl;                        // qirn::UpdateUrl
-    InfectionsPanel::Remover remover;      // qirn::RemoveDetectedFile
+    QString applicationFolder;         // holds sa.kvd and Results.txt
+    MessageBoxes* messages = nullptr;  // modal message boxes
+    qirn::Clock* clock = nullptr;      // the local clock
+    std::function<void()> endProgram;  // leaves the event loop
+    QString scanFolder;                // the user's home folder
+    FolderDialog* folders = nullptr;   // the folder chooser's dialog
+    QUrl updateUrl;                    // qirn::UpdateUrl
+    InfectionsPanel::Remover remover;  // qirn::RemoveDetectedFile
 };
 
 class frmTev : public QWidget {

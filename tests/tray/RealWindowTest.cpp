@@ -21,8 +21,8 @@ constexpr int kPatienceMs = 10000;
 
 class NoMessages final : public MessageBoxes {
 public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
+    void Information(QWidget*, const QString&) override { }
+    void Warning(QWidget*, const QString&) override { }
 };
 
 // A real pointer event from the X server, as a user's hand would give it.
@@ -37,7 +37,7 @@ void Xdotool(const QStringList& arguments)
 void ClickAt(QPoint point, int button)
 {
     Xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
-             QStringLiteral("click"), QString::number(button)});
+        QStringLiteral("click"), QString::number(button)});
 }
 
 QString ShownTip()

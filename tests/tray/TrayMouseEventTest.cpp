@@ -21,9 +21,9 @@ TEST(TrayMouseEvent, DecodesReleasesInEitherUnit)
         {514 * 15.0, CoordinateUnit::Twip, kLeftRelease},
         {517 * 15.0, CoordinateUnit::Twip, kRightRelease},
         {512 * 15.0, CoordinateUnit::Twip, kNoRelease},
-        {513 * 15.0, CoordinateUnit::Twip, kNoRelease},   // left button down
-        {515 * 15.0, CoordinateUnit::Twip, kNoRelease},   // double click
-        {520 * 15.0, CoordinateUnit::Twip, kNoRelease},   // middle button up
+        {513 * 15.0, CoordinateUnit::Twip, kNoRelease},  // left button down
+        {515 * 15.0, CoordinateUnit::Twip, kNoRelease},  // double click
+        {520 * 15.0, CoordinateUnit::Twip, kNoRelease},  // middle button up
         {514, CoordinateUnit::Pixel, kLeftRelease},
         {517, CoordinateUnit::Pixel, kRightRelease},
         {514, CoordinateUnit::Twip, kNoRelease},

@@ -18,8 +18,8 @@ void FormFixture::Click(const char* widget) const
     ASSERT_NE(target, nullptr);
     // A check box reacts to a click on its indicator, at its left edge.
     const QPoint where = qobject_cast<QAbstractButton*>(target) != nullptr && target->inherits("QCheckBox")
-                             ? QPoint(8, target->height() / 2)
-                             : target->rect().center();
+        ? QPoint(8, target->height() / 2)
+        : target->rect().center();
     QTest::mouseClick(target, Qt::LeftButton, {}, where);
 }
 

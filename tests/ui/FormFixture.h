@@ -66,8 +66,8 @@ class FormFixture : public testing::Test {
 protected:
     FormFixture()
     {
-        folder.file("app/sa.kvd", std::string(kEicarMd5) + "=EICAR-Test-File\r\n" + std::string(kHelloMd5) +
-                                      "=Hello.Greeting\r\n");
+        folder.file("app/sa.kvd",
+            std::string(kEicarMd5) + "=EICAR-Test-File\r\n" + std::string(kHelloMd5) + "=Hello.Greeting\r\n");
         messages.resultsFile = folder.root() / "app/Results.txt";
     }
 
@@ -90,8 +90,7 @@ protected:
 
     void SetUp() override { Open(); }
 
-    template <class T>
-    T* Get(const char* name) const
+    template <class T> T* Get(const char* name) const
     {
         T* child = form->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(child, nullptr) << name;

@@ -43,20 +43,47 @@ TEST_F(FormStartUp, ShowsTheScannerPanelWithFullBarsAndInitialTexts)
     EXPECT_EQ(form->Signatures().Count(), 2u);
 
     const std::pair<const char*, const char*> texts[] = {
-        {"lblScan", "Scanner"}, {"lblSign", "Signatures"}, {"lblInfect", "Infections"}, {"lblRep", "Results"},
-        {"lblUpdate", "Update"}, {"lblAbout", "About"}, {"lblTray", "Go tray"}, {"lblQuit", "Quit"},
-        {"Label1", "QIRN Checker"}, {"Label5", "1.1"}, {"lblPav", ""},
-        {"Label7", "Scan started at:"}, {"lblStrt", "Not available"}, {"Label10", "Time elapsed:"},
-        {"lblEl", "Not available"}, {"Label8", "Scan finished at:"}, {"lblFin", "Not available"},
-        {"Label9", "Object scanned:"}, {"lblScnd", "Not available"}, {"Label12", "Infections found:"},
-        {"lblFnd", "0"}, {"Label11", "Current object:"}, {"lblCur", "Not available"},
-        {"lblBrowse", "Path: (Change)"}, {"Label4", "Virus and Malware:"}, {"lblTot", "0 signatures"},
-        {"Label20", "Virus name:"}, {"Label21", "Path + Filename:"}, {"Label2", "Signature count:"},
-        {"lblTTU", "0"}, {"Label6", "Details:"}, {"lblUpd", "Stopped"},
-        {"Label27", "You should use a stable internet connection"}, {"Label16", "Created by:"},
-        {"Label17", "Tester:"}, {"Label19", "Version:"}, {"Label22", "1.1"},
-        {"Label23", "- Fixed bug Scanner cannot detect virus"}, {"Label24", "- Added new option \"Results\""},
-        {"Label25", "- Added new option Quit"}, {"Label26", "- More secure delete infected file"},
+        {"lblScan", "Scanner"},
+        {"lblSign", "Signatures"},
+        {"lblInfect", "Infections"},
+        {"lblRep", "Results"},
+        {"lblUpdate", "Update"},
+        {"lblAbout", "About"},
+        {"lblTray", "Go tray"},
+        {"lblQuit", "Quit"},
+        {"Label1", "QIRN Checker"},
+        {"Label5", "1.1"},
+        {"lblPav", ""},
+        {"Label7", "Scan started at:"},
+        {"lblStrt", "Not available"},
+        {"Label10", "Time elapsed:"},
+        {"lblEl", "Not available"},
+        {"Label8", "Scan finished at:"},
+        {"lblFin", "Not available"},
+        {"Label9", "Object scanned:"},
+        {"lblScnd", "Not available"},
+        {"Label12", "Infections found:"},
+        {"lblFnd", "0"},
+        {"Label11", "Current object:"},
+        {"lblCur", "Not available"},
+        {"lblBrowse", "Path: (Change)"},
+        {"Label4", "Virus and Malware:"},
+        {"lblTot", "0 signatures"},
+        {"Label20", "Virus name:"},
+        {"Label21", "Path + Filename:"},
+        {"Label2", "Signature count:"},
+        {"lblTTU", "0"},
+        {"Label6", "Details:"},
+        {"lblUpd", "Stopped"},
+        {"Label27", "You should use a stable internet connection"},
+        {"Label16", "Created by:"},
+        {"Label17", "Tester:"},
+        {"Label19", "Version:"},
+        {"Label22", "1.1"},
+        {"Label23", "- Fixed bug Scanner cannot detect virus"},
+        {"Label24", "- Added new option \"Results\""},
+        {"Label25", "- Added new option Quit"},
+        {"Label26", "- More secure delete infected file"},
     };
     for (const auto& [name, text] : texts)
         EXPECT_EQ(Text(name), QString::fromUtf8(text)) << name;
@@ -65,8 +92,14 @@ TEST_F(FormStartUp, ShowsTheScannerPanelWithFullBarsAndInitialTexts)
         EXPECT_FALSE(Text(name).isEmpty()) << name;
 
     const std::pair<const char*, const char*> buttons[] = {
-        {"cmdScan", "Scan"}, {"cmdStop", "Stop"}, {"cmdDel", "Delete"}, {"cmdRem", "Remove from list"},
-        {"cmdCl", "Clear"}, {"cmdSave", "Save"}, {"cmdUpdate", "Update Now"}, {"chkChg", "Edit Report"},
+        {"cmdScan", "Scan"},
+        {"cmdStop", "Stop"},
+        {"cmdDel", "Delete"},
+        {"cmdRem", "Remove from list"},
+        {"cmdCl", "Clear"},
+        {"cmdSave", "Save"},
+        {"cmdUpdate", "Update Now"},
+        {"chkChg", "Edit Report"},
     };
     for (const auto& [name, text] : buttons)
         EXPECT_EQ(Get<QAbstractButton>(name)->text(), QString::fromUtf8(text)) << name;
@@ -95,7 +128,8 @@ TEST_F(FormStartUp, LaysOutThePictureNavigationAndPanels)
     EXPECT_EQ(Get<QLabel>("Picture1")->geometry(), QRect(-8, -8, 420, 463));
     EXPECT_EQ(Get<QLabel>("Picture1")->pixmap().size(), QSize(420, 463));
     int top = 80;
-    for (const char* name : {"lblScan", "lblSign", "lblInfect", "lblRep", "lblUpdate", "lblAbout", "lblTray", "lblQuit"}) {
+    for (const char* name :
+        {"lblScan", "lblSign", "lblInfect", "lblRep", "lblUpdate", "lblAbout", "lblTray", "lblQuit"}) {
         auto* label = Get<QLabel>(name);
         EXPECT_EQ(label->pos(), QPoint(24, top)) << name;
         EXPECT_TRUE(label->font().underline()) << name;
@@ -133,8 +167,13 @@ using FormNavigation = FormFixture;
 TEST_F(FormNavigation, EachLabelShowsExactlyItsPanel)
 {
     const std::pair<const char*, const char*> links[] = {
-        {"lblSign", "frSign"}, {"lblInfect", "frInfect"}, {"lblRep", "frRes"}, {"lblUpdate", "frUpd"},
-        {"lblAbout", "frAbout"}, {"lblScan", "frScan"}, {"lblRep", "frRes"},
+        {"lblSign", "frSign"},
+        {"lblInfect", "frInfect"},
+        {"lblRep", "frRes"},
+        {"lblUpdate", "frUpd"},
+        {"lblAbout", "frAbout"},
+        {"lblScan", "frScan"},
+        {"lblRep", "frRes"},
     };
     for (const auto& [label, panel] : links) {
         Click(label);

@@ -1,8 +1,8 @@
 // The Scan and Stop commands against recording display elements: the step
 // orders, the report block and the failure path, without any window.
 
-#include "FindFiles.h"
 #include "ScanControl.h"
+#include "FindFiles.h"
 #include "SignatureList.h"
 #include "TestFolder.h"
 
@@ -25,8 +25,8 @@ public:
         // Progress steps are folded into their first and last value.
         if (line.starts_with("pgbStatus=") && !lines_.empty() && lines_.back().starts_with("pgbStatus=")) {
             const std::size_t dots = lines_.back().find("..");
-            lines_.back() = (dots == std::string::npos ? lines_.back() : lines_.back().substr(0, dots)) + ".." +
-                            line.substr(10);
+            lines_.back() =
+                (dots == std::string::npos ? lines_.back() : lines_.back().substr(0, dots)) + ".." + line.substr(10);
             return;
         }
         lines_.push_back(std::move(line));
@@ -39,7 +39,7 @@ private:
 
 class LoggedSwitch final : public Switch {
 public:
-    LoggedSwitch(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
+    LoggedSwitch(Log& log, std::string name) : log_(log), name_(std::move(name)) { }
     void SetEnabled(bool on) override
     {
         enabled = on;
@@ -54,7 +54,7 @@ private:
 
 class LoggedValue final : public ValueControl {
 public:
-    LoggedValue(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
+    LoggedValue(Log& log, std::string name) : log_(log), name_(std::move(name)) { }
     void SetValue(int newValue) override
     {
         value = newValue;
@@ -69,7 +69,9 @@ private:
 
 class LoggedCaption final : public Caption {
 public:
-    LoggedCaption(Log& log, std::string name, bool logged = true) : log_(log), name_(std::move(name)), logged_(logged) {}
+    LoggedCaption(Log& log, std::string name, bool logged = true) : log_(log), name_(std::move(name)), logged_(logged)
+    {
+    }
     void SetCaption(std::string_view text) override
     {
         caption = text;
@@ -117,8 +119,7 @@ public:
 
 class Loader final : public SignatureSource {
 public:
-    Loader(Log& log, SignatureList& list, std::filesystem::path file)
-        : log_(log), list_(list), file_(std::move(file))
+    Loader(Log& log, SignatureList& list, std::filesystem::path file) : log_(log), list_(list), file_(std::move(file))
     {
     }
     void Load() override
@@ -137,8 +138,8 @@ class ScanControlTest : public testing::Test {
 protected:
     ScanControlTest()
     {
-        folder.file("app/sa.kvd", std::string(uitest::kEicarMd5) + "=EICAR\r\n" + std::string(uitest::kHelloMd5) +
-                                      "=Hello\r\n");
+        folder.file("app/sa.kvd",
+            std::string(uitest::kEicarMd5) + "=EICAR\r\n" + std::string(uitest::kHelloMd5) + "=Hello\r\n");
     }
 
     void Clear() { log.Take(); }
@@ -158,21 +159,32 @@ protected:
     Loader loader{log, signatures, folder.root() / "app/sa.kvd"};
     ScanCounter counter{lblScnd};
     ScanControl control{ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur, lblFnd, tmrEl,
-                                     cmdScan, cmdStop, lblBrowse, pgbStatus},
-                        ScanElements{signatures, hits, report, counter, lblCur, pump, nullptr}, loader, clock};
+                            cmdScan, cmdStop, lblBrowse, pgbStatus},
+        ScanElements{signatures, hits, report, counter, lblCur, pump, nullptr}, loader, clock};
 };
 
 const std::vector<std::string> kBeginSteps = {
-    "txtRep off",        "cmdSave off",       "cmdCl off",     "chkChg=2",      "lblStrt=10:00:00",
-    "lblEl=00:00:00",    "tmrEl on",          "cmdScan off",   "cmdStop on",    "lblBrowse off",
-    "lblFin=Not available", "lblScnd=Not available", "lblCur=Not available", "LoadSignatures",
+    "txtRep off",
+    "cmdSave off",
+    "cmdCl off",
+    "chkChg=2",
+    "lblStrt=10:00:00",
+    "lblEl=00:00:00",
+    "tmrEl on",
+    "cmdScan off",
+    "cmdStop on",
+    "lblBrowse off",
+    "lblFin=Not available",
+    "lblScnd=Not available",
+    "lblCur=Not available",
+    "LoadSignatures",
     "pgbStatus=1..500",
 };
 
 std::vector<std::string> EndSteps(const std::string& finish)
 {
-    return {"lblFin=" + finish, "tmrEl off",  "cmdScan on", "cmdStop off", "lblCur=Finished", "lblBrowse on",
-            "txtRep on",        "cmdSave on", "cmdCl on",   "chkChg=0",    "pgbStatus=501..1000"};
+    return {"lblFin=" + finish, "tmrEl off", "cmdScan on", "cmdStop off", "lblCur=Finished", "lblBrowse on",
+        "txtRep on", "cmdSave on", "cmdCl on", "chkChg=0", "pgbStatus=501..1000"};
 }
 
 TEST_F(ScanControlTest, BeginAndEndRunTheirStepsInOrder)
@@ -194,10 +206,10 @@ TEST_F(ScanControlTest, ScanOfATreeWritesOneReportBlock)
     control.Scan(folder.path("tree"));
 
     EXPECT_EQ(report.text,
-              "earlier\r\nA scan was started at : 12/7/26 10:00:00"
-              "\r\nFile a.com was detected as EICAR"
-              "\r\nFile hello.txt was detected as Hello"
-              "\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
+        "earlier\r\nA scan was started at : 12/7/26 10:00:00"
+        "\r\nFile a.com was detected as EICAR"
+        "\r\nFile hello.txt was detected as Hello"
+        "\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
     ASSERT_EQ(hits.hits.size(), 2u);
     EXPECT_EQ(hits.hits[1].path, folder.root() / "tree/sub/hello.txt");
     EXPECT_EQ(counter.Total(), 3u);
@@ -224,8 +236,8 @@ TEST_F(ScanControlTest, TwoScansAreSeparatedByOneEmptyLineAndHitsAccumulate)
 TEST_F(ScanControlTest, EmptyFolderPathGivesStartLineThenFinishLine)
 {
     control.Scan("");
-    EXPECT_EQ(report.text,
-              "\r\nA scan was started at : 12/7/26 10:00:00\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
+    EXPECT_EQ(
+        report.text, "\r\nA scan was started at : 12/7/26 10:00:00\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
     EXPECT_EQ(pump.passes, 0);
 }
 
@@ -286,8 +298,12 @@ TEST_F(ScanControlTest, ElapsedTickShowsTimeSinceStartAndInfectionCount)
 TEST(ClockText, RendersTimeOfDayAndDropsWholeDays)
 {
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "00:00:00"},         {59, "00:00:59"},       {3600 + 61, "01:01:01"},
-        {86399, "23:59:59"},     {86400, "00:00:00"},    {25 * 3600, "01:00:00"},
+        {0, "00:00:00"},
+        {59, "00:00:59"},
+        {3600 + 61, "01:01:01"},
+        {86399, "23:59:59"},
+        {86400, "00:00:00"},
+        {25 * 3600, "01:00:00"},
         {-1, "23:59:59"},
     };
     for (const auto& [seconds, text] : cases)

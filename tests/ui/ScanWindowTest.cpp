@@ -28,10 +28,7 @@ protected:
     }
 
     // Runs during the first yield of the walk.
-    void DuringScan(std::function<void()> action)
-    {
-        QTimer::singleShot(0, form.get(), std::move(action));
-    }
+    void DuringScan(std::function<void()> action) { QTimer::singleShot(0, form.get(), std::move(action)); }
 
     struct Idle {
         bool scan, stop, browse, save, clear, report, elapsedTimer;
@@ -41,10 +38,10 @@ protected:
     Idle State() const
     {
         return {Get<QPushButton>("cmdScan")->isEnabled(), Get<QPushButton>("cmdStop")->isEnabled(),
-                Get<QLabel>("lblBrowse")->isEnabled(),    Get<QPushButton>("cmdSave")->isEnabled(),
-                Get<QPushButton>("cmdCl")->isEnabled(),   Get<QPlainTextEdit>("txtRep")->isEnabled(),
-                Get<QTimer>("tmrEl")->isActive(),         Get<QCheckBox>("chkChg")->checkState(),
-                Get<QProgressBar>("pgbStatus")->value()};
+            Get<QLabel>("lblBrowse")->isEnabled(), Get<QPushButton>("cmdSave")->isEnabled(),
+            Get<QPushButton>("cmdCl")->isEnabled(), Get<QPlainTextEdit>("txtRep")->isEnabled(),
+            Get<QTimer>("tmrEl")->isActive(), Get<QCheckBox>("chkChg")->checkState(),
+            Get<QProgressBar>("pgbStatus")->value()};
     }
     void ExpectIdle(bool reportEnabled) const
     {
@@ -76,17 +73,19 @@ TEST_F(ScanWindow, ScanOfATreeWithHitsReportsThemAndReturnsToIdle)
     Click("cmdScan");
 
     EXPECT_EQ(form->Report(),
-              "\r\nA scan was started at : 12/7/26 09:30:00"
-              "\r\nFile eicar.com was detected as EICAR-Test-File"
-              "\r\nFile hello.txt was detected as Hello.Greeting"
-              "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
+        "\r\nA scan was started at : 12/7/26 09:30:00"
+        "\r\nFile eicar.com was detected as EICAR-Test-File"
+        "\r\nFile hello.txt was detected as Hello.Greeting"
+        "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
     EXPECT_EQ(Get<QPlainTextEdit>("txtRep")->toPlainText(),
-              QStringLiteral("\nA scan was started at : 12/7/26 09:30:00\nFile eicar.com was detected as "
-                             "EICAR-Test-File\nFile hello.txt was detected as Hello.Greeting\nA scan was "
-                             "finished at : 12/7/26 09:30:00\n"));
-    EXPECT_EQ(Items("lstVNa"), (std::vector<QString>{QStringLiteral("EICAR-Test-File"), QStringLiteral("Hello.Greeting")}));
-    EXPECT_EQ(Items("lstVPt"), (std::vector<QString>{QString::fromStdString(folder.path("tree/eicar.com")),
-                                                    QString::fromStdString(folder.path("tree/docs/hello.txt"))}));
+        QStringLiteral("\nA scan was started at : 12/7/26 09:30:00\nFile eicar.com was detected as "
+                       "EICAR-Test-File\nFile hello.txt was detected as Hello.Greeting\nA scan was "
+                       "finished at : 12/7/26 09:30:00\n"));
+    EXPECT_EQ(
+        Items("lstVNa"), (std::vector<QString>{QStringLiteral("EICAR-Test-File"), QStringLiteral("Hello.Greeting")}));
+    EXPECT_EQ(Items("lstVPt"),
+        (std::vector<QString>{QString::fromStdString(folder.path("tree/eicar.com")),
+            QString::fromStdString(folder.path("tree/docs/hello.txt"))}));
     EXPECT_EQ(Text("lblScnd"), QStringLiteral("3"));
     EXPECT_EQ(form->Counter().Total(), 3u);
     EXPECT_EQ(Text("lblCur"), QStringLiteral("Finished"));
@@ -141,7 +140,8 @@ TEST_F(ScanWindow, StopEndsTheScanAndLeavesTheReportEditable)
 
     EXPECT_EQ(form->Counter().Total(), 1u);
     EXPECT_EQ(Items("lstVNa").size(), 1u);
-    EXPECT_TRUE(form->Report().ends_with("was detected as Hello.Greeting\r\nA scan was finished at : 12/7/26 09:30:00\r\n"));
+    EXPECT_TRUE(
+        form->Report().ends_with("was detected as Hello.Greeting\r\nA scan was finished at : 12/7/26 09:30:00\r\n"));
     EXPECT_EQ(Text("lblCur"), QStringLiteral("Finished"));
     EXPECT_EQ(mdlFindFiles::StopScan, -1);
     // The second end finds "Edit Report" already unticked, so the box stays enabled.
@@ -155,7 +155,7 @@ TEST_F(ScanWindow, MissingSignatureFileAtScanWritesOnlyAFinishLine)
     Get<QProgressBar>("pgbStatus")->setValue(0);
     std::vector<int> progress;
     QObject::connect(Get<QProgressBar>("pgbStatus"), &QProgressBar::valueChanged, form.get(),
-                     [&progress](int value) { progress.push_back(value); });
+        [&progress](int value) { progress.push_back(value); });
 
     Click("cmdScan");
 

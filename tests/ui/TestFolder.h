@@ -35,8 +35,8 @@ public:
     {
         const std::filesystem::path target = root_ / relative;
         std::filesystem::create_directories(target.parent_path());
-        std::ofstream(target, std::ios::binary | std::ios::trunc).write(content.data(),
-                                                                         static_cast<std::streamsize>(content.size()));
+        std::ofstream(target, std::ios::binary | std::ios::trunc)
+            .write(content.data(), static_cast<std::streamsize>(content.size()));
         return target;
     }
 
@@ -51,8 +51,7 @@ private:
 };
 
 // The standard antivirus test file and its MD5 digest.
-inline constexpr std::string_view kEicar =
-    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 inline constexpr std::string_view kEicarMd5 = "44d88612fea8a8f36de82e1278abb02f";
 // MD5 of "hello".
 inline constexpr std::string_view kHelloMd5 = "5d41402abc4b2a76b9719d911017c592";
