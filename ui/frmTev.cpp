@@ -191,6 +191,11 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
         qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_}, environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *clock_);
+
+    // Every control keeps its place; a fixed size also spares the parent a
+    // layout request each time a scan changes a caption.
+    for (QLabel* label : findChildren<QLabel*>())
+        label->setFixedSize(label->size());
 }
 
 frmTev::~frmTev() = default;
