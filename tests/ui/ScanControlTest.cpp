@@ -90,7 +90,7 @@ class FixedClock final : public Clock {
 public:
     std::int64_t LocalSeconds() override { return seconds; }
     std::string DateTimeText() override { return "12/7/26 " + ClockText(seconds); }
-    std::int64_t seconds = 10 * 3600;
+    std::int64_t seconds = std::int64_t{10} * 3600;
 };
 
 class Report final : public ReportText {
@@ -289,7 +289,7 @@ TEST_F(ScanControlTest, StopEndsTheUiAtOnceAndAgainWhenTheWalkReturns)
 TEST_F(ScanControlTest, ElapsedTickShowsTimeSinceStartAndInfectionCount)
 {
     control.BeginScanUi();
-    clock.seconds += 25 * 3600;
+    clock.seconds += std::int64_t{25} * 3600;
     control.ElapsedTick(7);
     EXPECT_EQ(lblEl.caption, "01:00:00");
     EXPECT_EQ(lblFnd.caption, "7");

@@ -33,7 +33,7 @@ public:
 
     std::filesystem::path file(std::string_view relative, std::string_view content) const
     {
-        const std::filesystem::path target = root_ / relative;
+        std::filesystem::path target = root_ / relative;
         std::filesystem::create_directories(target.parent_path());
         std::ofstream(target, std::ios::binary | std::ios::trunc)
             .write(content.data(), static_cast<std::streamsize>(content.size()));
