@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -57,6 +58,9 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const auto& [label, name] : panels) {
         QTest::mouseClick(form.findChild<QLabel*>(QString::fromLatin1(label)), Qt::LeftButton);
+        auto* hits = form.findChild<QListWidget*>(QStringLiteral("lstVNa"));
+        if (QString::fromLatin1(name) == QStringLiteral("infections") && hits->count() > 0)
+            hits->setCurrentRow(0);  // its full path shows below the panel
         QTest::qWait(100);
         const QString file = output.filePath(QStringLiteral("window-%1.png").arg(QString::fromLatin1(name)));
         if (!form.grab().save(file)) {
