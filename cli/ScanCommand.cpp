@@ -16,37 +16,36 @@ namespace qirn {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: qirn-scan [--signatures FILE] [--jobs N] FOLDER...\n"
-    "\n"
-    "Scans each FOLDER and all folders below it, depth first, for files of at\n"
-    "most 83000 bytes whose MD5 digest is listed in the signature file.\n"
-    "Links inside the folders are not followed; FIFOs, devices and sockets are\n"
-    "never opened.\n"
-    "\n"
-    "  --signatures FILE  signature file (default: sa.kvd beside this program);\n"
-    "                     one \"digest=name\" line per signature\n"
-    "  --jobs N           digest files on N threads (default: the number of\n"
-    "                     cores); the output is the same for every N\n"
-    "  --help             show this text\n"
-    "\n"
-    "Each hit is one line on standard output: FULL_PATH: SIGNATURE_NAME FOUND\n"
-    "Files or folders that cannot be read are named on standard error and skipped.\n"
-    "At the end a summary goes to standard error.\n"
-    "\n"
-    "Exit status: 0 nothing found; 1 something found; 2 the scan could not run\n"
-    "(signature file missing or rejected, a FOLDER missing or not a folder, or\n"
-    "bad arguments).\n";
+constexpr const char* kUsage = "Usage: qirn-scan [--signatures FILE] [--jobs N] FOLDER...\n"
+                               "\n"
+                               "Scans each FOLDER and all folders below it, depth first, for files of at\n"
+                               "most 83000 bytes whose MD5 digest is listed in the signature file.\n"
+                               "Links inside the folders are not followed; FIFOs, devices and sockets are\n"
+                               "never opened.\n"
+                               "\n"
+                               "  --signatures FILE  signature file (default: sa.kvd beside this program);\n"
+                               "                     one \"digest=name\" line per signature\n"
+                               "  --jobs N           digest files on N threads (default: the number of\n"
+                               "                     cores); the output is the same for every N\n"
+                               "  --help             show this text\n"
+                               "\n"
+                               "Each hit is one line on standard output: FULL_PATH: SIGNATURE_NAME FOUND\n"
+                               "Files or folders that cannot be read are named on standard error and skipped.\n"
+                               "At the end a summary goes to standard error.\n"
+                               "\n"
+                               "Exit status: 0 nothing found; 1 something found; 2 the scan could not run\n"
+                               "(signature file missing or rejected, a FOLDER missing or not a folder, or\n"
+                               "bad arguments).\n";
 
 class Silent final : public Caption, public EventPump {
 public:
-    void SetCaption(std::string_view) override {}
-    void ProcessEvents() override {}
+    void SetCaption(std::string_view) override { }
+    void ProcessEvents() override { }
 };
 
 class PrintedHits final : public InfectionList, public ReportText {
 public:
-    explicit PrintedHits(std::FILE* out) : out_(out) {}
+    explicit PrintedHits(std::FILE* out) : out_(out) { }
 
     void AddHit(Hit hit) override
     {
@@ -57,7 +56,7 @@ public:
         std::fputs(" FOUND\n", out_);
         ++count_;
     }
-    void Append(std::string_view) override {}
+    void Append(std::string_view) override { }
 
     std::uint64_t Count() const { return count_; }
 
@@ -68,7 +67,7 @@ private:
 
 class PrintedProblems final : public ProblemLog {
 public:
-    explicit PrintedProblems(std::FILE* err) : err_(err) {}
+    explicit PrintedProblems(std::FILE* err) : err_(err) { }
 
     void Unreadable(const std::string& path, const Failure& failure) override
     {
@@ -140,7 +139,7 @@ std::optional<Options> ParseArguments(std::span<const std::string> args, std::FI
 
 bool IsFolder(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

@@ -21,3 +21,6 @@ if(QIRN_FUZZ)
   endif()
   target_compile_options(qirn_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
+
+# For clang-tidy (tools/check-style.sh).
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)

@@ -10,8 +10,7 @@ namespace qirn {
 // failures carry the errno value; the engine's own numbers lie above errno's range.
 class Failure : public std::runtime_error {
 public:
-    Failure(int number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
+    Failure(int number, const std::string& description) : std::runtime_error(description), number_(number) { }
 
     // "context: strerror(err)"
     static Failure FromErrno(int err, std::string_view context);

@@ -8,8 +8,8 @@
 #include "SignatureList.h"
 
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>

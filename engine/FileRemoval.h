@@ -12,9 +12,9 @@ namespace qirn {
 struct RemovalResult {
     enum class Status {
         Deleted,
-        Missing,      // nothing at the path: nothing to do
-        Replaced,     // the entry is no longer the regular file that was detected
-        StillThere,   // deleting failed; errorText says why
+        Missing,     // nothing at the path: nothing to do
+        Replaced,    // the entry is no longer the regular file that was detected
+        StillThere,  // deleting failed; errorText says why
     };
     Status status = Status::Missing;
     std::string errorText;

@@ -167,9 +167,8 @@ private:
             break;
         }
         if (outcome.digested) {
-            elements_.signatures.ForEachMatch(outcome.digest, [&](std::string_view signatureName) {
-                RecordHit(done, signatureName);
-            });
+            elements_.signatures.ForEachMatch(
+                outcome.digest, [&](std::string_view signatureName) { RecordHit(done, signatureName); });
         }
         elements_.counter.Advance(done.name);
     }
@@ -219,7 +218,7 @@ private:
 }  // namespace
 
 void FindFiles(Folder& top, const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
-               const qirn::ScanElements& elements, unsigned jobs)
+    const qirn::ScanElements& elements, unsigned jobs)
 {
     if (StopRequested() || folderPath.empty())
         return;
@@ -227,7 +226,7 @@ void FindFiles(Folder& top, const std::string& folderPath, std::string_view patt
 }
 
 void FindFiles(const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
-               const qirn::ScanElements& elements, unsigned jobs)
+    const qirn::ScanElements& elements, unsigned jobs)
 {
     if (StopRequested() || folderPath.empty())
         return;

@@ -24,10 +24,10 @@ inline constexpr std::string_view kAllFiles = "*.*";
 // the stop test then happen when a file is handed out, so that mode is for
 // headless scans.
 void FindFiles(const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
-               const qirn::ScanElements& elements, unsigned jobs = 1);
+    const qirn::ScanElements& elements, unsigned jobs = 1);
 
 // The same walk over an already open top folder.
-void FindFiles(qirn::Folder& top, const std::string& folderPath, std::string_view pattern,
-               std::int32_t sizeLimit, const qirn::ScanElements& elements, unsigned jobs = 1);
+void FindFiles(qirn::Folder& top, const std::string& folderPath, std::string_view pattern, std::int32_t sizeLimit,
+    const qirn::ScanElements& elements, unsigned jobs = 1);
 
 }  // namespace mdlFindFiles

@@ -48,9 +48,8 @@ namespace mdlParse {
 
 std::string ReadWholeFile(const std::filesystem::path& path)
 {
-    struct stat info {};
-    const qirn::UniqueFd file =
-        qirn::OpenRegularFile(AT_FDCWD, path.c_str(), qirn::Links::Followed, &info);
+    struct stat info { };
+    const qirn::UniqueFd file = qirn::OpenRegularFile(AT_FDCWD, path.c_str(), qirn::Links::Followed, &info);
     // Sized from the descriptor, but read to the end in case the file grew.
     std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
     std::size_t total = 0;
@@ -66,8 +65,7 @@ std::string ReadWholeFile(const std::filesystem::path& path)
     return content;
 }
 
-std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::path& path,
-                                                         std::string_view delimiter)
+std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::path& path, std::string_view delimiter)
 {
     const std::string text = ReadWholeFile(path);
     std::vector<std::vector<std::string>> result;

@@ -15,8 +15,7 @@ namespace qirn {
 class SignatureLines {
 public:
     // linesBefore: physical lines that came before text, for numbering.
-    explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0)
-        : rest_(text), lineNumber_(linesBefore)
+    explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0) : rest_(text), lineNumber_(linesBefore)
     {
     }
 
@@ -50,7 +49,6 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 
 // One element per signature line, each the line cut at every delimiter.
 // Throws qirn::Failure when the file cannot be read or holds no signature line.
-std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::path& path,
-                                                         std::string_view delimiter);
+std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::path& path, std::string_view delimiter);
 
 }  // namespace mdlParse

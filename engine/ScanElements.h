@@ -60,7 +60,7 @@ class ScanCounter {
 public:
     static constexpr std::size_t kBatch = 5;
 
-    explicit ScanCounter(Caption& total) : total_(total) {}
+    explicit ScanCounter(Caption& total) : total_(total) { }
 
     // Batches "0", no names, the label "Not available".
     void Reset();

@@ -191,7 +191,7 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
 {
     list.Clear();
-    struct stat info {};
+    struct stat info { };
     const UniqueFd fd = OpenRegularFile(AT_FDCWD, file.c_str(), Links::Followed, &info);
     const auto fileSize = static_cast<std::size_t>(info.st_size);
 
@@ -223,7 +223,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
             if (!SplitSignatureLine(line, '=', fields)) {
                 list.Append(batch);
                 throw Failure(kMissingSeparator,
-                              file.native() + ": line " + std::to_string(lines.LineNumber()) + " has no \"=\"");
+                    file.native() + ": line " + std::to_string(lines.LineNumber()) + " has no \"=\"");
             }
             batch.push_back(fields);
             if (batch.size() == kBatch) {

@@ -40,7 +40,7 @@ std::string TempTree::path(std::string_view relative) const
 
 fs::path TempTree::file(std::string_view relative, std::string_view content)
 {
-    const fs::path target = root_ / relative;
+    fs::path target = root_ / relative;
     fs::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -56,14 +56,14 @@ fs::path TempTree::filled(std::string_view relative, std::size_t size, char byte
 
 fs::path TempTree::folder(std::string_view relative)
 {
-    const fs::path target = root_ / relative;
+    fs::path target = root_ / relative;
     fs::create_directories(target);
     return target;
 }
 
 fs::path TempTree::link(std::string_view relative, const fs::path& target)
 {
-    const fs::path at = root_ / relative;
+    fs::path at = root_ / relative;
     fs::create_directories(at.parent_path());
     fs::create_symlink(target, at);
     return at;
@@ -71,7 +71,7 @@ fs::path TempTree::link(std::string_view relative, const fs::path& target)
 
 fs::path TempTree::fifo(std::string_view relative)
 {
-    const fs::path at = root_ / relative;
+    fs::path at = root_ / relative;
     fs::create_directories(at.parent_path());
     if (::mkfifo(at.c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed");

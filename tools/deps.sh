@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev python3 util-linux)
+# Formatting and static checks.
+packages+=(clang-format clang-tidy)
 # The window and its checks on a private X display.
 packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool)
 packages+=("$@")

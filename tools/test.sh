@@ -18,3 +18,6 @@ for variant in release asan; do
   echo "== real window: $variant (Xvfb with trayer as notification area)"
   tests/tray/with-tray-host.sh ctest --test-dir "$dir" --output-on-failure --no-tests=error -L realwindow
 done
+
+echo "== formatting and static checks"
+tools/check-style.sh build/test-release

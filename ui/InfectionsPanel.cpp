@@ -4,11 +4,11 @@
 #include "MessageBox.h"
 
 #include <QEvent>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QItemSelectionModel>
 #include <QSignalBlocker>
 
 namespace {
@@ -23,7 +23,7 @@ int SelectedRow(const QListWidget& list)
 }  // namespace
 
 InfectionsPanel::InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel,
-                                 QPushButton& cmdRem, MessageBoxes& messages, Remover remover)
+    QPushButton& cmdRem, MessageBoxes& messages, Remover remover)
     : lstVNa_(lstVNa), lstVPt_(lstVPt), lblPav_(lblPav), messages_(messages), remover_(std::move(remover))
 {
     // Top index = first visible row, in both lists.
@@ -118,8 +118,8 @@ void InfectionsPanel::cmdDel_Click()
     case qirn::RemovalResult::Status::Replaced:
     case qirn::RemovalResult::Status::StillThere:
         messages_.Exclamation(lblPav_.window(), QStringLiteral("Can't Delete"),
-                              lblPav_.text() + QStringLiteral(" was not deleted: ") +
-                                  QString::fromLocal8Bit(result.errorText.c_str()) + QLatin1Char('.'));
+            lblPav_.text() + QStringLiteral(" was not deleted: ") + QString::fromLocal8Bit(result.errorText.c_str()) +
+                QLatin1Char('.'));
         return;
     }
 }

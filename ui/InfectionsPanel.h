@@ -21,8 +21,8 @@ class InfectionsPanel final : public QObject {
 public:
     using Remover = std::function<qirn::RemovalResult(const std::filesystem::path&, const qirn::FileIdentity&)>;
 
-    InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel,
-                    QPushButton& cmdRem, MessageBoxes& messages, Remover remover = qirn::RemoveDetectedFile);
+    InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel, QPushButton& cmdRem,
+        MessageBoxes& messages, Remover remover = qirn::RemoveDetectedFile);
 
     void lstVNa_Click();
     void lstVNa_Scroll();

@@ -40,7 +40,7 @@ DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const Fetc
     idle.setInterval(limits.timeout);
     QObject::connect(&idle, &QTimer::timeout, &loop, [&] {
         stop(DownloadStatus::TimedOut,
-             QStringLiteral("no data for %1 ms").arg(static_cast<qint64>(limits.timeout.count())));
+            QStringLiteral("no data for %1 ms").arg(static_cast<qint64>(limits.timeout.count())));
     });
     QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
         bool known = false;

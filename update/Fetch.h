@@ -17,9 +17,9 @@ enum class DownloadStatus {
     HttpError,     // the server answered with a status outside 2xx
     NetworkError,  // no answer: refused, unreachable, broken off
     TimedOut,
-    TooLarge,      // the body exceeds the cap
-    Rejected,      // the body is no signature file
-    WriteFailed,   // the destination could not be replaced
+    TooLarge,     // the body exceeds the cap
+    Rejected,     // the body is no signature file
+    WriteFailed,  // the destination could not be replaced
 };
 
 struct FetchLimits {

@@ -55,7 +55,7 @@ public:
             entry.attributes = 0;
             break;
         case DT_UNKNOWN: {
-            struct stat info {};
+            struct stat info { };
             if (::fstatat(::dirfd(dir_), found->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
                 throw Failure::FromErrno(errno, found->d_name);
             entry.attributes = AttributesOf(info.st_mode);
@@ -74,8 +74,8 @@ public:
 
     std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
     {
-        UniqueFd fd(::openat(::dirfd(dir_), name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        UniqueFd fd(
+            ::openat(::dirfd(dir_), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         if (fd.get() < 0)
             throw Failure::FromErrno(errno, name);
         return std::make_unique<PosixFolder>(std::move(fd));
@@ -83,7 +83,7 @@ public:
 
     std::uint64_t Length(const std::string& name) override
     {
-        struct stat info {};
+        struct stat info { };
         if (::fstatat(::dirfd(dir_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             throw Failure::FromErrno(errno, name);
         return static_cast<std::uint64_t>(info.st_size);
@@ -91,14 +91,13 @@ public:
 
     FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
     {
-        struct stat info {};
+        struct stat info { };
         const UniqueFd file = OpenRegularFile(::dirfd(dir_), name.c_str(), Links::NotFollowed, &info);
         FileRead result;
         result.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
         // Too long already: no need to read.
-        result.size = static_cast<std::uint64_t>(info.st_size) >= buffer.size()
-                          ? buffer.size()
-                          : ReadFully(file.get(), buffer, name);
+        result.size = static_cast<std::uint64_t>(info.st_size) >= buffer.size() ? buffer.size()
+                                                                                : ReadFully(file.get(), buffer, name);
         return result;
     }
 

@@ -21,7 +21,7 @@ UniqueFd OpenRegularFile(int folderFd, const char* name, Links links, struct sta
     UniqueFd file(::openat(folderFd, name, O_RDONLY | noFollow | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0)
         throw Failure::FromErrno(errno, name);
-    struct stat own {};
+    struct stat own { };
     struct stat& stat = info != nullptr ? *info : own;
     if (::fstat(file.get(), &stat) != 0)
         throw Failure::FromErrno(errno, name);

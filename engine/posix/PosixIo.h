@@ -9,12 +9,17 @@ namespace qirn {
 
 class UniqueFd {
 public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    explicit UniqueFd(int fd) : fd_(fd) { }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) { }
     UniqueFd& operator=(UniqueFd&&) = delete;
     ~UniqueFd();
     int get() const { return fd_; }
-    int release() { const int fd = fd_; fd_ = -1; return fd; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

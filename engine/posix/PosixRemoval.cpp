@@ -36,7 +36,7 @@ RemovalResult RemoveDetectedFile(const std::filesystem::path& path, const FileId
     }
 
     for (int attempt = 1;; ++attempt) {
-        struct stat info {};
+        struct stat info { };
         if (::fstatat(folderFd.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             result.status = errno == ENOENT ? RemovalResult::Status::Missing : RemovalResult::Status::StillThere;
             result.errorText = errno == ENOENT ? "" : std::strerror(errno);

@@ -1,5 +1,5 @@
-#include "Digest.h"
 #include "ScanCommand.h"
+#include "Digest.h"
 #include "TempTree.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,7 @@ struct Outcome {
 // Captures what the command writes to its two streams.
 class Capture {
 public:
-    Capture() : file_(::open_memstream(&buffer_, &size_)) {}
+    Capture() : file_(::open_memstream(&buffer_, &size_)) { }
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
     ~Capture()
@@ -76,14 +76,14 @@ TEST_F(ScanCommandTest, PrintsEachHitInWalkOrderAndExitsOne)
     tree_.file("scan/a.exe", "evil");
     tree_.file("scan/clean.txt", "fine");
     tree_.file("scan/sub/" + odd, "worse");
-    const std::string kvd = Signatures(DigestOf("evil") + "=Evil.A\r\n" + DigestOf("worse") + "=Worse.B\n" +
-                                       DigestOf("evil") + "=Evil.Again\r\n");
+    const std::string kvd = Signatures(
+        DigestOf("evil") + "=Evil.A\r\n" + DigestOf("worse") + "=Worse.B\n" + DigestOf("evil") + "=Evil.Again\r\n");
 
     const Outcome outcome = RunScan({"--signatures", kvd, tree_.path("scan")});
     EXPECT_EQ(outcome.status, kFound);
-    EXPECT_EQ(outcome.out, tree_.path("scan") + "/a.exe: Evil.A FOUND\n" + tree_.path("scan") +
-                               "/a.exe: Evil.Again FOUND\n" + tree_.path("scan") + "/sub/" + odd +
-                               ": Worse.B FOUND\n");
+    EXPECT_EQ(outcome.out,
+        tree_.path("scan") + "/a.exe: Evil.A FOUND\n" + tree_.path("scan") + "/a.exe: Evil.Again FOUND\n" +
+            tree_.path("scan") + "/sub/" + odd + ": Worse.B FOUND\n");
     EXPECT_NE(outcome.err.find("Signatures loaded: 3\n"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find("Files examined: 3\n"), std::string::npos);
     EXPECT_NE(outcome.err.find("Hits: 3\n"), std::string::npos);
@@ -119,7 +119,7 @@ TEST_F(ScanCommandTest, CannotScan)
     };
     const std::vector<Case> cases = {
         {"missing signature file", {"--signatures", tree_.path("absent.kvd"), tree_.path("scan")},
-         "No such file or directory"},
+            "No such file or directory"},
         {"line without =", {"--signatures", tree_.path("bad.kvd"), tree_.path("scan")}, "line 2 has no \"=\""},
         {"empty signature file", {"--signatures", tree_.path("empty.kvd"), tree_.path("scan")}, "no signature line"},
         {"missing folder", {"--signatures", good, tree_.path("absent")}, "is not a folder"},

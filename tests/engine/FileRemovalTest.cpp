@@ -16,7 +16,7 @@ using test::TempTree;
 
 FileIdentity IdentityOf(const fs::path& path)
 {
-    struct stat info {};
+    struct stat info { };
     EXPECT_EQ(::lstat(path.c_str(), &info), 0);
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }

@@ -69,7 +69,7 @@ TEST_F(SignatureFileTest, LinesAndFieldsAreTakenAsWritten)
         {"last line without terminator", kDigestA + "=One\r\n" + kDigestB + "=Two", {"One", "Two"}},
         {"terminator after last line adds nothing", kDigestA + "=One\r\n", {"One"}},
         {"empty lines anywhere are skipped", "\r\n\r\n" + kDigestA + "=One\r\n\r\n\r\n" + kDigestB + "=Two\r\n\r\n",
-         {"One", "Two"}},
+            {"One", "Two"}},
         {"name lies between first and second =", kDigestA + "=Name=ignored=too", {"Name"}},
         {"line ending in its only = has an empty name", kDigestA + "=", {""}},
         {"a single = is an empty digest and name", "=", {""}},
@@ -95,8 +95,8 @@ TEST_F(SignatureFileTest, OnlyExactLowercaseDigestTextsMatch)
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     Load("\xEF\xBB\xBF" + kDigestA + "=AfterMark\r\n" +  // a byte-order mark belongs to the first digest
-         upper + "=Upper\r\n" + " " + kDigestA + "=LeadingSpace\r\n" + kDigestA + " =TrailingSpace\r\n" +
-         kDigestA.substr(1) + "=Short\r\n" + kDigestA + "=Exact\r\n");
+        upper + "=Upper\r\n" + " " + kDigestA + "=LeadingSpace\r\n" + kDigestA + " =TrailingSpace\r\n" +
+        kDigestA.substr(1) + "=Short\r\n" + kDigestA + "=Exact\r\n");
     EXPECT_EQ(list_.Count(), 6u);
     EXPECT_EQ(MatchesOf(list_, kDigestA), std::vector<std::string>{"Exact"});
 }
@@ -123,9 +123,9 @@ TEST_F(SignatureFileTest, LoadFailures)
         {"only empty lines", "\r\n\r\n\n", kNoSignatureLine, {}},
         {"only NUL lines", "\0=x\r\n"s, kNoSignatureLine, {}},
         {"line of spaces has no =", "   ", kMissingSeparator, {}},
-        {"lines before the bad one stay", kDigestA + "=One\r\n" + kDigestB + "=Two\r\nno separator\r\n" + kDigestA +
-                                              "=Never",
-         kMissingSeparator, {"One", "Two"}},
+        {"lines before the bad one stay",
+            kDigestA + "=One\r\n" + kDigestB + "=Two\r\nno separator\r\n" + kDigestA + "=Never", kMissingSeparator,
+            {"One", "Two"}},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -202,8 +202,7 @@ TEST(ParseSignatureFileTest, ReturnsEveryFieldOfEverySignatureLine)
     test::TempTree tree;
     tree.file("sa.kvd", "\r\nd1=n1\r\n=\r\nd2=n2=extra=\r\nd3\n");
     const auto lines = mdlParse::ParseSignatureFile(tree.root() / "sa.kvd", "=");
-    const std::vector<std::vector<std::string>> expected = {
-        {"d1", "n1"}, {"", ""}, {"d2", "n2", "extra", ""}, {"d3"}};
+    const std::vector<std::vector<std::string>> expected = {{"d1", "n1"}, {"", ""}, {"d2", "n2", "extra", ""}, {"d3"}};
     EXPECT_EQ(lines, expected);
 
     tree.file("empty.kvd", "\r\n");

@@ -1,5 +1,5 @@
-#include "Digest.h"
 #include "SignatureList.h"
+#include "Digest.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,8 @@ std::string RandomDigestText(std::mt19937& random)
 }
 
 // Every entry compared in list order: what the index must reproduce.
-std::vector<std::string> LinearMatches(const std::vector<std::pair<std::string, std::string>>& entries,
-                                       const std::string& digestText)
+std::vector<std::string> LinearMatches(
+    const std::vector<std::pair<std::string, std::string>>& entries, const std::string& digestText)
 {
     std::vector<std::string> names;
     for (const auto& [digest, name] : entries) {

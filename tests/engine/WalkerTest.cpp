@@ -95,8 +95,8 @@ protected:
     {
         ScriptedFolder top(OpenFolder(tree_.path()), script);
         mdlFindFiles::StopScan = 0;
-        mdlFindFiles::FindFiles(top, tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit,
-                                scan.elements(), jobs);
+        mdlFindFiles::FindFiles(
+            top, tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan.elements(), jobs);
     }
     void ScriptedScan(ScriptedFolder::Script& script) { ScriptedScan(script, scan_); }
 
@@ -236,7 +236,7 @@ TEST_F(WalkerTest, NameThatIsNotUtf8IsFoundWithItsExactBytes)
     EXPECT_EQ(scan_.infections.hits[0].path.native(), tree_.path(name));
     EXPECT_EQ(scan_.report.text, "\r\nFile " + name + " was detected as Evil.Name");
 
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(tree_.path(name).c_str(), &info), 0);
     EXPECT_EQ(scan_.infections.hits[0].identity.inode, info.st_ino);
     EXPECT_EQ(scan_.infections.hits[0].identity.device, info.st_dev);
@@ -256,8 +256,8 @@ TEST_F(WalkerTest, EveryMatchingSignatureIsAHitInListOrder)
     EXPECT_EQ(scan_.infections.hits[0].signatureName, "First");
     EXPECT_EQ(scan_.infections.hits[1].signatureName, "Second");
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>(2, tree_.path("sample.exe"))));
-    EXPECT_EQ(scan_.report.text,
-              "before\r\nFile sample.exe was detected as First\r\nFile sample.exe was detected as Second");
+    EXPECT_EQ(
+        scan_.report.text, "before\r\nFile sample.exe was detected as First\r\nFile sample.exe was detected as Second");
     EXPECT_EQ(scan_.counter.Total(), 1u);
 }
 

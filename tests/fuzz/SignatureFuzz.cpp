@@ -35,8 +35,7 @@ std::vector<ReferenceLine> ReferenceRead(const std::string& text)
             } else {
                 const std::size_t second = current.find('=', first + 1);
                 lines.push_back({current.substr(0, first),
-                                 current.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                                        : second - first - 1)});
+                    current.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1)});
             }
         }
         current.clear();

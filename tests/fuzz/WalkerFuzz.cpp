@@ -33,7 +33,7 @@ struct Node {
 
 class Input {
 public:
-    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) { }
     std::uint8_t Next() { return position_ < size_ ? data_[position_++] : 0; }
 
 private:
@@ -79,7 +79,7 @@ void Decode(Input& input, Node& folder, int depth, std::uint64_t& inodes)
 
 class MemoryFolder final : public Folder {
 public:
-    explicit MemoryFolder(const Node& node) : node_(node) {}
+    explicit MemoryFolder(const Node& node) : node_(node) { }
 
     bool Next(FolderEntry& entry) override
     {
@@ -138,8 +138,8 @@ struct Record : qirn::Caption, qirn::EventPump, qirn::InfectionList, qirn::Repor
     }
     void AddHit(qirn::Hit hit) override
     {
-        events.push_back("hit " + hit.signatureName + " " + hit.path.native() + " " +
-                         std::to_string(hit.identity.inode));
+        events.push_back(
+            "hit " + hit.signatureName + " " + hit.path.native() + " " + std::to_string(hit.identity.inode));
     }
     void Append(std::string_view text) override { report += text; }
     void Unreadable(const std::string& path, const qirn::Failure&) override { events.push_back("problem " + path); }
@@ -229,7 +229,7 @@ void CheckEvents(const std::vector<std::string>& found, const std::vector<std::s
 
 class IgnoredCaption final : public qirn::Caption {
 public:
-    void SetCaption(std::string_view) override {}
+    void SetCaption(std::string_view) override { }
 };
 
 struct Outcome {

@@ -90,7 +90,8 @@ protected:
 
     void SetUp() override { Open(); }
 
-    template <class T> T* Get(const char* name) const
+    template <class T>
+    T* Get(const char* name) const
     {
         T* child = form->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(child, nullptr) << name;

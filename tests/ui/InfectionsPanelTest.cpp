@@ -116,7 +116,7 @@ TEST_F(InfectionsPanelTest, DeleteRemovesTheFileAndExactlyThatHit)
     // The next pointer movement over the list, with nothing selected, empties lblPav.
     QWidget* viewport = Get<QListWidget>("lstVNa")->viewport();
     QMouseEvent move(QEvent::MouseMove, QPointF(3, 150), viewport->mapToGlobal(QPointF(3, 150)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+        Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &move);
     EXPECT_EQ(Text("lblPav"), QString());
 }
@@ -264,7 +264,7 @@ protected:
     void Record()
     {
         QObject::connect(Get<QProgressBar>("pgbUpd"), &QProgressBar::valueChanged, form.get(),
-                [this](int value) { values.push_back(value); });
+            [this](int value) { values.push_back(value); });
     }
 
     test::LoopbackServer server;

@@ -134,8 +134,8 @@ TEST_F(DownloadTest, EveryFailureLeavesTheFileAsItWas)
             // Short only where it is waited for, so a slow machine fails nothing else.
             const FetchLimits limits{.timeout = c.response ? 30s : 200ms, .maxBytes = 2 * kOld.size() - 1};
             const DownloadResult result = c.refused
-                                              ? DownloadSignatureFile(LoopbackServer::RefusedUrl(), DestinationText(), limits)
-                                              : Download(limits);
+                ? DownloadSignatureFile(LoopbackServer::RefusedUrl(), DestinationText(), limits)
+                : Download(limits);
             EXPECT_EQ(result.status, c.status) << result.errorText.toStdString();
             EXPECT_FALSE(result.errorText.isEmpty());
             EXPECT_EQ(ContentOf(Destination()), oldExists ? std::optional(Text(kOld)) : std::nullopt);

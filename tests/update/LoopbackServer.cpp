@@ -8,14 +8,14 @@
 
 namespace qirn::test {
 
-HttpResponse HtmlError(int status, QByteArray reason)
+HttpResponse HtmlError(int status, const QByteArray& reason)
 {
     HttpResponse response;
     response.status = status;
     response.reason = reason;
     response.contentType = "text/html";
     response.body = "<html><head><title>" + QByteArray::number(status) + ' ' + reason + "</title></head><body><h1>" +
-                    reason + "</h1></body></html>\r\n";
+        reason + "</h1></body></html>\r\n";
     return response;
 }
 

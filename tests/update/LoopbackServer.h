@@ -24,7 +24,7 @@ struct HttpResponse {
     bool keepOpen = false;                  // after the body, neither close nor send more
 };
 
-HttpResponse HtmlError(int status, QByteArray reason);
+HttpResponse HtmlError(int status, const QByteArray& reason);
 
 class LoopbackServer : public QObject {
 public:

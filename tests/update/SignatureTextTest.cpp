@@ -1,7 +1,7 @@
+#include "SignatureText.h"
 #include "Download.h"
 #include "Failure.h"
 #include "SignatureList.h"
-#include "SignatureText.h"
 #include "TempTree.h"
 
 #include <gtest/gtest.h>

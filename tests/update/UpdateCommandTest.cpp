@@ -1,7 +1,7 @@
+#include "UpdateCommand.h"
 #include "LoopbackServer.h"
 #include "ScanDoubles.h"
 #include "TempTree.h"
-#include "UpdateCommand.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -29,9 +29,9 @@ const std::string kNew = "92eb5ffee6ae2fec3ad71c777531578f=New\r\n";
 // cmdUpdate, pgbUpd and lblUpd, recording every setting in one sequence.
 class PanelRecorder final : public Switch, public ValueControl, public Caption {
 public:
-    void SetEnabled(bool enabled) override { events.push_back(enabled ? "enabled" : "disabled"); }
-    void SetValue(int value) override { events.push_back(std::to_string(value)); }
-    void SetCaption(std::string_view text) override { events.push_back("\"" + std::string(text) + "\""); }
+    void SetEnabled(bool enabled) override { events.emplace_back(enabled ? "enabled" : "disabled"); }
+    void SetValue(int value) override { events.emplace_back(std::to_string(value)); }
+    void SetCaption(std::string_view text) override { events.emplace_back("\"" + std::string(text) + "\""); }
 
     std::vector<std::string> events;
 };
@@ -40,12 +40,12 @@ std::vector<std::string> ClickSequence(const std::string& outcome)
 {
     std::vector<std::string> events = {"disabled", "0"};
     for (int value = 0; value <= 500; ++value)
-        events.push_back(std::to_string(value));
-    events.push_back("\"Downloading update file\"");
+        events.emplace_back(std::to_string(value));
+    events.emplace_back("\"Downloading update file\"");
     for (int value = 501; value <= 1000; ++value)
-        events.push_back(std::to_string(value));
-    events.push_back("\"" + outcome + "\"");
-    events.push_back("enabled");
+        events.emplace_back(std::to_string(value));
+    events.emplace_back("\"" + outcome + "\"");
+    events.emplace_back("enabled");
     return events;
 }
 
@@ -74,7 +74,7 @@ protected:
     UpdateCommand MakeCommand(std::chrono::milliseconds timeout)
     {
         return UpdateCommand({panel_, panel_, panel_}, server_.Url(), QString::fromStdString(Destination().native()),
-                             {.timeout = timeout, .maxBytes = 1 << 20});
+            {.timeout = timeout, .maxBytes = 1 << 20});
     }
 
     UpdateCommand command_ = MakeCommand(30s);
