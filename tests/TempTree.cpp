@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <vector>
@@ -76,6 +77,12 @@ fs::path TempTree::fifo(std::string_view relative)
     if (::mkfifo(at.c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed");
     return at;
+}
+
+std::string TempTree::read(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace qirn::test

@@ -27,6 +27,9 @@ public:
     std::filesystem::path link(std::string_view relative, const std::filesystem::path& target);
     std::filesystem::path fifo(std::string_view relative);
 
+    // The whole content of a file, or an empty text when it cannot be read.
+    static std::string read(const std::filesystem::path& file);
+
 private:
     std::filesystem::path root_;
 };
