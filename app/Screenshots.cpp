@@ -1,30 +1,17 @@
 // Photographs each panel of the window after a scan of a sample folder.
 // Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER
 
-#include "MessageBox.h"
-#include "frmTev.h"
+#include "ToolWindow.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
-
-namespace {
-
-class NoMessages final : public MessageBoxes {
-public:
-    void Information(QWidget*, const QString&) override { }
-    void Warning(QWidget*, const QString&) override { }
-};
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,20 +21,10 @@ int main(int argc, char** argv)
         std::fputs("Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER\n", stderr);
         return 2;
     }
-    QTemporaryDir applicationFolder;
-    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), applicationFolder.filePath(QStringLiteral("sa.kvd")))) {
-        std::fputs("qirn-screenshots: cannot copy the signature file\n", stderr);
+    ToolWindow window;
+    if (!window.Open(argv[1], argv[2]))
         return 1;
-    }
-    NoMessages messages;
-    FormEnvironment environment;
-    environment.applicationFolder = applicationFolder.path();
-    environment.messages = &messages;
-    environment.scanFolder = QString::fromLocal8Bit(argv[2]);
-    frmTev form(environment);
-    form.Load();
-    if (!QTest::qWaitForWindowExposed(&form))
-        return 1;
+    frmTev& form = window.form();
     QTest::qWait(1200);  // the first status refresh
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdScan")), Qt::LeftButton);
     QTest::qWait(1200);  // the found count follows at the next refresh

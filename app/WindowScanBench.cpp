@@ -2,28 +2,15 @@
 // Usage: qirn-window-scan SIGNATURE_FILE FOLDER
 // Prints: seconds, files examined and hits, tab-separated.
 
-#include "MessageBox.h"
-#include "frmTev.h"
+#include "ToolWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
-
-namespace {
-
-class NoMessages final : public MessageBoxes {
-public:
-    void Information(QWidget*, const QString&) override { }
-    void Warning(QWidget*, const QString&) override { }
-};
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -32,20 +19,10 @@ int main(int argc, char** argv)
         std::fputs("Usage: qirn-window-scan SIGNATURE_FILE FOLDER\n", stderr);
         return 2;
     }
-    QTemporaryDir applicationFolder;
-    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), applicationFolder.filePath(QStringLiteral("sa.kvd")))) {
-        std::fputs("qirn-window-scan: cannot copy the signature file\n", stderr);
+    ToolWindow window;
+    if (!window.Open(argv[1], argv[2]))
         return 2;
-    }
-    NoMessages messages;
-    FormEnvironment environment;
-    environment.applicationFolder = applicationFolder.path();
-    environment.messages = &messages;
-    environment.scanFolder = QString::fromLocal8Bit(argv[2]);
-    frmTev form(environment);
-    form.Load();
-    if (!QTest::qWaitForWindowExposed(&form))
-        return 2;
+    frmTev& form = window.form();
 
     QElapsedTimer timer;
     timer.start();
