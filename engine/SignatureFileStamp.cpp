@@ -38,11 +38,21 @@ SignatureFileStamp StampOf(const std::filesystem::path& file)
     return stamp;
 }
 
+bool StampTrusted(
+    const SignatureFileStamp& stamp, std::int64_t nowNs, std::int64_t fineWindowNs, std::int64_t coarseWindowNs)
+{
+    if (!stamp.exists)
+        return true;
+    constexpr std::int64_t kSecond = 1'000'000'000;
+    const bool coarse = stamp.modifiedNs % kSecond == 0 && stamp.changedNs % kSecond == 0;
+    const std::int64_t latest = stamp.modifiedNs > stamp.changedNs ? stamp.modifiedNs : stamp.changedNs;
+    return nowNs - latest >= (coarse ? coarseWindowNs : fineWindowNs);
+}
+
 void SignatureReloader::Remember(const SignatureFileStamp& stamp)
 {
     last_ = stamp;
-    const std::int64_t latest = stamp.modifiedNs > stamp.changedNs ? stamp.modifiedNs : stamp.changedNs;
-    trusted_ = !stamp.exists || NowNs() - latest >= racyWindowNs_;
+    trusted_ = StampTrusted(stamp, NowNs(), fineWindowNs_, coarseWindowNs_);
 }
 
 void SignatureReloader::Load()

@@ -26,6 +26,13 @@ struct SignatureFileStamp {
 // examined gives a stamp with exists false.
 SignatureFileStamp StampOf(const std::filesystem::path& file);
 
+// Whether a stamp taken at nowNs can tell the next change of the file: only
+// once its times are older than the file system's time resolution. Times
+// with no fraction of a second come from a file system that keeps whole
+// seconds (or two), and get the coarse window.
+bool StampTrusted(
+    const SignatureFileStamp& stamp, std::int64_t nowNs, std::int64_t fineWindowNs, std::int64_t coarseWindowNs);
+
 class SignatureReloader final : public SignatureSource {
 public:
     SignatureReloader(SignatureList& list, std::filesystem::path file) : list_(list), file_(std::move(file)) { }
@@ -42,7 +49,7 @@ public:
 
     // A stamp taken within this time of the file's last change is not trusted,
     // since file times are coarser than a nanosecond.
-    void SetRacyWindow(std::int64_t nanoseconds) { racyWindowNs_ = nanoseconds; }
+    void SetRacyWindow(std::int64_t nanoseconds) { fineWindowNs_ = coarseWindowNs_ = nanoseconds; }
 
 private:
     void Remember(const SignatureFileStamp& stamp);
@@ -51,7 +58,9 @@ private:
     std::filesystem::path file_;
     SignatureFileStamp last_;
     bool trusted_ = false;
-    std::int64_t racyWindowNs_ = 2'000'000'000;
+    // Fine times still come from a clock that ticks every few milliseconds.
+    std::int64_t fineWindowNs_ = 50'000'000;
+    std::int64_t coarseWindowNs_ = 2'000'000'000;
 };
 
 }  // namespace qirn
