@@ -3,23 +3,25 @@
 #include "Failure.h"
 #include "SignatureList.h"
 
-#include <ctime>
+#include <chrono>
 #include <sys/stat.h>
 
 namespace qirn {
 
 namespace {
 
-std::int64_t Nanoseconds(const timespec& time)
+// A file time (seconds and nanoseconds) as nanoseconds.
+template <class FileTime>
+std::int64_t Nanoseconds(const FileTime& time)
 {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
+// The same clock as file times.
 std::int64_t NowNs()
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return Nanoseconds(now);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
