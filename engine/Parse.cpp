@@ -31,6 +31,25 @@ bool SignatureLines::Next(std::string_view& line)
     return false;
 }
 
+namespace {
+
+std::string Prefixed(const std::string& where, const std::string& what)
+{
+    return where.empty() ? what : where + ": " + what;
+}
+
+}  // namespace
+
+Failure NoSignatureLineFailure(const std::string& where)
+{
+    return {kNoSignatureLine, Prefixed(where, "no signature line")};
+}
+
+Failure MissingSeparatorFailure(const std::string& where, std::size_t lineNumber)
+{
+    return {kMissingSeparator, Prefixed(where, "line " + std::to_string(lineNumber) + " has no \"=\"")};
+}
+
 bool SplitSignatureLine(std::string_view line, char delimiter, SignatureFields& fields)
 {
     const std::size_t first = line.find(delimiter);
@@ -88,7 +107,7 @@ std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::
         result.push_back(std::move(fields));
     }
     if (result.empty())
-        throw qirn::Failure(qirn::kNoSignatureLine, path.native() + ": no signature line");
+        throw qirn::NoSignatureLineFailure(path.native());
     return result;
 }
 

@@ -3,6 +3,8 @@
 // Reading of the signature file: lines end at CR LF or at a lone LF; empty
 // lines and lines holding NUL are not signature lines.
 
+#include "Failure.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -36,6 +38,11 @@ struct SignatureFields {
     std::string_view digestText;
     std::string_view name;
 };
+
+// The two ways a signature text is rejected; where names the file, or is
+// empty for text that came from elsewhere.
+Failure NoSignatureLineFailure(const std::string& where);
+Failure MissingSeparatorFailure(const std::string& where, std::size_t lineNumber);
 
 // False when the line holds no delimiter.
 bool SplitSignatureLine(std::string_view line, char delimiter, SignatureFields& fields);

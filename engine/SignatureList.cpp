@@ -222,8 +222,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
             any = true;
             if (!SplitSignatureLine(line, '=', fields)) {
                 list.Append(batch);
-                throw Failure(kMissingSeparator,
-                    file.native() + ": line " + std::to_string(lines.LineNumber()) + " has no \"=\"");
+                throw MissingSeparatorFailure(file.native(), lines.LineNumber());
             }
             batch.push_back(fields);
             if (batch.size() == kBatch) {
@@ -254,7 +253,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
     }
     take(std::string_view(buffer.data(), filled));
     if (!any)
-        throw Failure(kNoSignatureLine, file.native() + ": no signature line");
+        throw NoSignatureLineFailure(file.native());
 }
 
 std::filesystem::path ApplicationFolder()

@@ -2,8 +2,6 @@
 
 #include "Parse.h"
 
-#include <string>
-
 namespace qirn {
 
 std::optional<Failure> CheckSignatureText(std::string_view text)
@@ -15,10 +13,10 @@ std::optional<Failure> CheckSignatureText(std::string_view text)
     while (lines.Next(line)) {
         any = true;
         if (!SplitSignatureLine(line, '=', fields))
-            return Failure(kMissingSeparator, "line " + std::to_string(lines.LineNumber()) + " has no \"=\"");
+            return MissingSeparatorFailure({}, lines.LineNumber());
     }
     if (!any)
-        return Failure(kNoSignatureLine, "no signature line");
+        return NoSignatureLineFailure({});
     return std::nullopt;
 }
 
