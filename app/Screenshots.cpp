@@ -1,7 +1,7 @@
 // Photographs each panel of the window after a scan of a sample folder.
 // Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER
 
-#include "ToolWindow.h"
+#include "app/ToolWindow.h"
 
 #include <QApplication>
 #include <QDir>

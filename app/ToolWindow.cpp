@@ -1,4 +1,4 @@
-#include "ToolWindow.h"
+#include "app/ToolWindow.h"
 
 #include <QFile>
 #include <QTest>

@@ -4,8 +4,8 @@
 // application folder holding a copy of a signature file, silent message
 // boxes, shown and exposed.
 
-#include "MessageBox.h"
-#include "frmTev.h"
+#include "ui/MessageBox.h"
+#include "ui/frmTev.h"
 
 #include <QTemporaryDir>
 

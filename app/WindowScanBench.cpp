@@ -2,7 +2,7 @@
 // Usage: qirn-window-scan SIGNATURE_FILE FOLDER
 // Prints: seconds, files examined and hits, tab-separated.
 
-#include "ToolWindow.h"
+#include "app/ToolWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "frmTev.h"
+#include "ui/frmTev.h"
 
 #include <QApplication>
 

@@ -1,8 +1,9 @@
-#include "ScanCommand.h"
+#include "cli/ScanCommand.h"
 
-#include "Failure.h"
-#include "FindFiles.h"
-#include "SignatureList.h"
+#include "engine/ApplicationFolder.h"
+#include "engine/Failure.h"
+#include "engine/FindFiles.h"
+#include "engine/SignatureList.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "ScanCommand.h"
+#include "cli/ScanCommand.h"
 
 #include <cstdio>
 #include <string>

@@ -2,6 +2,8 @@
 add_library(qirn_options INTERFACE)
 target_compile_features(qirn_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
+# Includes name their folder: #include "engine/ScanControl.h".
+target_include_directories(qirn_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(qirn_options INTERFACE
   -Wall -Wextra -Wpedantic -Wold-style-cast -Wshadow -Wconversion -Werror)
 target_compile_definitions(qirn_options INTERFACE

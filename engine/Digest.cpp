@@ -1,7 +1,7 @@
-#include "Digest.h"
+#include "engine/Digest.h"
 
-#include "Failure.h"
-#include "posix/PosixIo.h"
+#include "engine/Failure.h"
+#include "engine/posix/PosixIo.h"
 
 #include <openssl/evp.h>
 
@@ -24,7 +24,37 @@ const EVP_MD* Md5Algorithm()
     return algorithm;
 }
 
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    for (std::size_t i = 0; i < 10; ++i)
+        values['0' + i] = static_cast<std::int8_t>(i);
+    for (std::size_t i = 0; i < 6; ++i)
+        values['a' + i] = static_cast<std::int8_t>(10 + i);
+    return values;
+}();
+
+int HexValue(char c)
+{
+    return kHexValues[static_cast<unsigned char>(c)];
+}
+
 }  // namespace
+
+std::optional<Md5Digest> DigestFromText(std::string_view text)
+{
+    if (text.size() != 32)
+        return std::nullopt;
+    Md5Digest digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return digest;
+}
 
 Md5::Md5() : context_(EVP_MD_CTX_new())
 {

@@ -2,17 +2,23 @@
 
 // MD5 digests of files, computed with OpenSSL.
 
-#include "SignatureList.h"
-
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 struct evp_md_ctx_st;
 
 namespace qirn {
+
+using Md5Digest = std::array<std::uint8_t, 16>;
+
+// The digest whose text this is, if it is 32 lowercase hexadecimal digits.
+std::optional<Md5Digest> DigestFromText(std::string_view text);
 
 // One reusable MD5 context.
 class Md5 {

@@ -1,4 +1,4 @@
-#include "Failure.h"
+#include "engine/Failure.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "FileExaminer.h"
+#include "engine/FileExaminer.h"
 
 #include <algorithm>
 

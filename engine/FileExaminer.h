@@ -2,10 +2,10 @@
 
 // Reading and digesting single files of a walk, inline or on worker threads.
 
-#include "Digest.h"
-#include "Failure.h"
-#include "FileSystem.h"
-#include "SignatureList.h"
+#include "engine/Digest.h"
+#include "engine/Failure.h"
+#include "engine/FileSystem.h"
+#include "engine/SignatureList.h"
 
 #include <condition_variable>
 #include <cstdint>

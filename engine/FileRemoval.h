@@ -2,7 +2,7 @@
 
 // Deleting a detected file, and only the file that was detected.
 
-#include "FileSystem.h"
+#include "engine/FileSystem.h"
 
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-#include "FileSystem.h"
+#include "engine/FileSystem.h"
 
 #include <fnmatch.h>
 #include <string>

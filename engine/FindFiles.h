@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScanElements.h"
+#include "engine/ScanElements.h"
 
 #include <cstdint>
 #include <memory>

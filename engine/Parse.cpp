@@ -1,8 +1,8 @@
-#include "Parse.h"
+#include "engine/Parse.h"
 
-#include "Failure.h"
+#include "engine/Failure.h"
 
-#include "posix/PosixIo.h"
+#include "engine/posix/PosixIo.h"
 
 #include <fcntl.h>
 #include <span>

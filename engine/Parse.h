@@ -3,7 +3,7 @@
 // Reading of the signature file: lines end at CR LF or at a lone LF; empty
 // lines and lines holding NUL are not signature lines.
 
-#include "Failure.h"
+#include "engine/Failure.h"
 
 #include <cstddef>
 #include <filesystem>

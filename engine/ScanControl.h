@@ -4,35 +4,14 @@
 // and scanning states, written against small interfaces so that the steps run
 // the same against widgets and against recording test doubles.
 
-#include "ScanElements.h"
+#include "engine/Clock.h"
+#include "engine/Controls.h"
+#include "engine/ScanElements.h"
 
 #include <cstdint>
 #include <string>
 
 namespace qirn {
-
-// Anything that can be enabled and disabled: buttons, labels, timers.
-class Switch {
-public:
-    virtual ~Switch() = default;
-    virtual void SetEnabled(bool enabled) = 0;
-};
-
-// A value control: the three-state check box (0, 1, 2) or a progress bar.
-class ValueControl {
-public:
-    virtual ~ValueControl() = default;
-    virtual void SetValue(int value) = 0;
-};
-
-class Clock {
-public:
-    virtual ~Clock() = default;
-    // The local date and time as seconds; only differences and the time of day are used.
-    virtual std::int64_t LocalSeconds() = 0;
-    // The local date and time in the platform's default text form.
-    virtual std::string DateTimeText() = 0;
-};
 
 // Rebuilds the signature list; throws qirn::Failure when the file is rejected.
 class SignatureSource {
@@ -40,9 +19,6 @@ public:
     virtual ~SignatureSource() = default;
     virtual void Load() = 0;
 };
-
-// "HH:MM:SS" of a number of seconds; whole days are dropped.
-std::string ClockText(std::int64_t seconds);
 
 struct ScanControls {
     Switch& txtRep;

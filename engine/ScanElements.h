@@ -3,31 +3,19 @@
 // The display elements a scan writes to, as small interfaces, so the same walk
 // drives the window, the command-line scanner and in-memory test doubles.
 
-#include "FileSystem.h"
+#include "engine/Controls.h"
+#include "engine/EventPump.h"
+#include "engine/FileSystem.h"
+#include "engine/ScanCounter.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qirn {
 
 class Failure;
 class SignatureList;
-
-class Caption {
-public:
-    virtual ~Caption() = default;
-    virtual void SetCaption(std::string_view text) = 0;
-};
-
-class EventPump {
-public:
-    virtual ~EventPump() = default;
-    // Runs pending events once, then returns.
-    virtual void ProcessEvents() = 0;
-};
 
 struct Hit {
     std::string signatureName;
@@ -52,28 +40,6 @@ class ProblemLog {
 public:
     virtual ~ProblemLog() = default;
     virtual void Unreadable(const std::string& path, const Failure& failure) = 0;
-};
-
-// The scanned-object counter: the names counted since the last full batch of
-// five, the count in completed batches, and the running total on a label.
-class ScanCounter {
-public:
-    static constexpr std::size_t kBatch = 5;
-
-    explicit ScanCounter(Caption& total) : total_(total) { }
-
-    // Batches "0", no names, the label "Not available".
-    void Reset();
-    void Advance(std::string_view fileName);
-
-    std::uint64_t Total() const { return batches_ + pending_.size(); }
-    std::uint64_t Batches() const { return batches_; }
-    const std::vector<std::string>& Pending() const { return pending_; }
-
-private:
-    Caption& total_;
-    std::uint64_t batches_ = 0;
-    std::vector<std::string> pending_;
 };
 
 struct ScanElements {

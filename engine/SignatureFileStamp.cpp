@@ -1,9 +1,5 @@
-#include "SignatureFileStamp.h"
+#include "engine/SignatureFileStamp.h"
 
-#include "Failure.h"
-#include "SignatureList.h"
-
-#include <chrono>
 #include <sys/stat.h>
 
 namespace qirn {
@@ -15,13 +11,6 @@ template <class FileTime>
 std::int64_t Nanoseconds(const FileTime& time)
 {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
-// The same clock as file times.
-std::int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace
@@ -49,35 +38,6 @@ bool StampTrusted(
     const bool coarse = stamp.modifiedNs % kSecond == 0 && stamp.changedNs % kSecond == 0;
     const std::int64_t latest = stamp.modifiedNs > stamp.changedNs ? stamp.modifiedNs : stamp.changedNs;
     return nowNs - latest >= (coarse ? coarseWindowNs : fineWindowNs);
-}
-
-void SignatureReloader::Remember(const SignatureFileStamp& stamp)
-{
-    last_ = stamp;
-    trusted_ = StampTrusted(stamp, NowNs(), fineWindowNs_, coarseWindowNs_);
-}
-
-void SignatureReloader::Load()
-{
-    // Taken before reading, so that a change during the read shows next time.
-    const SignatureFileStamp stamp = StampOf(file_);
-    trusted_ = false;
-    LoadSignatures(list_, file_);
-    Remember(stamp);
-}
-
-bool SignatureReloader::Refresh()
-{
-    const SignatureFileStamp stamp = StampOf(file_);
-    if (trusted_ && stamp == last_)
-        return false;
-    try {
-        LoadSignatures(list_, file_);
-    } catch (const Failure&) {
-        list_.Clear();
-    }
-    Remember(stamp);
-    return true;
 }
 
 }  // namespace qirn

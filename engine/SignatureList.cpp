@@ -1,8 +1,8 @@
-#include "SignatureList.h"
+#include "engine/SignatureList.h"
 
-#include "Failure.h"
-#include "Parse.h"
-#include "posix/PosixIo.h"
+#include "engine/Failure.h"
+#include "engine/Parse.h"
+#include "engine/posix/PosixIo.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,21 +12,6 @@
 namespace qirn {
 
 namespace {
-
-constexpr std::array<std::int8_t, 256> kHexValues = [] {
-    std::array<std::int8_t, 256> values{};
-    values.fill(-1);
-    for (std::size_t i = 0; i < 10; ++i)
-        values['0' + i] = static_cast<std::int8_t>(i);
-    for (std::size_t i = 0; i < 6; ++i)
-        values['a' + i] = static_cast<std::int8_t>(10 + i);
-    return values;
-}();
-
-int HexValue(char c)
-{
-    return kHexValues[static_cast<unsigned char>(c)];
-}
 
 bool SameDigest(const Md5Digest& a, const Md5Digest& b)
 {
@@ -43,21 +28,6 @@ bool SameDigest(const Md5Digest& a, const Md5Digest& b)
 constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 }  // namespace
-
-std::optional<Md5Digest> DigestFromText(std::string_view text)
-{
-    if (text.size() != 32)
-        return std::nullopt;
-    Md5Digest digest{};
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    return digest;
-}
 
 void SignatureList::Clear()
 {
@@ -254,20 +224,6 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
     take(std::string_view(buffer.data(), filled));
     if (!any)
         throw NoSignatureLineFailure(file.native());
-}
-
-std::filesystem::path ApplicationFolder()
-{
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return std::filesystem::current_path();
-    return exe.parent_path();
-}
-
-std::filesystem::path DefaultSignatureFile()
-{
-    return ApplicationFolder() / "sa.kvd";
 }
 
 }  // namespace qirn

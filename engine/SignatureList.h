@@ -4,6 +4,9 @@
 // entries that carry it. Only a digest text of exactly 32 lowercase hex digits
 // can ever match a file; any other text is kept as an entry that never matches.
 
+#include "engine/Digest.h"
+#include "engine/Parse.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -13,14 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Parse.h"
-
 namespace qirn {
-
-using Md5Digest = std::array<std::uint8_t, 16>;
-
-// The digest whose text this is, if it is 32 lowercase hexadecimal digits.
-std::optional<Md5Digest> DigestFromText(std::string_view text);
 
 class SignatureList {
 public:
@@ -77,9 +73,5 @@ private:
 // Rebuilds list from the signature file. On failure the list holds the
 // entries of the lines before the failing one; the failure is thrown.
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file);
-
-// The folder of the running executable, and the signature file in it.
-std::filesystem::path ApplicationFolder();
-std::filesystem::path DefaultSignatureFile();
 
 }  // namespace qirn

@@ -1,6 +1,6 @@
-#include "SignatureText.h"
+#include "engine/SignatureText.h"
 
-#include "Parse.h"
+#include "engine/Parse.h"
 
 namespace qirn {
 

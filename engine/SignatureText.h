@@ -3,7 +3,7 @@
 // The signature loader's verdict on a whole file's text, without a list:
 // used to vet downloaded bytes before they replace the signature file.
 
-#include "Failure.h"
+#include "engine/Failure.h"
 
 #include <optional>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "TempTree.h"
+#include "tests/TempTree.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "TrayIcon.h"
+#include "tray/TrayIcon.h"
 
-#include "TrayMouseEvent.h"
+#include "tray/TrayMouseEvent.h"
 
 #include <QIcon>
 #include <QSystemTrayIcon>

@@ -1,4 +1,4 @@
-#include "TrayMouseEvent.h"
+#include "tray/TrayMouseEvent.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "Adapters.h"
+#include "ui/Adapters.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -2,9 +2,9 @@
 
 // The engine's display elements and scan controls, implemented with widgets.
 
-#include "EditReportBox.h"
-#include "ScanControl.h"
-#include "ScanElements.h"
+#include "engine/ScanControl.h"
+#include "engine/ScanElements.h"
+#include "ui/EditReportBox.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "EditReportBox.h"
+#include "ui/EditReportBox.h"
 
 EditReportBox::EditReportBox(const QString& text, QWidget* parent) : QCheckBox(text, parent)
 {

@@ -1,7 +1,7 @@
-#include "InfectionsPanel.h"
+#include "ui/InfectionsPanel.h"
 
-#include "Adapters.h"
-#include "MessageBox.h"
+#include "ui/Adapters.h"
+#include "ui/MessageBox.h"
 
 #include <QEvent>
 #include <QItemSelectionModel>

@@ -1,6 +1,6 @@
-#include "LinkLabel.h"
+#include "ui/LinkLabel.h"
 
-#include "Artwork.h"
+#include "resources/Artwork.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "RepaintPacer.h"
+#include "ui/RepaintPacer.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "ReportBox.h"
+#include "ui/ReportBox.h"
 
 #include <QPlainTextEdit>
 #include <QTextCursor>

@@ -1,11 +1,11 @@
-#include "frmTev.h"
+#include "ui/frmTev.h"
 
-#include "Artwork.h"
-#include "EditReportBox.h"
-#include "FindFiles.h"
-#include "LinkLabel.h"
-#include "MessageBox.h"
-#include "RepaintPacer.h"
+#include "engine/FindFiles.h"
+#include "resources/Artwork.h"
+#include "ui/EditReportBox.h"
+#include "ui/LinkLabel.h"
+#include "ui/MessageBox.h"
+#include "ui/RepaintPacer.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

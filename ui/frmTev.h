@@ -3,15 +3,16 @@
 // The main window: navigation column, six stacked panels, the status refresh,
 // the Results panel and the Scan and Stop commands.
 
-#include "Adapters.h"
-#include "InfectionsPanel.h"
-#include "ReportBox.h"
-#include "ScanControl.h"
-#include "SignatureFileStamp.h"
-#include "SignatureList.h"
-#include "TrayIcon.h"
-#include "UpdateCommand.h"
-#include "mdlBrowse.h"
+#include "engine/ApplicationFolder.h"
+#include "engine/ScanControl.h"
+#include "engine/SignatureList.h"
+#include "engine/SignatureReloader.h"
+#include "tray/TrayIcon.h"
+#include "ui/Adapters.h"
+#include "ui/InfectionsPanel.h"
+#include "ui/ReportBox.h"
+#include "ui/mdlBrowse.h"
+#include "update/UpdateCommand.h"
 
 #include <QUrl>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "mdlBrowse.h"
+#include "ui/mdlBrowse.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
-#include "Download.h"
+#include "update/Download.h"
 
-#include "SignatureText.h"
+#include "engine/SignatureText.h"
 
 #include <QNetworkAccessManager>
 #include <QSaveFile>

@@ -3,7 +3,7 @@
 // The signature download: fetch, vet the body as a signature file, and put it
 // in place of the destination in one step.
 
-#include "Fetch.h"
+#include "update/Fetch.h"
 
 #include <QByteArrayView>
 #include <QString>

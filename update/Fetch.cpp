@@ -1,4 +1,4 @@
-#include "Fetch.h"
+#include "update/Fetch.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

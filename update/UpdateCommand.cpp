@@ -1,4 +1,4 @@
-#include "UpdateCommand.h"
+#include "update/UpdateCommand.h"
 
 #include <exception>
 

@@ -3,8 +3,8 @@
 // The "Update Now" command: the Update Status panel's button, bar and status
 // label, driven through the engine's small control interfaces.
 
-#include "Download.h"
-#include "ScanControl.h"
+#include "engine/ScanControl.h"
+#include "update/Download.h"
 
 #include <QString>
 #include <QUrl>

@@ -1,9 +1,9 @@
 // Folder listing on POSIX. Hidden: the name begins with "."; system: neither
 // a regular file nor a directory (links, FIFOs, devices, sockets).
 
-#include "../Failure.h"
-#include "../FileSystem.h"
-#include "PosixIo.h"
+#include "engine/Failure.h"
+#include "engine/FileSystem.h"
+#include "engine/posix/PosixIo.h"
 
 #include <cerrno>
 #include <dirent.h>

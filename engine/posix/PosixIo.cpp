@@ -1,6 +1,6 @@
-#include "PosixIo.h"
+#include "engine/posix/PosixIo.h"
 
-#include "../Failure.h"
+#include "engine/Failure.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "../FileRemoval.h"
+#include "engine/FileRemoval.h"
 
-#include "PosixIo.h"
+#include "engine/posix/PosixIo.h"
 
 #include <cerrno>
 #include <cstring>

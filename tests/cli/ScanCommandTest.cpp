@@ -1,6 +1,6 @@
-#include "ScanCommand.h"
-#include "Digest.h"
-#include "TempTree.h"
+#include "cli/ScanCommand.h"
+#include "engine/Digest.h"
+#include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Digest.h"
-#include "Failure.h"
-#include "TempTree.h"
+#include "engine/Digest.h"
+#include "engine/Failure.h"
+#include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 

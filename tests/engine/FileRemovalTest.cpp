@@ -1,5 +1,5 @@
-#include "FileRemoval.h"
-#include "TempTree.h"
+#include "engine/FileRemoval.h"
+#include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 
 // In-memory display elements for driving a scan without a window.
 
-#include "Failure.h"
-#include "FindFiles.h"
-#include "ScanElements.h"
-#include "SignatureList.h"
+#include "engine/Failure.h"
+#include "engine/FindFiles.h"
+#include "engine/ScanElements.h"
+#include "engine/SignatureList.h"
 
 #include <functional>
 #include <string>

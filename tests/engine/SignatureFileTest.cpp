@@ -1,7 +1,7 @@
-#include "Failure.h"
-#include "Parse.h"
-#include "SignatureList.h"
-#include "TempTree.h"
+#include "engine/Failure.h"
+#include "engine/Parse.h"
+#include "engine/SignatureList.h"
+#include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "SignatureList.h"
-#include "Digest.h"
+#include "engine/SignatureList.h"
+#include "engine/Digest.h"
 
 #include <gtest/gtest.h>
 

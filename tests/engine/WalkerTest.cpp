@@ -1,6 +1,6 @@
-#include "Digest.h"
-#include "ScanDoubles.h"
-#include "TempTree.h"
+#include "engine/Digest.h"
+#include "tests/TempTree.h"
+#include "tests/engine/ScanDoubles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Fuzz target: the signature loader against a plain reference reading of the
 // same bytes, and the digest index against comparing every entry.
 
-#include "Failure.h"
-#include "SignatureList.h"
+#include "engine/Failure.h"
+#include "engine/SignatureList.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,10 +1,10 @@
 // Fuzz target: the walker over an in-memory tree decoded from the input,
 // serial and on worker threads, against a plain recursive reference walk.
 
-#include "Digest.h"
-#include "Failure.h"
-#include "FindFiles.h"
-#include "SignatureList.h"
+#include "engine/Digest.h"
+#include "engine/Failure.h"
+#include "engine/FindFiles.h"
+#include "engine/SignatureList.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // see with-tray-host.sh): the icon is embedded and shows its tip, "Go tray"
 // hides the window, and a real click on the icon brings it back.
 
-#include "MessageBox.h"
-#include "frmTev.h"
+#include "ui/MessageBox.h"
+#include "ui/frmTev.h"
 
 #include <QApplication>
 #include <QLabel>

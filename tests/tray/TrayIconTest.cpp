@@ -1,8 +1,8 @@
 // The tray wrapper without a notification area: tips, hiding on add, and
 // the restore request for button releases only.
 
-#include "TrayIcon.h"
-#include "TrayMouseEvent.h"
+#include "tray/TrayIcon.h"
+#include "tray/TrayMouseEvent.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
 // Decoding of tray mouse messages and the tip field, with no display.
 
-#include "TrayMouseEvent.h"
+#include "tray/TrayMouseEvent.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "FormFixture.h"
+#include "tests/ui/FormFixture.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -3,10 +3,10 @@
 // A loaded main window over a temporary application folder, with message
 // boxes, clock and program end replaced by recording doubles.
 
-#include "MessageBox.h"
-#include "ScanControl.h"
-#include "TestFolder.h"
-#include "frmTev.h"
+#include "engine/ScanControl.h"
+#include "tests/ui/TestFolder.h"
+#include "ui/MessageBox.h"
+#include "ui/frmTev.h"
 
 #include <QString>
 #include <QWidget>

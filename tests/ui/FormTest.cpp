@@ -1,9 +1,9 @@
 // The window as loaded, its navigation, the status refresh, "Go tray" and
 // the way out.
 
-#include "Artwork.h"
-#include "FormFixture.h"
-#include "TrayMouseEvent.h"
+#include "resources/Artwork.h"
+#include "tests/ui/FormFixture.h"
+#include "tray/TrayMouseEvent.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,9 +1,9 @@
 // The Infections panel, the folder chooser and "Update Now" in the window,
 // on real files, with a loopback HTTP server for the download.
 
-#include "FindFiles.h"
-#include "FormFixture.h"
-#include "LoopbackServer.h"
+#include "engine/FindFiles.h"
+#include "tests/ui/FormFixture.h"
+#include "tests/update/LoopbackServer.h"
 
 #include <QLabel>
 #include <QListWidget>

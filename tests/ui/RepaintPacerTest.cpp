@@ -1,7 +1,7 @@
 // Repaints during a burst of caption changes are paced, and the last change
 // is always painted.
 
-#include "RepaintPacer.h"
+#include "ui/RepaintPacer.h"
 
 #include <QCoreApplication>
 #include <QLabel>

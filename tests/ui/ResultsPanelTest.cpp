@@ -1,7 +1,7 @@
 // The Results panel: Edit Report, Clear and Save.
 
-#include "FormFixture.h"
-#include "ReportBox.h"
+#include "tests/ui/FormFixture.h"
+#include "ui/ReportBox.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

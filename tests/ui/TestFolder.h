@@ -2,7 +2,7 @@
 
 // The window tests' temporary folder and sample contents.
 
-#include "TempTree.h"
+#include "tests/TempTree.h"
 
 #include <string_view>
 

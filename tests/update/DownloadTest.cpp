@@ -1,6 +1,6 @@
-#include "Download.h"
-#include "LoopbackServer.h"
-#include "TempTree.h"
+#include "update/Download.h"
+#include "tests/TempTree.h"
+#include "tests/update/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Fetch.h"
-#include "LoopbackServer.h"
+#include "update/Fetch.h"
+#include "tests/update/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

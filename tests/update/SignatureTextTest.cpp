@@ -1,8 +1,8 @@
-#include "SignatureText.h"
-#include "Download.h"
-#include "Failure.h"
-#include "SignatureList.h"
-#include "TempTree.h"
+#include "engine/SignatureText.h"
+#include "engine/Failure.h"
+#include "engine/SignatureList.h"
+#include "tests/TempTree.h"
+#include "update/Download.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "UpdateCommand.h"
-#include "LoopbackServer.h"
-#include "ScanDoubles.h"
-#include "TempTree.h"
+#include "update/UpdateCommand.h"
+#include "tests/TempTree.h"
+#include "tests/engine/ScanDoubles.h"
+#include "tests/update/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <QTimer>

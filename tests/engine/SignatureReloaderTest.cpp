@@ -1,10 +1,10 @@
 // The once-a-second reload reads sa.kvd again only when it changed, and its
 // result is always that of a full reload.
 
-#include "Failure.h"
-#include "SignatureFileStamp.h"
-#include "SignatureList.h"
-#include "TestFolder.h"
+#include "engine/SignatureReloader.h"
+#include "engine/Failure.h"
+#include "engine/SignatureList.h"
+#include "tests/ui/TestFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The Scan and Stop commands against recording display elements: the step
 // orders, the report block and the failure path, without any window.
 
-#include "ScanControl.h"
-#include "FindFiles.h"
-#include "SignatureList.h"
-#include "TestFolder.h"
+#include "engine/ScanControl.h"
+#include "engine/FindFiles.h"
+#include "engine/SignatureList.h"
+#include "tests/ui/TestFolder.h"
 
 #include <gtest/gtest.h>
 
