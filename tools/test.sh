@@ -7,11 +7,14 @@ cd "$(dirname "$0")/.."
 tools/deps.sh
 
 jobs=$(nproc)
+# A compiler cache, where the machine has one, makes rebuilds of a checkout cheap.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for variant in release asan; do
   dir="build/test-$variant"
   sanitize=OFF
   [ "$variant" = asan ] && sanitize=ON
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_SANITIZE="$sanitize"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_SANITIZE="$sanitize" "${launcher[@]}"
   cmake --build "$dir" -j "$jobs"
   echo "== tests: $variant"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE realwindow
