@@ -54,13 +54,16 @@ std::string_view SignatureList::Name(std::size_t index) const
     return std::string_view(names_).substr(begin, nameEnds_[index] - begin);
 }
 
-std::uint64_t SignatureList::HashOf(const Md5Digest& digest)
+std::size_t SignatureList::LongestProbe() const
 {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    std::memcpy(&low, digest.data(), 8);
-    std::memcpy(&high, digest.data() + 8, 8);
-    return (low ^ (high * 0x9E3779B97F4A7C15ULL)) * 0xBF58476D1CE4E5B9ULL;
+    std::size_t longest = 0;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        if (slots_[slot].last != kNone) {
+            const std::size_t home = HomeOf(HashOf(digests_[slots_[slot].last]));
+            longest = std::max(longest, (slot - home) & (slots_.size() - 1));
+        }
+    }
+    return longest;
 }
 
 std::uint32_t SignatureList::FindLast(const Md5Digest& digest) const

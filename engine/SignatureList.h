@@ -5,6 +5,7 @@
 // can ever match a file; any other text is kept as an entry that never matches.
 
 #include "engine/Digest.h"
+#include "engine/KeyedHash.h"
 #include "engine/Parse.h"
 
 #include <array>
@@ -28,6 +29,9 @@ public:
 
     std::size_t Count() const { return nameEnds_.size(); }
     std::string_view Name(std::size_t index) const;
+    // The longest distance of an index slot from its hash's home slot: what
+    // the worst lookup costs.
+    std::size_t LongestProbe() const;
 
     // Calls onName(name) for every entry whose digest is digest, in list order.
     template <class F>
@@ -53,7 +57,7 @@ private:
         std::uint32_t last = kNone;
     };
 
-    static std::uint64_t HashOf(const Md5Digest& digest);
+    std::uint64_t HashOf(const Md5Digest& digest) const { return KeyedHash(key_, digest); }
     std::size_t HomeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & (slots_.size() - 1); }
     std::uint32_t FindLast(const Md5Digest& digest) const;
     void Insert(std::uint32_t entry, const Md5Digest& digest, std::uint64_t hash);
@@ -68,6 +72,9 @@ private:
     std::vector<std::uint32_t> next_;
     std::vector<Slot> slots_;
     std::size_t distinct_ = 0;
+    // Digests are attacker-chosen: a secret key keeps them from sharing a
+    // probe sequence.
+    HashKey key_ = ProcessHashKey();
 };
 
 // Rebuilds list from the signature file. On failure the list holds the

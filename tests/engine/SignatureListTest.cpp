@@ -1,8 +1,11 @@
 #include "engine/SignatureList.h"
 #include "engine/Digest.h"
+#include "engine/KeyedHash.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <numeric>
 #include <random>
 #include <string>
 #include <utility>
@@ -81,6 +84,35 @@ TEST(SignatureListTest, ReserveKeepsEntriesAlreadyIndexed)
     ASSERT_EQ(names.size(), 41u);
     EXPECT_EQ(names.front(), "0");
     EXPECT_EQ(names.back(), "40");
+}
+
+// Digests that an unkeyed multiplicative hash maps to one value: the low word
+// equals the high word times the mixing constant, so their xor is zero.
+TEST(SignatureListTest, CraftedCollidingDigestsDoNotShareAProbeSequence)
+{
+    SignatureList list;
+    constexpr int kEntries = 20000;
+    for (std::uint64_t i = 0; i < kEntries; ++i) {
+        const std::uint64_t high = (i + 1) * 0x100000001B3ULL;
+        const std::uint64_t low = high * 0x9E3779B97F4A7C15ULL;
+        Md5Digest digest{};
+        std::memcpy(digest.data(), &low, 8);
+        std::memcpy(digest.data() + 8, &high, 8);
+        list.Append(mdlMD5::DigestToHex(digest), "Crafted");
+    }
+    ASSERT_EQ(list.Count(), std::size_t{kEntries});
+    // Random hashes at this load keep the worst probe near a hundred slots.
+    EXPECT_LT(list.LongestProbe(), 400u);
+}
+
+TEST(SignatureListTest, SipHashMatchesTheReferenceVector)
+{
+    // The SipHash paper's example: key 00..0f, message 00..0e, SipHash-2-4.
+    const HashKey key{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
+    std::array<std::uint8_t, 15> message{};
+    std::iota(message.begin(), message.end(), std::uint8_t{0});
+    EXPECT_EQ((SipHash<2, 4>(key, message)), 0xa129ca6149be45e5ULL);
+    EXPECT_NE(KeyedHash(key, message), KeyedHash(HashKey{key.k0 + 1, key.k1}, message));
 }
 
 TEST(SignatureListTest, DigestTextMustBe32LowercaseHexDigits)
