@@ -11,7 +11,7 @@ bool ToolWindow::Open(const char* signatureFile, const char* scanFolder)
         std::fputs("cannot copy the signature file\n", stderr);
         return false;
     }
-    FormEnvironment environment;
+    FormEnvironment environment = RealEnvironment();
     environment.applicationFolder = applicationFolder_.path();
     environment.messages = &messages_;
     environment.scanFolder = QString::fromLocal8Bit(scanFolder);

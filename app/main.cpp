@@ -9,7 +9,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
     // The window ends the program itself when it unloads.
     QApplication::setQuitOnLastWindowClosed(false);
-    frmTev form;
+    frmTev form(RealEnvironment());
     form.Load();
     return QApplication::exec();
 }

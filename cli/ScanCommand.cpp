@@ -180,7 +180,7 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
     PrintedProblems problems(err);
     ScanCounter counter(silent);
     const ScanElements elements{signatures, hits, hits, counter, silent, silent, &problems};
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     for (const std::string& folder : options->folders)
         mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, options->jobs);
     std::fflush(out);

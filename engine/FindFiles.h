@@ -9,8 +9,25 @@
 
 namespace mdlFindFiles {
 
-// -1 asks a running walk to stop; 0 lets it run.
-inline std::int16_t StopScan = 0;
+namespace detail {
+inline std::int16_t stopScan = 0;
+}  // namespace detail
+
+// -1 asks a running walk to stop; 0 lets it run. Read-only here: written
+// only by RequestStop and ClearStop.
+inline const std::int16_t& StopScan = detail::stopScan;
+
+// Asks a running walk to return before its next file.
+inline void RequestStop()
+{
+    detail::stopScan = -1;
+}
+
+// Lets the next walk run; every scan starts with it.
+inline void ClearStop()
+{
+    detail::stopScan = 0;
+}
 
 inline constexpr std::int32_t kSizeLimit = 83000;
 inline constexpr std::string_view kAllFiles = "*.*";

@@ -9,7 +9,7 @@ namespace qirn {
 
 void ScanControl::Scan(const std::string& folder)
 {
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     try {
         BeginScanUi();
         elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
@@ -23,7 +23,7 @@ void ScanControl::Scan(const std::string& folder)
 
 void ScanControl::Stop()
 {
-    mdlFindFiles::StopScan = -1;
+    mdlFindFiles::RequestStop();
     EndScanUi();
 }
 

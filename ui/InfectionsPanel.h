@@ -24,13 +24,15 @@ public:
     InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel, QPushButton& cmdRem,
         MessageBoxes& messages, Remover remover = qirn::RemoveDetectedFile);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    // Event handlers, named after their control and event.
     void lstVNa_Click();
     void lstVNa_Scroll();
     void cmdDel_Click();
     void cmdRem_Click();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FollowNames();

@@ -1,17 +1,14 @@
 #include "ui/frmTev.h"
 
 #include "engine/FindFiles.h"
-#include "resources/Artwork.h"
 #include "ui/EditReportBox.h"
 #include "ui/LinkLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/RepaintPacer.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -22,52 +19,12 @@
 
 namespace {
 
-// Layout in pixels: the given twips divided by 15.
-constexpr int kPictureOffset = -8;
-constexpr QRect kPanelGeometry(80, 64, 289, 265);
-constexpr int kNavigationLeft = 24;
-constexpr int kNavigationTop = 80;
-constexpr int kNavigationStep = 32;
-constexpr int kCaptionLeft = 12;
-constexpr int kValueLeft = 122;
-constexpr int kRowTop = 26;
-constexpr int kRowStep = 26;
-constexpr int kRowHeight = 20;
-constexpr int kValueWidth = 158;
-
-const char kNotAvailable[] = "Not available";
 constexpr int kFrameMs = 16;  // repaints at most 60 times a second
 
 QString Text(const char* text)
 {
     return QString::fromUtf8(text);
 }
-
-QRect RowRect(int index, int left, int width)
-{
-    return {left, kRowTop + index * kRowStep, width, kRowHeight};
-}
-
-QFont BaseFont()
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSizeF(8.25);
-    return font;
-}
-
-void SetTextColour(QWidget& widget, const QColor& colour)
-{
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::Active, QPalette::WindowText, colour);
-    palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
-    widget.setPalette(palette);
-}
-
-const char kPanelStyle[] =
-    "QGroupBox { background: rgba(247, 250, 252, 238); border: 1px solid rgba(255, 255, 255, 170);"
-    " border-radius: 6px; margin-top: 0px; }"
-    "QGroupBox::title { subcontrol-origin: padding; subcontrol-position: top left;"
-    " left: 10px; top: 4px; color: #12405f; font-weight: bold; }";
 
 }  // namespace
 
@@ -114,43 +71,33 @@ struct frmTev::ScanWiring {
 
 frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment))
 {
-    if (environment_.applicationFolder.isEmpty())
-        environment_.applicationFolder = QCoreApplication::applicationDirPath();
-    if (environment_.messages == nullptr)
-        ownMessages_ = std::make_unique<ModalMessageBoxes>();
-    messages_ = environment_.messages != nullptr ? environment_.messages : ownMessages_.get();
-    clock_ = environment_.clock != nullptr ? environment_.clock : &localClock_;
-    folders_ = environment_.folders != nullptr ? environment_.folders : &systemFolders_;
-    if (!environment_.remover)
-        environment_.remover = qirn::RemoveDetectedFile;
-    if (environment_.updateUrl.isEmpty())
-        environment_.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
-    if (!environment_.endProgram)
-        environment_.endProgram = [] { QCoreApplication::exit(0); };
-    if (environment_.scanFolder.isEmpty())
-        environment_.scanFolder = QDir::homePath();
-
-    setObjectName(QStringLiteral("frmTev"));
-    setWindowTitle(Text("QIRN Checker 1.1"));
-    setWindowIcon(Artwork::WindowIcon());
-    setFixedSize(kClientWidth, kClientHeight);
-    setFont(BaseFont());
+    BuildControls();
     new RepaintPacer(*this, kFrameMs);
 
-    Picture1 = new QLabel(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setPixmap(Artwork::Background());
-    Picture1->setGeometry(kPictureOffset, kPictureOffset, 420, 463);
-    Picture1->setStyleSheet(Text(kPanelStyle));
+    const QString signatureFile = QDir(environment_.applicationFolder).filePath(QStringLiteral("sa.kvd"));
+    reloader_ = std::make_unique<qirn::SignatureReloader>(
+        signatures_, std::filesystem::path(QFile::encodeName(signatureFile).toStdString()));
+    SetScanFolder(QFile::encodeName(environment_.scanFolder).toStdString());
+    report_ = std::make_unique<ReportBox>(*txtRep);
+    lblScndCaption_ = std::make_unique<LabelCaption>(*lblScnd);
+    counter_ = std::make_unique<qirn::ScanCounter>(*lblScndCaption_);
+    hits_ = std::make_unique<HitLists>(*lstVNa, *lstVPt);
+    infections_ = std::make_unique<InfectionsPanel>(
+        *lstVNa, *lstVPt, *lblPav, *cmdDel, *cmdRem, *environment_.messages, environment_.remover);
+    updateButton_ = std::make_unique<WidgetSwitch>(*cmdUpdate);
+    updateBar_ = std::make_unique<ProgressValue>(*pgbUpd);
+    updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
+    update_ = std::make_unique<qirn::UpdateCommand>(
+        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_}, environment_.updateUrl, signatureFile);
 
-    BuildNavigation();
-    BuildScanner();
-    BuildSignatures();
-    BuildInfections();
-    BuildResults();
-    BuildUpdate();
-    BuildAbout();
+    scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *environment_.clock);
+    Connect();
+}
 
+frmTev::~frmTev() = default;
+
+void frmTev::Connect()
+{
     const std::pair<LinkLabel*, QGroupBox*> navigation[] = {
         {lblScan, frScan},
         {lblSign, frSign},
@@ -164,250 +111,15 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
     connect(lblTray, &LinkLabel::clicked, this, &frmTev::lblTray_Click);
     connect(lblQuit, &LinkLabel::clicked, this, &QWidget::close);
     connect(&tray_, &mdlTray::TrayIcon::restoreRequested, this, [this] { mdlTray::TrayIcon::TrayRestore(*this); });
-
-    tmrAbc = new QTimer(this);
-    tmrAbc->setObjectName(QStringLiteral("tmrAbc"));
-    tmrAbc->setInterval(1000);
     connect(tmrAbc, &QTimer::timeout, this, &frmTev::tmrAbc_Timer);
-    tmrEl = new QTimer(this);
-    tmrEl->setObjectName(QStringLiteral("tmrEl"));
-    tmrEl->setInterval(900);
     connect(tmrEl, &QTimer::timeout, this, &frmTev::tmrEl_Timer);
-
-    const QString signatureFile = QDir(environment_.applicationFolder).filePath(QStringLiteral("sa.kvd"));
-    reloader_ = std::make_unique<qirn::SignatureReloader>(
-        signatures_, std::filesystem::path(QFile::encodeName(signatureFile).toStdString()));
-    SetScanFolder(QFile::encodeName(environment_.scanFolder).toStdString());
-    report_ = std::make_unique<ReportBox>(*txtRep);
-    lblScndCaption_ = std::make_unique<LabelCaption>(*lblScnd);
-    counter_ = std::make_unique<qirn::ScanCounter>(*lblScndCaption_);
-    hits_ = std::make_unique<HitLists>(*lstVNa, *lstVPt);
-    infections_ = std::make_unique<InfectionsPanel>(
-        *lstVNa, *lstVPt, *lblPav, *cmdDel, *cmdRem, *messages_, environment_.remover);
-    updateButton_ = std::make_unique<WidgetSwitch>(*cmdUpdate);
-    updateBar_ = std::make_unique<ProgressValue>(*pgbUpd);
-    updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
-    update_ = std::make_unique<qirn::UpdateCommand>(
-        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_}, environment_.updateUrl, signatureFile);
-
-    scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *clock_);
-
-    // Every control keeps its place; a fixed size also spares the parent a
-    // layout request each time a scan changes a caption.
-    for (QLabel* label : findChildren<QLabel*>())
-        label->setFixedSize(label->size());
-}
-
-frmTev::~frmTev() = default;
-
-QLabel* frmTev::Label(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    return label;
-}
-
-QPushButton* frmTev::Button(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    return button;
-}
-
-LinkLabel* frmTev::Link(QWidget* parent, const char* name, const QString& text, QPoint position)
-{
-    auto* label = new LinkLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(position);
-    label->adjustSize();
-    return label;
-}
-
-QGroupBox* frmTev::Panel(const char* name, const QString& title)
-{
-    auto* panel = new QGroupBox(title, Picture1);
-    panel->setObjectName(QString::fromLatin1(name));
-    panel->setGeometry(kPanelGeometry);
-    return panel;
-}
-
-void frmTev::BuildNavigation()
-{
-    const QColor navigation(0xf2, 0xf8, 0xfc);
-    struct Entry {
-        LinkLabel** label;
-        const char* name;
-        const char* caption;
-    };
-    const Entry entries[] = {
-        {&lblScan, "lblScan", "Scanner"},
-        {&lblSign, "lblSign", "Signatures"},
-        {&lblInfect, "lblInfect", "Infections"},
-        {&lblRep, "lblRep", "Results"},
-        {&lblUpdate, "lblUpdate", "Update"},
-        {&lblAbout, "lblAbout", "About"},
-        {&lblTray, "lblTray", "Go tray"},
-        {&lblQuit, "lblQuit", "Quit"},
-    };
-    // The column is 56 pixels wide; a narrower face keeps "Signatures" clear of the panels.
-    QFont column = font();
-    column.setStretch(QFont::SemiCondensed);
-    column.setUnderline(true);
-    int top = kNavigationTop;
-    for (const Entry& entry : entries) {
-        *entry.label = Link(Picture1, entry.name, Text(entry.caption), QPoint(kNavigationLeft, top));
-        (*entry.label)->setFont(column);
-        (*entry.label)->adjustSize();
-        SetTextColour(**entry.label, navigation);
-        top += kNavigationStep;
-    }
-
-    Label1 = Label(Picture1, "Label1", Text("QIRN Checker"), QRect(24, 24, 0, 0));
-    QFont title = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    title.setFamily(QStringLiteral("Serif"));
-    title.setStyleHint(QFont::Serif);
-    title.setPointSize(24);
-    Label1->setFont(title);
-    Label1->adjustSize();
-    SetTextColour(*Label1, Qt::white);
-    Label5 = Label(Picture1, "Label5", Text("1.1"), QRect(Label1->geometry().right() + 8, 0, 0, 0));
-    QFont version = font();
-    version.setPointSizeF(11);
-    version.setBold(true);
-    Label5->setFont(version);
-    Label5->adjustSize();
-    Label5->move(Label5->x(), Label1->geometry().bottom() - Label5->height() - 4);
-    SetTextColour(*Label5, QColor(0x5c, 0xd0, 0xe8));
-
-    lblPav = Label(Picture1, "lblPav", QString(), QRect(16, 336, 369, 41));
-    lblPav->setWordWrap(true);
-    lblPav->setContentsMargins(6, 2, 6, 2);
-    SetTextColour(*lblPav, navigation);
-}
-
-void frmTev::BuildScanner()
-{
-    frScan = Panel("frScan", Text("Scanner"));
-    struct Row {
-        const char* captionName;
-        const char* caption;
-        QLabel** value;
-        const char* valueName;
-        const char* initial;
-    };
-    const Row rows[] = {
-        {"Label7", "Scan started at:", &lblStrt, "lblStrt", kNotAvailable},
-        {"Label10", "Time elapsed:", &lblEl, "lblEl", kNotAvailable},
-        {"Label8", "Scan finished at:", &lblFin, "lblFin", kNotAvailable},
-        {"Label9", "Object scanned:", &lblScnd, "lblScnd", kNotAvailable},
-        {"Label12", "Infections found:", &lblFnd, "lblFnd", "0"},
-        {"Label11", "Current object:", &lblCur, "lblCur", kNotAvailable},
-    };
-    int index = 0;
-    for (const Row& row : rows) {
-        Label(frScan, row.captionName, Text(row.caption), RowRect(index, kCaptionLeft, kValueLeft - kCaptionLeft));
-        *row.value = Label(frScan, row.valueName, Text(row.initial), RowRect(index, kValueLeft, kValueWidth));
-        ++index;
-    }
-    lblBrowse = Link(frScan, "lblBrowse", Text("Path: (Change)"), RowRect(index, kCaptionLeft, 0).topLeft());
-    SetTextColour(*lblBrowse, QColor(0x12, 0x5a, 0x8c));
-    lblPath = Label(frScan, "lblPath", QString(), RowRect(index, kValueLeft, kValueWidth));
     connect(lblBrowse, &LinkLabel::clicked, this, &frmTev::lblBrowse_Click);
-
-    pgbStatus = new QProgressBar(frScan);
-    pgbStatus->setObjectName(QStringLiteral("pgbStatus"));
-    pgbStatus->setRange(0, 1000);
-    pgbStatus->setValue(0);
-    pgbStatus->setTextVisible(false);
-    pgbStatus->setGeometry(kCaptionLeft, 224, 126, 18);
-    cmdScan = Button(frScan, "cmdScan", Text("Scan"), QRect(146, 218, 64, 28));
-    cmdStop = Button(frScan, "cmdStop", Text("Stop"), QRect(214, 218, 64, 28));
-    cmdStop->setEnabled(false);
     connect(cmdScan, &QPushButton::clicked, this, &frmTev::cmdScan_Click);
     connect(cmdStop, &QPushButton::clicked, this, &frmTev::cmdStop_Click);
-}
-
-void frmTev::BuildSignatures()
-{
-    frSign = Panel("frSign", Text("Signature Details"));
-    Label(frSign, "Label4", Text("Virus and Malware:"), RowRect(0, kCaptionLeft, kValueLeft - kCaptionLeft));
-    lblTot = Label(frSign, "lblTot", Text("0 signatures"), RowRect(0, kValueLeft, kValueWidth));
-}
-
-void frmTev::BuildInfections()
-{
-    frInfect = Panel("frInfect", Text("Infections"));
-    Label(frInfect, "Label20", Text("Virus name:"), QRect(kCaptionLeft, 24, 88, kRowHeight));
-    Label(frInfect, "Label21", Text("Path + Filename:"), QRect(104, 24, 172, kRowHeight));
-    lstVNa = new QListWidget(frInfect);
-    lstVNa->setObjectName(QStringLiteral("lstVNa"));
-    lstVNa->setGeometry(kCaptionLeft, 46, 88, 166);
-    lstVPt = new QListWidget(frInfect);
-    lstVPt->setObjectName(QStringLiteral("lstVPt"));
-    lstVPt->setGeometry(104, 46, 173, 166);
-    lstVPt->setEnabled(false);
-    cmdDel = Button(frInfect, "cmdDel", Text("Delete"), QRect(kCaptionLeft, 220, 130, 28));
-    cmdRem = Button(frInfect, "cmdRem", Text("Remove from list"), QRect(147, 220, 130, 28));
-}
-
-void frmTev::BuildResults()
-{
-    frRes = Panel("frRes", Text("Results"));
-    txtRep = new QPlainTextEdit(frRes);
-    txtRep->setObjectName(QStringLiteral("txtRep"));
-    txtRep->setGeometry(kCaptionLeft, 26, 265, 186);
-    txtRep->setEnabled(false);
-    txtRep->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette readable = txtRep->palette();
-    readable.setColor(QPalette::Disabled, QPalette::Text, QColor(0x4a, 0x55, 0x60));
-    txtRep->setPalette(readable);
-    chkChg = new EditReportBox(Text("Edit Report"), frRes);
-    chkChg->setObjectName(QStringLiteral("chkChg"));
-    chkChg->setGeometry(kCaptionLeft, 222, 110, 24);
-    cmdCl = Button(frRes, "cmdCl", Text("Clear"), QRect(147, 220, 62, 28));
-    cmdSave = Button(frRes, "cmdSave", Text("Save"), QRect(215, 220, 62, 28));
     connect(chkChg, &QCheckBox::stateChanged, this, &frmTev::chkChg_Click);
     connect(cmdCl, &QPushButton::clicked, this, &frmTev::cmdCl_Click);
     connect(cmdSave, &QPushButton::clicked, this, &frmTev::cmdSave_Click);
-}
-
-void frmTev::BuildUpdate()
-{
-    frUpd = Panel("frUpd", Text("Update Status"));
-    Label(frUpd, "Label2", Text("Signature count:"), RowRect(0, kCaptionLeft, kValueLeft - kCaptionLeft));
-    lblTTU = Label(frUpd, "lblTTU", Text("0"), RowRect(0, kValueLeft, kValueWidth));
-    pgbUpd = new QProgressBar(frUpd);
-    pgbUpd->setObjectName(QStringLiteral("pgbUpd"));
-    pgbUpd->setRange(0, 1000);
-    pgbUpd->setValue(0);
-    pgbUpd->setTextVisible(false);
-    pgbUpd->setGeometry(kCaptionLeft, 58, 265, 18);
-    Label(frUpd, "Label6", Text("Details:"), RowRect(3, kCaptionLeft, kValueLeft - kCaptionLeft));
-    lblUpd = Label(frUpd, "lblUpd", Text("Stopped"), RowRect(3, kValueLeft, kValueWidth));
-    cmdUpdate = Button(frUpd, "cmdUpdate", Text("Update Now"), QRect(kCaptionLeft, 130, 110, 28));
     connect(cmdUpdate, &QPushButton::clicked, this, &frmTev::cmdUpdate_Click);
-    QLabel* advice =
-        Label(frUpd, "Label27", Text("You should use a stable internet connection"), QRect(kCaptionLeft, 172, 265, 36));
-    advice->setWordWrap(true);
-}
-
-void frmTev::BuildAbout()
-{
-    frAbout = Panel("frAbout", Text("About"));
-    const int right = 100;
-    Label(frAbout, "Label16", Text("Created by:"), RowRect(0, kCaptionLeft, right - kCaptionLeft));
-    Label(frAbout, "Label18", Text("The QIRN Checker project"), RowRect(0, right, 180));
-    Label(frAbout, "Label17", Text("Tester:"), RowRect(1, kCaptionLeft, right - kCaptionLeft));
-    Label(frAbout, "Label15", Text("The QIRN Checker test suite"), RowRect(1, right, 180));
-    Label(frAbout, "Label19", Text("Version:"), RowRect(2, kCaptionLeft, right - kCaptionLeft));
-    Label(frAbout, "Label22", Text("1.1"), RowRect(2, right, 180));
-    Label(frAbout, "Label23", Text("- Fixed bug Scanner cannot detect virus"), RowRect(3, kCaptionLeft, 270));
-    Label(frAbout, "Label24", Text("- Added new option \"Results\""), RowRect(4, kCaptionLeft, 270));
-    Label(frAbout, "Label25", Text("- Added new option Quit"), RowRect(5, kCaptionLeft, 270));
-    Label(frAbout, "Label26", Text("- More secure delete infected file"), RowRect(6, kCaptionLeft, 270));
-    Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(8, kCaptionLeft, 270));
 }
 
 void frmTev::Load()
@@ -458,7 +170,7 @@ void frmTev::Unload()
     ending_ = true;
     tray_.TrayRemove();
     // A running walk returns before its next file.
-    mdlFindFiles::StopScan = -1;
+    mdlFindFiles::RequestStop();
     environment_.endProgram();
 }
 
@@ -513,10 +225,10 @@ void frmTev::cmdSave_Click()
     const QString problem = file.errorString();
     file.close();
     if (!written) {
-        messages_->Warning(this, Text("Results could not be saved in Application path: ") + problem);
+        environment_.messages->Warning(this, Text("Results could not be saved in Application path: ") + problem);
         return;
     }
-    messages_->Information(this, Text("Results was saved in Application path"));
+    environment_.messages->Information(this, Text("Results was saved in Application path"));
 }
 
 void frmTev::cmdScan_Click()
@@ -531,7 +243,7 @@ void frmTev::cmdStop_Click()
 
 void frmTev::lblBrowse_Click()
 {
-    const QString chosen = mdlBrowse::BrowseForFolder(*folders_, Text(mdlBrowse::kTitle));
+    const QString chosen = mdlBrowse::BrowseForFolder(*environment_.folders, Text(mdlBrowse::kTitle));
     SetScanFolder(QFile::encodeName(mdlBrowse::WithoutTrailingSeparator(chosen)).toStdString());
 }
 

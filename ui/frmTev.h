@@ -9,15 +9,14 @@
 #include "engine/SignatureReloader.h"
 #include "tray/TrayIcon.h"
 #include "ui/Adapters.h"
+#include "ui/FormEnvironment.h"
 #include "ui/InfectionsPanel.h"
 #include "ui/ReportBox.h"
 #include "ui/mdlBrowse.h"
 #include "update/UpdateCommand.h"
 
-#include <QUrl>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,18 +31,6 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-// What the window takes from outside; empty members get the real thing.
-struct FormEnvironment {
-    QString applicationFolder;         // holds sa.kvd and Results.txt
-    MessageBoxes* messages = nullptr;  // modal message boxes
-    qirn::Clock* clock = nullptr;      // the local clock
-    std::function<void()> endProgram;  // leaves the event loop
-    QString scanFolder;                // the user's home folder
-    FolderDialog* folders = nullptr;   // the folder chooser's dialog
-    QUrl updateUrl;                    // qirn::UpdateUrl
-    InfectionsPanel::Remover remover;  // qirn::RemoveDetectedFile
-};
-
 class frmTev : public QWidget {
     Q_OBJECT
 
@@ -51,13 +38,12 @@ public:
     static constexpr int kClientWidth = 387;
     static constexpr int kClientHeight = 371;
 
-    explicit frmTev(FormEnvironment environment = {}, QWidget* parent = nullptr);
+    // The program passes RealEnvironment(); every member must be filled.
+    explicit frmTev(FormEnvironment environment, QWidget* parent = nullptr);
     ~frmTev() override;
 
     // The Load handler: signatures, full bars, the Scanner panel, the icon, show.
     void Load();
-    // The Unload handler: removes the icon and ends the program.
-    void Unload();
     void HideAllPanels();
     void LoadSignatures();
 
@@ -73,7 +59,12 @@ public:
     static constexpr const char* kTip = "QIRN Checker 1.0";
     static constexpr const char* kTipOnDuty = "QIRN Checker 1.0 - On Duty";
 
-    // Event handlers, named after their control and event.
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    // Event handlers, named after their control and event; tests reach them
+    // through the widgets, by object name.
     void tmrAbc_Timer();
     void tmrEl_Timer();
     void lblTray_Click();
@@ -85,10 +76,12 @@ public:
     void lblBrowse_Click();
     void cmdUpdate_Click();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
+    // The Unload handler: removes the icon and ends the program.
+    void Unload();
+    // Builds the controls from their position table (frmTevControls.cpp).
+    void BuildControls();
+    void Connect();
     void BuildNavigation();
     void BuildScanner();
     void BuildSignatures();
@@ -103,12 +96,6 @@ private:
     void ShowPanel(QGroupBox* panel);
 
     FormEnvironment environment_;
-    std::unique_ptr<MessageBoxes> ownMessages_;
-    LocalClock localClock_;
-    MessageBoxes* messages_;
-    SystemFolderDialog systemFolders_;
-    FolderDialog* folders_;
-    qirn::Clock* clock_;
 
     QLabel* Picture1 = nullptr;
     LinkLabel* lblScan = nullptr;

@@ -283,7 +283,7 @@ TEST_F(ScanControlTest, StopEndsTheUiAtOnceAndAgainWhenTheWalkReturns)
     EXPECT_EQ(steps[end.size()], "lblScnd=1");
     EXPECT_TRUE(std::equal(end.begin(), end.end(), steps.begin() + static_cast<std::ptrdiff_t>(end.size()) + 1));
     EXPECT_TRUE(report.text.ends_with(" was detected as Hello\r\nA scan was finished at : 12/7/26 10:00:00\r\n"));
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
 }
 
 TEST_F(ScanControlTest, ElapsedTickShowsTimeSinceStartAndInfectionCount)

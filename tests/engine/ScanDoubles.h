@@ -75,7 +75,7 @@ struct MemoryScan {
 
     void Scan(const std::string& folder)
     {
-        mdlFindFiles::StopScan = 0;
+        mdlFindFiles::ClearStop();
         mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements());
     }
 

@@ -83,7 +83,7 @@ private:
 
 class WalkerTest : public ::testing::Test {
 protected:
-    void SetUp() override { mdlFindFiles::StopScan = 0; }
+    void SetUp() override { mdlFindFiles::ClearStop(); }
 
     void AddSignature(std::string_view content, std::string_view name)
     {
@@ -94,7 +94,7 @@ protected:
     void ScriptedScan(ScriptedFolder::Script& script, MemoryScan& scan, unsigned jobs = 1)
     {
         ScriptedFolder top(OpenFolder(tree_.path()), script);
-        mdlFindFiles::StopScan = 0;
+        mdlFindFiles::ClearStop();
         mdlFindFiles::FindFiles(
             top, tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan.elements(), jobs);
     }
@@ -279,7 +279,7 @@ TEST_F(WalkerTest, NothingIsWalkedForAnEmptyPathOrAPendingStop)
     scan_.Scan("");
     EXPECT_TRUE(scan_.current.history().empty());
 
-    mdlFindFiles::StopScan = -1;
+    mdlFindFiles::RequestStop();
     mdlFindFiles::FindFiles(tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan_.elements());
     EXPECT_TRUE(scan_.current.history().empty());
     EXPECT_EQ(scan_.scanned.text(), "");
@@ -294,7 +294,7 @@ TEST_F(WalkerTest, StopDuringTheYieldCompletesThatFileOnly)
     AddSignature("bad", "Bad");
     scan_.events.onYield = [this] {
         if (scan_.current.text() == "f2")
-            mdlFindFiles::StopScan = -1;
+            mdlFindFiles::RequestStop();
     };
     ScriptedFolder::Script script;
     ScriptedScan(script);

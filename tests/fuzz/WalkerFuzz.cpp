@@ -134,7 +134,7 @@ struct Record : qirn::Caption, qirn::EventPump, qirn::InfectionList, qirn::Repor
     void ProcessEvents() override
     {
         if (shown.size() == stopAfter)
-            mdlFindFiles::StopScan = -1;
+            mdlFindFiles::RequestStop();
     }
     void AddHit(qirn::Hit hit) override
     {
@@ -246,7 +246,7 @@ Outcome RunWalker(const Node& root, const qirn::SignatureList& signatures, std::
     qirn::ScanCounter counter(total);
     const qirn::ScanElements elements{signatures, record, record, counter, record, record, &record};
     MemoryFolder top(root);
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     mdlFindFiles::FindFiles(top, "/t", mdlFindFiles::kAllFiles, kSizeLimit, elements, jobs);
     outcome.counted = counter.Total();
     return outcome;
@@ -278,7 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Record expected;
     expected.stopAfter = stopAfter;
     Reference reference(signatures, digestTexts, expected);
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     reference.Walk(root, "/t/");
 
     const Outcome serial = RunWalker(root, signatures, stopAfter, 1);
@@ -293,6 +293,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(parallel.record.report == expected.report, "parallel report");
         Check(parallel.counted == reference.counted, "parallel count");
     }
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     return 0;
 }

@@ -64,7 +64,7 @@ TEST(RealWindow, TrayIconGoTrayAndRestore)
     QTemporaryDir folder;
     NoMessages messages;
     int programEnds = 0;
-    FormEnvironment environment;
+    FormEnvironment environment = RealEnvironment();
     environment.applicationFolder = folder.path();
     environment.messages = &messages;
     environment.endProgram = [&programEnds] { ++programEnds; };

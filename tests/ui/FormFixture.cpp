@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QTest>
+#include <QTimer>
 
 namespace qirn::uitest {
 
@@ -21,6 +22,13 @@ void FormFixture::Click(const char* widget) const
         ? QPoint(8, target->height() / 2)
         : target->rect().center();
     QTest::mouseClick(target, Qt::LeftButton, {}, where);
+}
+
+void FormFixture::Tick(const char* timer) const
+{
+    auto* target = Get<QTimer>(timer);
+    ASSERT_NE(target, nullptr);
+    ASSERT_TRUE(QMetaObject::invokeMethod(target, "timeout", Qt::DirectConnection));
 }
 
 }  // namespace qirn::uitest

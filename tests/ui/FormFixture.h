@@ -73,7 +73,7 @@ protected:
 
     void Open()
     {
-        FormEnvironment environment;
+        FormEnvironment environment = RealEnvironment();
         environment.applicationFolder = QString::fromStdString(folder.path("app"));
         environment.messages = &messages;
         environment.clock = &clock;
@@ -83,7 +83,8 @@ protected:
         environment.remover = [this](const std::filesystem::path& path, const qirn::FileIdentity& identity) {
             return remover ? remover(path, identity) : qirn::RemoveDetectedFile(path, identity);
         };
-        environment.updateUrl = updateUrl;
+        if (!updateUrl.isEmpty())
+            environment.updateUrl = updateUrl;
         form = std::make_unique<frmTev>(environment);
         form->Load();
     }
@@ -100,12 +101,14 @@ protected:
 
     QString Text(const char* label) const;
     void Click(const char* widget) const;
+    // One timeout of the timer of that name, as if its interval had passed.
+    void Tick(const char* timer) const;
 
     TestFolder folder;
     RecordedMessages messages;
     ScriptedFolderDialog folderDialog;
     InfectionsPanel::Remover remover;  // empty: the real deletion
-    QUrl updateUrl;
+    QUrl updateUrl;                    // empty: the real address
     FixedClock clock;
     int programEnds = 0;
     std::unique_ptr<frmTev> form;

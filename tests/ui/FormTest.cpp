@@ -156,7 +156,7 @@ TEST_F(FormStartUp, SurvivesMissingOrMalformedSignatureFile)
         Open();
         EXPECT_TRUE(form->isVisible());
         EXPECT_EQ(form->Signatures().Count(), 0u);
-        form->tmrAbc_Timer();
+        Tick("tmrAbc");
         EXPECT_EQ(Text("lblTot"), QStringLiteral("0 signatures"));
         EXPECT_EQ(Text("lblTTU"), QStringLiteral("0 signatures"));
     }
@@ -193,7 +193,7 @@ using FormRefresh = FormFixture;
 
 TEST_F(FormRefresh, TickShowsCountsAndFollowsTheFile)
 {
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(Text("lblTot"), QStringLiteral("2 signatures"));
     EXPECT_EQ(Text("lblTTU"), QStringLiteral("2 signatures"));
     EXPECT_EQ(Text("lblFnd"), QStringLiteral("0"));
@@ -203,11 +203,11 @@ TEST_F(FormRefresh, TickShowsCountsAndFollowsTheFile)
     for (int i = 0; i < 120; ++i)
         many += std::string(kHelloMd5) + "=Name" + std::to_string(i) + "\n";
     folder.file("app/sa.kvd", many);
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(Text("lblTot"), QStringLiteral("120 signatures"));
 
     std::filesystem::remove(folder.root() / "app/sa.kvd");
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(Text("lblTTU"), QStringLiteral("0 signatures"));
 }
 
@@ -221,10 +221,10 @@ TEST_F(FormRefresh, TimerRefreshesWithinASecond)
 TEST_F(FormRefresh, TipSaysOnDutyWhileTheScanButtonIsDisabled)
 {
     Get<QPushButton>("cmdScan")->setEnabled(false);
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0 - On Duty"));
     Get<QPushButton>("cmdScan")->setEnabled(true);
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0"));
 }
 

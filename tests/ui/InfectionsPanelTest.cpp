@@ -295,7 +295,7 @@ TEST_F(UpdateInWindowTest, SuccessAndFailureDriveTheBarTheTextAndTheButton)
     EXPECT_EQ(values.back(), 1000);
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
     EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), body);
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(Text("lblTot"), QStringLiteral("1 signatures"));
     EXPECT_EQ(Text("lblTTU"), QStringLiteral("1 signatures"));
 

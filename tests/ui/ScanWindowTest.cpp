@@ -94,7 +94,7 @@ TEST_F(ScanWindow, ScanOfATreeWithHitsReportsThemAndReturnsToIdle)
     EXPECT_EQ(Text("lblFin"), QStringLiteral("09:30:00"));
     ExpectIdle(false);
 
-    form->tmrAbc_Timer();
+    Tick("tmrAbc");
     EXPECT_EQ(Text("lblFnd"), QStringLiteral("2"));
     EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0"));
 }
@@ -116,10 +116,10 @@ TEST_F(ScanWindow, WhileScanningTheControlsAreInTheScanningState)
         EXPECT_EQ(state.editReport, Qt::PartiallyChecked);
         EXPECT_EQ(state.progress, 500);
         EXPECT_EQ(Text("lblFin"), QStringLiteral("Not available"));
-        form->tmrAbc_Timer();
+        Tick("tmrAbc");
         EXPECT_EQ(form->Tray().Tip(), QStringLiteral("QIRN Checker 1.0 - On Duty"));
         clock.seconds += 3 * 3600 + 62;
-        form->tmrEl_Timer();
+        Tick("tmrEl");
         EXPECT_EQ(Text("lblEl"), QStringLiteral("03:01:02"));
         Click("lblAbout");  // navigation does not disturb the scan
         checked = true;

@@ -1,0 +1,30 @@
+#include "ui/FormEnvironment.h"
+
+#include "ui/Adapters.h"
+#include "ui/MessageBox.h"
+#include "ui/mdlBrowse.h"
+#include "update/Download.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+struct FormEnvironment::RealParts {
+    ModalMessageBoxes messages;
+    LocalClock clock;
+    SystemFolderDialog folders;
+};
+
+FormEnvironment RealEnvironment()
+{
+    FormEnvironment environment;
+    environment.realParts = std::make_shared<FormEnvironment::RealParts>();
+    environment.applicationFolder = QCoreApplication::applicationDirPath();
+    environment.messages = &environment.realParts->messages;
+    environment.clock = &environment.realParts->clock;
+    environment.endProgram = [] { QCoreApplication::exit(0); };
+    environment.scanFolder = QDir::homePath();
+    environment.folders = &environment.realParts->folders;
+    environment.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
+    environment.remover = qirn::RemoveDetectedFile;
+    return environment;
+}
