@@ -4,9 +4,32 @@
 
 namespace qirn {
 
+namespace {
+
+// A large size limit costs memory only once a file that long is met.
+constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
+
+}  // namespace
+
 FileExaminer::FileExaminer(std::int32_t sizeLimit)
-    : sizeLimit_(sizeLimit), buffer_(static_cast<std::size_t>(std::max(sizeLimit, -1) + 1))
+    : sizeLimit_(sizeLimit),
+      capacity_(static_cast<std::size_t>(std::max(sizeLimit, -1)) + 1),
+      buffer_(std::min(capacity_, kFirstBuffer))
 {
+}
+
+FileRead FileExaminer::ReadWhole(Folder& folder, const std::string& name)
+{
+    for (;;) {
+        const FileRead read = folder.ReadFile(name, buffer_);
+        if (read.size < buffer_.size() || buffer_.size() == capacity_)
+            return read;
+        const std::uint64_t length = folder.Length(name);
+        if (length >= capacity_)
+            return {capacity_, read.identity};
+        // The file may still grow: each round the buffer does too, up to capacity_.
+        buffer_.resize(std::min<std::uint64_t>(capacity_, std::max<std::uint64_t>(length + 1, buffer_.size() * 2)));
+    }
 }
 
 FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, bool digest)
@@ -14,17 +37,20 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, bool 
     FileOutcome outcome;
     try {
         if (!digest) {
-            const bool tooLong = sizeLimit_ < 0 || folder.Length(name) > static_cast<std::uint64_t>(sizeLimit_);
+            const std::uint64_t length = folder.Length(name);
+            const bool tooLong = sizeLimit_ < 0 || length > static_cast<std::uint64_t>(sizeLimit_);
             outcome.kind = tooLong ? FileOutcome::Kind::TooLong : FileOutcome::Kind::Examined;
+            outcome.size = length;
             return outcome;
         }
         // A file that grew past the limit since it was listed fills the buffer.
-        const FileRead read = folder.ReadFile(name, buffer_);
-        if (read.size == buffer_.size()) {
+        const FileRead read = ReadWhole(folder, name);
+        if (read.size >= capacity_) {
             outcome.kind = FileOutcome::Kind::TooLong;
             return outcome;
         }
         outcome.digest = md5_.Compute(std::span(buffer_).first(read.size));
+        outcome.size = read.size;
         outcome.identity = read.identity;
         outcome.digested = true;
         outcome.kind = FileOutcome::Kind::Examined;

@@ -23,6 +23,7 @@ struct FileOutcome {
     enum class Kind { TooLong, Examined, Failed };
     Kind kind = Kind::Failed;
     bool digested = false;
+    std::uint64_t size = 0;  // of an examined file
     Md5Digest digest{};
     FileIdentity identity;
     std::optional<Failure> failure;
@@ -37,8 +38,11 @@ public:
     FileOutcome Examine(Folder& folder, const std::string& name, bool digest);
 
 private:
+    FileRead ReadWhole(Folder& folder, const std::string& name);
+
     std::int32_t sizeLimit_;
-    std::vector<std::byte> buffer_;  // one byte more than the limit
+    std::size_t capacity_;           // one byte more than the limit: a full read means too long
+    std::vector<std::byte> buffer_;  // grows up to capacity_ with the longest file read
     Md5 md5_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +62,8 @@ public:
     // fills the buffer means the file is at least that long; the bytes are
     // then unspecified.
     virtual FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) = 0;
+    // The file system this folder lies on; nullopt from folders that cannot tell.
+    virtual std::optional<std::uint64_t> Device() { return std::nullopt; }
 };
 
 // Opens a folder by path; a link naming the folder itself is followed.

@@ -38,6 +38,8 @@ public:
 
     void Run(Folder& top, std::string path)
     {
+        if (elements_.filter != nullptr && elements_.filter->OneFileSystem())
+            topDevice_ = DeviceOf(top);
         Walk(top, std::move(path));
         Drain();
     }
@@ -72,6 +74,11 @@ private:
                 ReportInWalkOrder(path_, failure);
                 continue;
             }
+            if (topDevice_ && DeviceOf(*child.folder) != topDevice_) {
+                if (elements_.problems != nullptr)
+                    elements_.problems->Excluded(std::string_view(path_).substr(0, level.pathLength), name);
+                continue;
+            }
             path_ += qirn::kPathSeparator;
             child.pathLength = path_.size();
             levels.push_back(std::move(child));
@@ -90,7 +97,7 @@ private:
                 if (entry.name == "." || entry.name == "..")
                     continue;
                 if (qirn::PassesMask(entry.attributes, qirn::kDirectory | qirn::kHidden) &&
-                    (entry.attributes & qirn::kDirectory) != 0)
+                    (entry.attributes & qirn::kDirectory) != 0 && !Excluded(entry.name))
                     level.subfolders.emplace_back(entry.name);
             }
             folder.Rewind();
@@ -103,11 +110,18 @@ private:
         path_.resize(level.pathLength);
         try {
             while (folder.Next(entry)) {
-                if (!qirn::PassesMask(entry.attributes, qirn::kReadOnly | qirn::kHidden) ||
-                    !qirn::MatchesPattern(entry.name, pattern_))
+                if (!qirn::MatchesPattern(entry.name, pattern_))
                     continue;
+                if (!qirn::PassesMask(entry.attributes, qirn::kReadOnly | qirn::kHidden)) {
+                    if ((entry.attributes & qirn::kDirectory) == 0 && elements_.problems != nullptr &&
+                        !Excluded(entry.name))
+                        elements_.problems->NotRegular(path_, entry.name);
+                    continue;
+                }
                 if (StopRequested())
                     return false;
+                if (Excluded(entry.name))
+                    continue;
                 std::string name(entry.name);
                 elements_.currentFile.SetCaption(name);
                 elements_.events.ProcessEvents();
@@ -136,20 +150,33 @@ private:
     void Record(const qirn::ExaminerPool::Done& done)
     {
         const FileOutcome& outcome = done.outcome;
+        qirn::ProblemLog* const log = elements_.problems;
         switch (outcome.kind) {
         case FileOutcome::Kind::TooLong:
+            if (log != nullptr)
+                log->TooLarge(done.folderPath, done.name);
             return;
         case FileOutcome::Kind::Failed:
-            Report(done.folderPath + done.name, *outcome.failure);
+            // Replaced by a link, FIFO or device after it was listed.
+            if (log != nullptr && outcome.failure->number() == qirn::kNotRegularFile)
+                log->NotRegular(done.folderPath, done.name);
+            else
+                Report(done.folderPath + done.name, *outcome.failure);
             return;
         case FileOutcome::Kind::Examined:
             break;
         }
+        std::size_t hits = 0;
         if (outcome.digested) {
-            elements_.signatures.ForEachMatch(
-                outcome.digest, [&](std::string_view signatureName) { RecordHit(done, signatureName); });
+            elements_.signatures.ForEachMatch(outcome.digest, [&](std::string_view signatureName) {
+                RecordHit(done, signatureName);
+                ++hits;
+            });
         }
         elements_.counter.Advance(done.name);
+        if (log != nullptr)
+            log->Examined(
+                {done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digest : nullptr, hits});
     }
 
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
@@ -181,6 +208,30 @@ private:
         Report(path, failure);
     }
 
+    // Tells the log of an entry of the folder being listed that the filter leaves out.
+    bool Excluded(std::string_view name)
+    {
+        const qirn::WalkFilter* filter = elements_.filter;
+        if (filter == nullptr)
+            return false;
+        const std::size_t folderLength = path_.size();
+        path_ += name;
+        const bool excluded = filter->Excludes(path_, name);
+        path_.resize(folderLength);
+        if (excluded && elements_.problems != nullptr)
+            elements_.problems->Excluded(path_, name);
+        return excluded;
+    }
+
+    static std::optional<std::uint64_t> DeviceOf(Folder& folder)
+    {
+        try {
+            return folder.Device();
+        } catch (const Failure&) {
+            return std::nullopt;
+        }
+    }
+
     void Report(const std::string& path, const Failure& failure)
     {
         if (elements_.problems != nullptr)
@@ -191,7 +242,8 @@ private:
     const qirn::ScanElements& elements_;
     qirn::FileExaminer examiner_;
     std::optional<qirn::ExaminerPool> pool_;
-    std::string path_;  // of the folder being walked, separator included
+    std::string path_;                        // of the folder being walked, separator included
+    std::optional<std::uint64_t> topDevice_;  // set when the walk stays on one file system
 };
 
 }  // namespace

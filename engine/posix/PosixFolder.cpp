@@ -101,6 +101,14 @@ public:
         return result;
     }
 
+    std::optional<std::uint64_t> Device() override
+    {
+        struct stat info { };
+        if (::fstat(::dirfd(dir_), &info) != 0)
+            throw Failure::FromErrno(errno, "fstat");
+        return static_cast<std::uint64_t>(info.st_dev);
+    }
+
 private:
     DIR* dir_ = nullptr;
 };
