@@ -1,197 +1,211 @@
 #include "cli/ScanCommand.h"
 
+#include "cli/Exclusions.h"
+#include "cli/ScanOptions.h"
+#include "cli/ScanOutput.h"
+#include "cli/ScanProgress.h"
 #include "engine/ApplicationFolder.h"
+#include "engine/Console.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
 #include "engine/SignatureList.h"
 
-#include <algorithm>
-#include <charconv>
-#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <optional>
-#include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace qirn {
 
 namespace {
 
-constexpr const char* kUsage = "Usage: qirn-scan [--signatures FILE] [--jobs N] FOLDER...\n"
-                               "\n"
-                               "Scans each FOLDER and all folders below it, depth first, for files of at\n"
-                               "most 83000 bytes whose MD5 digest is listed in the signature file.\n"
-                               "Links inside the folders are not followed; FIFOs, devices and sockets are\n"
-                               "never opened.\n"
-                               "\n"
-                               "  --signatures FILE  signature file (default: sa.kvd beside this program);\n"
-                               "                     one \"digest=name\" line per signature\n"
-                               "  --jobs N           digest files on N threads (default: the number of\n"
-                               "                     cores); the output is the same for every N\n"
-                               "  --help             show this text\n"
-                               "\n"
-                               "Each hit is one line on standard output: FULL_PATH: SIGNATURE_NAME FOUND\n"
-                               "Files or folders that cannot be read are named on standard error and skipped.\n"
-                               "At the end a summary goes to standard error.\n"
-                               "\n"
-                               "Exit status: 0 nothing found; 1 something found; 2 the scan could not run\n"
-                               "(signature file missing or rejected, a FOLDER missing or not a folder, or\n"
-                               "bad arguments).\n";
-
-class Silent final : public Caption, public EventPump {
+// One run of qirn-scan over its folders: it hears every entry of the walk,
+// writes the records and keeps the counts.
+class ScanRun final : public InfectionList, public ReportText, public Caption, public EventPump, public ProblemLog {
 public:
-    void SetCaption(std::string_view) override { }
-    void ProcessEvents() override { }
-};
+    ScanRun(const ScanOptions& options, std::FILE* out, std::FILE* err)
+        : options_(options),
+          err_(err),
+          output_(MakeScanOutput(options.format, out)),
+          progress_(err, !options.quiet && IsTerminal(err)),
+          exclusions_(options.excludes, options.oneFileSystem)
+    {
+        summary_.started = std::chrono::system_clock::now();
+    }
 
-class PrintedHits final : public InfectionList, public ReportText {
-public:
-    explicit PrintedHits(std::FILE* out) : out_(out) { }
+    int Run()
+    {
+        const auto started = std::chrono::steady_clock::now();
+        std::vector<std::unique_ptr<Folder>> tops;
+        for (const std::string& folder : options_.folders) {
+            try {
+                tops.push_back(OpenFolder(folder));
+            } catch (const Failure& failure) {
+                return CannotRun(EscapeForText(folder) + " is not a folder that can be read (" +
+                    std::string(FailureReason(failure)) + ")");
+            }
+        }
+        summary_.signatureFile = options_.signatures ? *options_.signatures : DefaultSignatureFile().native();
+        try {
+            LoadSignatures(signatures_, summary_.signatureFile);
+        } catch (const Failure& failure) {
+            return CannotRun(std::string("cannot load signatures: ") + failure.description());
+        }
+        summary_.signatures = signatures_.Count();
+
+        ScanCounter counter(*this);
+        const ScanElements elements{
+            signatures_, *this, *this, counter, *this, *this, this, exclusions_.Active() ? &exclusions_ : nullptr};
+        mdlFindFiles::ClearStop();
+        for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
+            top_ = options_.folders[i];
+            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
+        }
+        ProcessEvents();
+        progress_.Erase();
+
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        return Finish(elapsed.count());
+    }
 
     void AddHit(Hit hit) override
     {
-        const std::string& path = hit.path.native();
-        std::fwrite(path.data(), 1, path.size(), out_);
-        std::fputs(": ", out_);
-        std::fwrite(hit.signatureName.data(), 1, hit.signatureName.size(), out_);
-        std::fputs(" FOUND\n", out_);
-        ++count_;
+        ++summary_.counts.hitLines;
+        pending_.push_back(std::move(hit));
     }
     void Append(std::string_view) override { }
+    void SetCaption(std::string_view) override { }
+    void ProcessEvents() override
+    {
+        if (InterruptSignal() != 0)
+            mdlFindFiles::RequestStop();
+    }
 
-    std::uint64_t Count() const { return count_; }
-
-private:
-    std::FILE* out_;
-    std::uint64_t count_ = 0;
-};
-
-class PrintedProblems final : public ProblemLog {
-public:
-    explicit PrintedProblems(std::FILE* err) : err_(err) { }
+    void Examined(const ExaminedFile& file) override
+    {
+        progress_.File(file.folderPath, file.size);
+        if (file.hits == 0) {
+            ++summary_.counts.clean;
+            return;
+        }
+        ++summary_.counts.hit;
+        progress_.Erase();
+        for (const Hit& hit : pending_) {
+            if (!output_->Hit(hit.path.native(), hit.signatureName, *file.digest, file.size))
+                return WriteFailed();
+        }
+        pending_.clear();
+    }
+    void TooLarge(std::string_view, std::string_view) override { ++summary_.counts.tooLarge; }
+    void NotRegular(std::string_view, std::string_view) override { ++summary_.counts.notRegular; }
+    void Excluded(std::string_view, std::string_view) override { ++summary_.counts.excluded; }
 
     void Unreadable(const std::string& path, const Failure& failure) override
     {
-        std::fputs("qirn-scan: cannot read ", err_);
-        std::fwrite(path.data(), 1, path.size(), err_);
-        std::fprintf(err_, " (%s)\n", failure.description());
-        ++count_;
+        ++summary_.counts.unreadable;
+        if (path == top_ || path == top_ + kPathSeparator)
+            topUnlistable_ = true;
+        Message("cannot read " + EscapeForText(path) + " (" + EscapeForText(FailureReason(failure)) + ")");
+        if (!output_->Unreadable(path, failure))
+            WriteFailed();
     }
-
-    std::uint64_t Count() const { return count_; }
 
 private:
-    std::FILE* err_;
-    std::uint64_t count_ = 0;
-};
+    void Message(const std::string& text)
+    {
+        progress_.Erase();
+        std::fprintf(err_, "qirn-scan: %s\n", text.c_str());
+    }
 
-struct Options {
-    std::optional<std::string> signatures;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::string> folders;
-    bool help = false;
-};
+    void WriteFailed()
+    {
+        const int error = errno;
+        pending_.clear();
+        if (writeFailed_)
+            return;
+        writeFailed_ = true;
+        mdlFindFiles::RequestStop();
+        Message(std::string("cannot write to standard output (") + std::strerror(error) + "); scan ended");
+    }
 
-std::optional<Options> ParseArguments(std::span<const std::string> args, std::FILE* err)
-{
-    Options options;
-    bool onlyFolders = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (onlyFolders || arg.empty() || arg[0] != '-') {
-            options.folders.push_back(arg);
-        } else if (arg == "--") {
-            onlyFolders = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--signatures" || arg == "-s") {
-            if (++i == args.size()) {
-                std::fprintf(err, "qirn-scan: %s needs a file\n", arg.c_str());
-                return std::nullopt;
-            }
-            options.signatures = args[i];
-        } else if (arg == "--jobs" || arg == "-j" || arg.starts_with("--jobs=")) {
-            std::string value;
-            if (arg.starts_with("--jobs=")) {
-                value = arg.substr(std::string_view("--jobs=").size());
-            } else if (++i < args.size()) {
-                value = args[i];
-            }
-            unsigned jobs = 0;
-            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
-            if (error != std::errc() || end != value.data() + value.size() || jobs == 0 || jobs > 256) {
-                std::fprintf(err, "qirn-scan: --jobs needs a number from 1 to 256\n");
-                return std::nullopt;
-            }
-            options.jobs = jobs;
-        } else if (arg.starts_with("--signatures=")) {
-            options.signatures = arg.substr(std::string_view("--signatures=").size());
-        } else {
-            std::fprintf(err, "qirn-scan: unknown option %s\n", arg.c_str());
-            return std::nullopt;
+    int CannotRun(const std::string& why)
+    {
+        Message(why);
+        summary_.error = why;
+        summary_.complete = false;
+        summary_.exitStatus = kCannotScan;
+        summary_.ended = std::chrono::system_clock::now();
+        if (options_.format == OutputFormat::JsonLines)
+            output_->Summary(summary_);
+        return kCannotScan;
+    }
+
+    int Finish(double seconds)
+    {
+        ScanCounts& counts = summary_.counts;
+        summary_.interruptSignal = InterruptSignal();
+        summary_.complete = counts.unreadable == 0 && summary_.interruptSignal == 0 && !writeFailed_;
+        summary_.ended = std::chrono::system_clock::now();
+        summary_.exitStatus = writeFailed_          ? kCannotScan
+            : summary_.interruptSignal != 0         ? 128 + summary_.interruptSignal
+            : counts.hitLines > 0                   ? kFound
+            : topUnlistable_                        ? kCannotScan
+            : options_.strict && !summary_.complete ? kIncomplete
+                                                    : kNothingFound;
+        const auto line = [&](const char* label, std::uint64_t value) {
+            std::fprintf(err_, "%s: %llu\n", label, static_cast<unsigned long long>(value));
+        };
+        line("Signatures loaded", summary_.signatures);
+        line("Files examined", counts.hit + counts.clean);
+        line("Hits", counts.hitLines);
+        line("Unreadable", counts.unreadable);
+        line("Files with hits", counts.hit);
+        line("Clean", counts.clean);
+        line("Too large", counts.tooLarge);
+        line("Not regular files", counts.notRegular);
+        line("Excluded", counts.excluded);
+        line("Entries met", counts.Entries());
+        std::fprintf(err_, "Scan: %s\n",
+            summary_.complete                   ? "complete"
+                : summary_.interruptSignal != 0 ? "incomplete (interrupted)"
+                : writeFailed_                  ? "incomplete (output failed)"
+                                                : "incomplete (some entries could not be read)");
+        std::fprintf(err_, "Time: %.3f s\n", seconds);
+        if (!writeFailed_ && !output_->Summary(summary_)) {
+            WriteFailed();
+            return kCannotScan;
         }
+        return summary_.exitStatus;
     }
-    if (!options.help && options.folders.empty()) {
-        std::fputs("qirn-scan: no folder to scan\n", err);
-        return std::nullopt;
-    }
-    return options;
-}
 
-bool IsFolder(const std::string& path)
-{
-    struct stat info { };
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
+    const ScanOptions& options_;
+    std::FILE* err_;
+    std::unique_ptr<ScanOutput> output_;
+    ScanProgress progress_;
+    Exclusions exclusions_;
+    SignatureList signatures_;
+    ScanSummary summary_;
+    std::vector<Hit> pending_;  // of the file being recorded
+    std::string top_;
+    bool topUnlistable_ = false;
+    bool writeFailed_ = false;
+};
 
 }  // namespace
 
 int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 {
-    const std::optional<Options> options = ParseArguments(args, err);
+    const std::optional<ScanOptions> options = ParseScanArguments(args, err);
     if (!options) {
-        std::fputs(kUsage, err);
+        std::fputs(ScanUsage().c_str(), err);
         return kCannotScan;
     }
     if (options->help) {
-        std::fputs(kUsage, out);
+        std::fputs(ScanUsage().c_str(), out);
         return kNothingFound;
     }
-    for (const std::string& folder : options->folders) {
-        if (!IsFolder(folder)) {
-            std::fprintf(err, "qirn-scan: %s is not a folder\n", folder.c_str());
-            return kCannotScan;
-        }
-    }
-
-    const auto started = std::chrono::steady_clock::now();
-    SignatureList signatures;
-    const std::filesystem::path signatureFile =
-        options->signatures ? std::filesystem::path(*options->signatures) : DefaultSignatureFile();
-    try {
-        LoadSignatures(signatures, signatureFile);
-    } catch (const Failure& failure) {
-        std::fprintf(err, "qirn-scan: cannot load signatures: %s\n", failure.description());
-        return kCannotScan;
-    }
-
-    Silent silent;
-    PrintedHits hits(out);
-    PrintedProblems problems(err);
-    ScanCounter counter(silent);
-    const ScanElements elements{signatures, hits, hits, counter, silent, silent, &problems};
-    mdlFindFiles::ClearStop();
-    for (const std::string& folder : options->folders)
-        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, options->jobs);
-    std::fflush(out);
-
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-    std::fprintf(err, "Signatures loaded: %zu\n", signatures.Count());
-    std::fprintf(err, "Files examined: %llu\n", static_cast<unsigned long long>(counter.Total()));
-    std::fprintf(err, "Hits: %llu\n", static_cast<unsigned long long>(hits.Count()));
-    std::fprintf(err, "Unreadable: %llu\n", static_cast<unsigned long long>(problems.Count()));
-    std::fprintf(err, "Time: %.3f s\n", elapsed.count());
-    return hits.Count() > 0 ? kFound : kNothingFound;
+    return ScanRun(*options, out, err).Run();
 }
 
 }  // namespace qirn

@@ -6,7 +6,7 @@
 
 namespace qirn {
 
-enum ScanExit : int { kNothingFound = 0, kFound = 1, kCannotScan = 2 };
+enum ScanExit : int { kNothingFound = 0, kFound = 1, kCannotScan = 2, kIncomplete = 3 };
 
 // qirn-scan with its arguments (program name excluded); hits go to out,
 // diagnostics and the summary to err.

@@ -1,4 +1,5 @@
 #include "cli/ScanCommand.h"
+#include "engine/Console.h"
 
 #include <cstdio>
 #include <string>
@@ -13,6 +14,8 @@ int main(int argc, char** argv)
         files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
+    // Ctrl-C ends the walk with a summary; a closed pipe is a failed write.
+    qirn::CatchInterrupts();
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     const std::vector<std::string> args(argv + 1, argv + argc);

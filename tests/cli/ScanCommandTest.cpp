@@ -1,67 +1,19 @@
 #include "cli/ScanCommand.h"
-#include "engine/Digest.h"
 #include "tests/TempTree.h"
+#include "tests/cli/CommandRun.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace qirn {
 namespace {
 
+using test::DigestOf;
+using test::Outcome;
+using test::RunScan;
 using test::TempTree;
-
-std::string DigestOf(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Captures what the command writes to its two streams.
-class Capture {
-public:
-    Capture() : file_(::open_memstream(&buffer_, &size_)) { }
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
-    ~Capture()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-        std::free(buffer_);
-    }
-    std::FILE* file() const { return file_; }
-    std::string Take()
-    {
-        std::fclose(file_);
-        file_ = nullptr;
-        return {buffer_, size_};
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
-
-Outcome RunScan(const std::vector<std::string>& args)
-{
-    Capture out;
-    Capture err;
-    Outcome outcome;
-    outcome.status = RunScanCommand(args, out.file(), err.file());
-    outcome.out = out.Take();
-    outcome.err = err.Take();
-    return outcome;
-}
 
 class ScanCommandTest : public ::testing::Test {
 protected:
@@ -129,6 +81,11 @@ TEST_F(ScanCommandTest, CannotScan)
         {"option without value", {tree_.path("scan"), "--signatures"}, "needs a file"},
         {"no jobs", {"--jobs=0", tree_.path("scan")}, "--jobs needs a number"},
         {"jobs not a number", {"--jobs", "2x", tree_.path("scan")}, "--jobs needs a number"},
+        {"unknown format", {"--format", "xml", tree_.path("scan")}, "--format needs text or jsonl"},
+        {"negative size", {"--max-size=-1", tree_.path("scan")}, "--max-size needs a number"},
+        {"size beyond the limit", {"--max-size", "2147483647", tree_.path("scan")}, "--max-size needs a number"},
+        {"empty pattern", {"--exclude=", tree_.path("scan")}, "--exclude needs a pattern"},
+        {"value for a switch", {"--strict=yes", tree_.path("scan")}, "unknown option"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

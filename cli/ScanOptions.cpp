@@ -1,0 +1,170 @@
+#include "cli/ScanOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <thread>
+
+namespace qirn {
+
+namespace {
+
+template <typename Number>
+bool ParseNumber(const std::string& text, Number low, Number high, Number& number)
+{
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return false;
+    number = value;
+    return true;
+}
+
+const OptionRow kOptions[] = {
+    {"--signatures", "-s", "FILE", "a file",
+        "signature file (default: sa.kvd beside this program);\none \"digest=name\" line per signature",
+        [](ScanOptions& o, const std::string& v) {
+            o.signatures = v;
+            return true;
+        }},
+    {"--jobs", "-j", "N", "a number from 1 to 256",
+        "digest files on N threads (default: the number of\ncores); the output is the same for every N",
+        [](ScanOptions& o, const std::string& v) { return ParseNumber(v, 1u, 256u, o.jobs); }},
+    {"--format", "", "FORMAT", "text or jsonl",
+        "text (default) or jsonl: one JSON object per line, see\ndocs/scan-jsonl.md",
+        [](ScanOptions& o, const std::string& v) {
+            if (v != "text" && v != "jsonl")
+                return false;
+            o.format = v == "jsonl" ? OutputFormat::JsonLines : OutputFormat::Text;
+            return true;
+        }},
+    {"--max-size", "", "BYTES", "a number from 0 to 2147483646",
+        "digest files of at most BYTES bytes (default 83000);\neach is read whole into memory",
+        [](ScanOptions& o, const std::string& v) { return ParseNumber<std::int32_t>(v, 0, 2147483646, o.maxSize); }},
+    {"--exclude", "", "PATTERN", "a pattern",
+        "leave out each entry whose path starts with a match of\nPATTERN, or one of whose names matches it (* ? [...]\n"
+        "wildcards; * does not match \"/\"); an excluded folder\nis not entered. May be given several times",
+        [](ScanOptions& o, const std::string& v) {
+            o.excludes.push_back(v);
+            return !v.empty();
+        }},
+    {"--one-file-system", "-x", "", "", "do not enter folders on other file systems",
+        [](ScanOptions& o, const std::string&) { return o.oneFileSystem = true; }},
+    {"--strict", "", "", "",
+        "exit with status 3 when any entry could not be read or\nthe scan was not finished (unless a hit was found)",
+        [](ScanOptions& o, const std::string&) { return o.strict = true; }},
+    {"--quiet", "-q", "", "", "no progress line on a terminal",
+        [](ScanOptions& o, const std::string&) { return o.quiet = true; }},
+    {"--help", "-h", "", "", "show this text", [](ScanOptions& o, const std::string&) { return o.help = true; }},
+};
+
+const OptionRow* FindOption(std::string_view arg)
+{
+    for (const OptionRow& row : kOptions) {
+        if (arg == row.name || (!row.alias.empty() && arg == row.alias))
+            return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::span<const OptionRow> ScanOptionTable()
+{
+    return kOptions;
+}
+
+std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args, std::FILE* err)
+{
+    ScanOptions options;
+    options.jobs = std::clamp(std::thread::hardware_concurrency(), 1u, 256u);
+    bool onlyFolders = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyFolders || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.folders.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFolders = true;
+            continue;
+        }
+        const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, equals);
+        const OptionRow* row = FindOption(name);
+        if (row == nullptr || (equals != std::string::npos && row->value.empty())) {
+            std::fprintf(err, "qirn-scan: unknown option %s\n", arg.c_str());
+            return std::nullopt;
+        }
+        std::string value;
+        bool present = true;
+        if (equals != std::string::npos)
+            value = arg.substr(equals + 1);
+        else if (!row->value.empty())
+            present = ++i < args.size() && (value = args[i], true);
+        if (!present || !row->apply(options, value)) {
+            std::fprintf(err, "qirn-scan: %.*s needs %.*s\n", static_cast<int>(row->name.size()), row->name.data(),
+                static_cast<int>(row->needs.size()), row->needs.data());
+            return std::nullopt;
+        }
+    }
+    if (options.help)
+        return options;
+    if (options.folders.empty()) {
+        std::fputs("qirn-scan: no folder to scan\n", err);
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string ScanUsage()
+{
+    std::string text = "Usage: qirn-scan [OPTION]... FOLDER...\n"
+                       "\n"
+                       "Scans each FOLDER and all folders below it, depth first, for files whose MD5\n"
+                       "digest is listed in the signature file. Links inside the folders are not\n"
+                       "followed; FIFOs, devices and sockets are never opened.\n"
+                       "\n";
+    for (const OptionRow& row : kOptions) {
+        std::string head = "  ";
+        if (!row.alias.empty())
+            head += std::string(row.alias) + ", ";
+        head += row.name;
+        if (!row.value.empty())
+            head += " " + std::string(row.value);
+        std::string_view help = row.help;
+        bool first = true;
+        while (!help.empty() || first) {
+            const std::size_t end = help.find('\n');
+            std::string line = first ? head : std::string();
+            line.resize(std::max<std::size_t>(line.size() + 2, 26), ' ');
+            text += line;
+            text += help.substr(0, end);
+            text += '\n';
+            help = end == std::string_view::npos ? std::string_view() : help.substr(end + 1);
+            first = false;
+        }
+    }
+    text += "\n"
+            "Each hit is one line on standard output: FULL_PATH: SIGNATURE_NAME FOUND\n"
+            "In these lines and in messages, control characters and the backslash in paths\n"
+            "and names are written as \\\\, \\t, \\n, \\r or \\xHH, so one hit is always one\n"
+            "line; other bytes are written as they are. --format jsonl gives the exact bytes.\n"
+            "Entries that cannot be read are named on standard error and skipped. At the end\n"
+            "a summary goes to standard error: how many entries were met and what became of\n"
+            "each (hit, clean, too large, not a regular file, unreadable, excluded), and\n"
+            "whether the scan was complete. On a terminal a progress line is shown.\n"
+            "\n"
+            "Exit status:\n"
+            "  0    every file examined, nothing found (also when some entries could not\n"
+            "       be read, unless --strict)\n"
+            "  1    something found (whatever else happened, unless 2 for standard output\n"
+            "       or an interruption)\n"
+            "  2    the scan could not run: bad arguments, the signature file missing or\n"
+            "       rejected, a FOLDER that cannot be opened or listed; or a write to\n"
+            "       standard output failed (the scan then ends at once)\n"
+            "  3    with --strict: nothing found, but some entry could not be read\n"
+            "  130  interrupted (Ctrl-C); 143 on a termination request\n";
+    return text;
+}
+
+}  // namespace qirn

@@ -1,0 +1,48 @@
+#pragma once
+
+// The command line of qirn-scan: one table row per option, from which both
+// the parser and the option list of the help text are made.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qirn {
+
+enum class OutputFormat { Text, JsonLines };
+
+struct ScanOptions {
+    std::optional<std::string> signatures;
+    unsigned jobs = 1;
+    std::vector<std::string> folders;
+    bool help = false;
+    OutputFormat format = OutputFormat::Text;
+    std::int32_t maxSize = 83000;
+    std::vector<std::string> excludes;
+    bool oneFileSystem = false;
+    bool strict = false;
+    bool quiet = false;
+};
+
+struct OptionRow {
+    std::string_view name;   // "--jobs"
+    std::string_view alias;  // "-j", or empty
+    std::string_view value;  // what follows, "N"; empty for a switch
+    std::string_view needs;  // said when the value is missing or wrong
+    std::string_view help;   // lines joined by "\n"
+    // False when the value is not acceptable.
+    bool (*apply)(ScanOptions& options, const std::string& value);
+};
+
+std::span<const OptionRow> ScanOptionTable();
+
+// Reports what is wrong on err.
+std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args, std::FILE* err);
+
+std::string ScanUsage();
+
+}  // namespace qirn
