@@ -7,6 +7,8 @@ packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev python3 util-
 packages+=(clang-format clang-tidy)
 # The window and its checks on a private X display.
 packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool)
+# The fleet playbook in deploy/, run against localhost.
+packages+=(ansible)
 packages+=("$@")
 
 missing=()
