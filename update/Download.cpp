@@ -1,10 +1,12 @@
 #include "update/Download.h"
 
+#include "engine/SaveFile.h"
 #include "engine/SignatureText.h"
 
+#include <QFile>
 #include <QNetworkAccessManager>
-#include <QSaveFile>
 
+#include <filesystem>
 #include <string_view>
 
 namespace qirn {
@@ -17,15 +19,10 @@ QString SignatureBodyRejection(QByteArrayView body)
 
 DownloadResult ReplaceFileContent(const QString& path, QByteArrayView bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {DownloadStatus::WriteFailed, file.errorString(), {}};
-    // Qt's commit() misses a short write of the buffered tail; flush() reports it.
-    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush() || !file.commit()) {
-        const QString text = file.errorString();
-        file.cancelWriting();
-        return {DownloadStatus::WriteFailed, text, {}};
-    }
+    const SaveResult saved = SaveFileContent(std::filesystem::path(QFile::encodeName(path).toStdString()),
+        std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));
+    if (!saved.Ok())
+        return {DownloadStatus::WriteFailed, QString::fromLocal8Bit(saved.Describe()), {}};
     return {};
 }
 

@@ -1,17 +1,16 @@
 #include "update/Download.h"
+#include "tests/FileSizeLimit.h"
 #include "tests/TempTree.h"
 #include "tests/update/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -144,28 +143,6 @@ TEST_F(DownloadTest, EveryFailureLeavesTheFileAsItWas)
     }
 }
 
-// Makes writes past max bytes of any file fail, as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t max)
-    {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = max;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
-
 TEST_F(DownloadTest, DestinationThatCannotBeWritten)
 {
     server_.Respond(Body(kOld + kOld));
@@ -190,7 +167,7 @@ TEST_F(DownloadTest, DestinationThatCannotBeWritten)
         server_.Respond(Body(body));
         DownloadResult result;
         {
-            const FileSizeLimit limit(static_cast<rlim_t>(kOld.size() + 10));
+            const test::FileSizeLimit limit(static_cast<rlim_t>(kOld.size() + 10));
             result = Download();
         }
         EXPECT_EQ(result.status, DownloadStatus::WriteFailed);
