@@ -1,5 +1,6 @@
 #include "engine/ScanControl.h"
 
+#include "engine/Failure.h"
 #include "engine/FindFiles.h"
 
 #include <cstdio>
@@ -14,8 +15,13 @@ void ScanControl::Scan(const std::string& folder)
         BeginScanUi();
         elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
         mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
+    } catch (const Failure&) {
+        // A rejected signature file abandons the scan; its reason precedes the
+        // finish line, so that an empty scanner never reads as a clean result.
+        const std::string problem = signatures_.Problem();
+        if (!problem.empty())
+            elements_.report.Append("\r\n" + problem);
     } catch (const std::exception&) {
-        // A rejected signature file abandons the scan; only the finish line follows.
     }
     elements_.report.Append("\r\nA scan was finished at : " + clock_.DateTimeText() + "\r\n");
     EndScanUi();

@@ -18,6 +18,8 @@ class SignatureSource {
 public:
     virtual ~SignatureSource() = default;
     virtual void Load() = 0;
+    // Why the last load gave no list, in words for the user; empty when unknown.
+    virtual std::string Problem() const { return {}; }
 };
 
 struct ScanControls {

@@ -3,6 +3,7 @@
 #include "engine/Failure.h"
 #include "engine/SignatureList.h"
 
+#include <cerrno>
 #include <chrono>
 
 namespace qirn {
@@ -18,6 +19,40 @@ std::int64_t NowNs()
 
 }  // namespace
 
+std::string SignatureLoadProblem(const Failure& failure, const std::filesystem::path& file)
+{
+    const std::string name = file.filename().native();
+    // Failures name the file first; the user knows which file is meant.
+    std::string detail = failure.description();
+    const std::string where = file.native() + ": ";
+    if (detail.starts_with(where))
+        detail.erase(0, where.size());
+    std::string problem;
+    switch (failure.number()) {
+    case ENOENT:
+    case ENOTDIR:
+        problem = name + " is missing";
+        break;
+    case kNotRegularFile:
+        problem = name + " is not a regular file";
+        break;
+    case kNoSignatureLine:
+        problem = name + " holds no signature line";
+        break;
+    case kMissingSeparator:
+        problem = name + ": " + detail;
+        break;
+    default:
+        problem = name + " cannot be read: " + detail;
+        break;
+    }
+    for (char& c : problem) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return "No signature loaded: " + problem;
+}
+
 void SignatureReloader::Remember(const SignatureFileStamp& stamp)
 {
     last_ = stamp;
@@ -29,7 +64,13 @@ void SignatureReloader::Load()
     // Taken before reading, so that a change during the read shows next time.
     const SignatureFileStamp stamp = StampOf(file_);
     trusted_ = false;
-    LoadSignatures(list_, file_);
+    try {
+        LoadSignatures(list_, file_);
+    } catch (const Failure& failure) {
+        problem_ = SignatureLoadProblem(failure, file_);
+        throw;
+    }
+    problem_.clear();
     Remember(stamp);
 }
 
@@ -40,8 +81,10 @@ bool SignatureReloader::Refresh()
         return false;
     try {
         LoadSignatures(list_, file_);
-    } catch (const Failure&) {
+        problem_.clear();
+    } catch (const Failure& failure) {
         list_.Clear();
+        problem_ = SignatureLoadProblem(failure, file_);
     }
     Remember(stamp);
     return true;

@@ -7,11 +7,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <utility>
 
 namespace qirn {
 
+class Failure;
 class SignatureList;
+
+// A load failure of file in words for the user, on one line.
+std::string SignatureLoadProblem(const Failure& failure, const std::filesystem::path& file);
 
 class SignatureReloader final : public SignatureSource {
 public:
@@ -27,6 +32,10 @@ public:
 
     const std::filesystem::path& File() const { return file_; }
 
+    // Why the last load or refresh left the list empty or cut short, e.g.
+    // "No signature loaded: sa.kvd is missing"; empty after a good load.
+    std::string Problem() const override { return problem_; }
+
     // A stamp taken within this time of the file's last change is not trusted,
     // since file times are coarser than a nanosecond.
     void SetRacyWindow(std::int64_t nanoseconds) { fineWindowNs_ = coarseWindowNs_ = nanoseconds; }
@@ -36,6 +45,7 @@ private:
 
     SignatureList& list_;
     std::filesystem::path file_;
+    std::string problem_;
     SignatureFileStamp last_;
     bool trusted_ = false;
     // Fine times still come from a clock that ticks every few milliseconds.

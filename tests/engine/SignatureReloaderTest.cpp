@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace qirn {
 namespace {
@@ -166,6 +170,51 @@ TEST_F(SignatureReloaderTest, SuccessfulFullLoadIsRemembered)
     reloader.Load();
     EXPECT_FALSE(reloader.Refresh());
     EXPECT_EQ(Names(list), (std::vector<std::string>{"One"}));
+}
+
+TEST_F(SignatureReloaderTest, SaysWhyNoSignatureIsLoaded)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string problem;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [] {}, "No signature loaded: sa.kvd is missing"},
+        {"empty", [this] { Write(""); }, "No signature loaded: sa.kvd holds no signature line"},
+        {"only empty lines", [this] { Write("\r\n\n\r\n"); }, "No signature loaded: sa.kvd holds no signature line"},
+        {"a line without =", [this] { Write("aa=One\r\n\r\nno separator\r\nbb=Two\r\n"); },
+            "No signature loaded: sa.kvd: line 3 has no \"=\""},
+        {"a folder", [this] { folder.folder("sa.kvd"); }, "No signature loaded: sa.kvd is not a regular file"},
+        {"a FIFO", [this] { folder.fifo("sa.kvd"); }, "No signature loaded: sa.kvd is not a regular file"},
+        {"good", [this] { Write("aa=One\r\n"); }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(file);
+        c.make();
+        reloader.Refresh();
+        EXPECT_EQ(reloader.Problem(), c.problem);
+        EXPECT_FALSE(reloader.Refresh());  // the reason stays while the file does
+        EXPECT_EQ(reloader.Problem(), c.problem);
+        if (c.problem.empty()) {
+            EXPECT_NO_THROW(reloader.Load());
+        } else {
+            EXPECT_THROW(reloader.Load(), Failure);
+        }
+        EXPECT_EQ(reloader.Problem(), c.problem);
+    }
+}
+
+// Run as a user that permissions bind (see tests/engine/CMakeLists.txt).
+TEST_F(SignatureReloaderTest, UnreadableFileSaysWhy)
+{
+    Write("aa=One\r\n");
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    if (::access(file.c_str(), R_OK) == 0)
+        GTEST_SKIP() << "permissions do not bind this user";
+    reloader.Refresh();
+    EXPECT_EQ(reloader.Problem(), "No signature loaded: sa.kvd cannot be read: Permission denied");
 }
 
 }  // namespace
