@@ -1,0 +1,192 @@
+#include "engine/Quarantine.h"
+#include "engine/Failure.h"
+#include "tests/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qirn {
+namespace {
+
+namespace fs = std::filesystem;
+using Status = QuarantineResult::Status;
+using test::TempTree;
+
+FileIdentity IdentityOf(const fs::path& path)
+{
+    struct stat info { };
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+Md5Digest DigestOf(std::string_view content)
+{
+    return Md5().Compute(std::as_bytes(std::span(content.data(), content.size())));
+}
+
+// The sidecar text is the caller's; here it just names the original path.
+std::string Sidecar(const QuarantineFacts& facts)
+{
+    return facts.originalPath;
+}
+
+struct Moved {
+    QuarantineResult result;
+    QuarantineFacts facts;
+};
+
+Moved MoveInto(QuarantineFolder& folder, const fs::path& file, const FileIdentity& identity, std::string_view content)
+{
+    Moved moved;
+    moved.result = folder.Move(file, identity, DigestOf(content), [&](const QuarantineFacts& facts) {
+        moved.facts = facts;
+        return Sidecar(facts);
+    });
+    return moved;
+}
+
+// Each quarantine folder below root: one on the tree's file system, and one on
+// another (a copy, sync and removal instead of a rename) where /dev/shm is one.
+std::vector<fs::path> QuarantinePlaces(const TempTree& tree, const fs::path& shm)
+{
+    std::vector<fs::path> places{tree.root() / "q"};
+    struct stat here { };
+    struct stat there { };
+    if (!shm.empty() && ::stat(tree.path().c_str(), &here) == 0 && ::stat(shm.c_str(), &there) == 0 &&
+        here.st_dev != there.st_dev)
+        places.push_back(shm / "q");
+    return places;
+}
+
+class QuarantineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char shm[] = "/dev/shm/qirn-quarantine-XXXXXX";
+        if (::mkdtemp(shm) != nullptr)
+            shm_ = shm;
+    }
+    void TearDown() override
+    {
+        if (!shm_.empty())
+            fs::remove_all(shm_);
+    }
+
+    TempTree tree_;
+    fs::path shm_;
+};
+
+TEST_F(QuarantineTest, MovedFileComesBackWithItsModeAndTimes)
+{
+    for (const fs::path& place : QuarantinePlaces(tree_, shm_)) {
+        SCOPED_TRACE(place.native());
+        const fs::path file = tree_.file("scan/odd\xff name", "evil");
+        ::chmod(file.c_str(), 0751);
+        const timespec times[2] = {{1000, 5}, {2000, 7}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+        const auto folder = OpenQuarantineFolder(place, true);
+        const Moved moved = MoveInto(*folder, file, IdentityOf(file), "evil");
+        ASSERT_EQ(moved.result.status, Status::Done) << moved.result.errorText;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
+        EXPECT_EQ(TempTree::read(place / moved.result.entry), "evil");
+        EXPECT_EQ(folder->ReadSidecar(moved.result.entry), file.native());
+        EXPECT_EQ(moved.facts.mode, 0751u);
+        EXPECT_EQ(moved.facts.modifiedNs, 2000'000'000'007);
+
+        EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Done);
+        struct stat info { };
+        ASSERT_EQ(::lstat(file.c_str(), &info), 0);
+        EXPECT_EQ(TempTree::read(file), "evil");
+        EXPECT_EQ(info.st_mode & 07777, 0751u);
+        EXPECT_EQ(info.st_mtim.tv_sec, 2000);
+        EXPECT_EQ(info.st_mtim.tv_nsec, 7);
+        EXPECT_FALSE(fs::exists(place / moved.result.entry));
+        EXPECT_FALSE(fs::exists(place / (moved.result.entry + ".json")));
+        fs::remove(file);
+    }
+}
+
+TEST_F(QuarantineTest, FileReplacedInBetweenStaysWhereItIs)
+{
+    for (const fs::path& place : QuarantinePlaces(tree_, shm_)) {
+        SCOPED_TRACE(place.native());
+        const auto folder = OpenQuarantineFolder(place, true);
+
+        // Another file renamed over it after the scan.
+        const fs::path swapped = tree_.file("scan/swapped", "evil");
+        const FileIdentity detected = IdentityOf(swapped);
+        fs::rename(tree_.file("scan/innocent", "innocent"), swapped);
+        EXPECT_EQ(MoveInto(*folder, swapped, detected, "evil").result.status, Status::Changed);
+        EXPECT_EQ(TempTree::read(swapped), "innocent");
+
+        // Overwritten in place: same file, harmless content now.
+        const fs::path rewritten = tree_.file("scan/rewritten", "evil");
+        const FileIdentity same = IdentityOf(rewritten);
+        tree_.file("scan/rewritten", "harmless");
+        EXPECT_EQ(MoveInto(*folder, rewritten, same, "evil").result.status, Status::Changed);
+        EXPECT_EQ(TempTree::read(rewritten), "harmless");
+
+        // A link put in its place is never followed.
+        const fs::path linked = tree_.file("scan/linked", "evil");
+        const FileIdentity linkedIdentity = IdentityOf(linked);
+        fs::remove(linked);
+        fs::create_symlink(tree_.file("scan/target", "evil"), linked);
+        EXPECT_EQ(MoveInto(*folder, linked, linkedIdentity, "evil").result.status, Status::Changed);
+        EXPECT_TRUE(fs::is_symlink(linked));
+
+        EXPECT_EQ(MoveInto(*folder, tree_.root() / "scan/never", {}, "evil").result.status, Status::Missing);
+        EXPECT_TRUE(fs::is_empty(place));
+        fs::remove_all(tree_.root() / "scan");
+    }
+}
+
+TEST_F(QuarantineTest, RestoreNeverReplacesWhatIsThereNow)
+{
+    const fs::path file = tree_.file("scan/a", "evil");
+    const auto folder = OpenQuarantineFolder(tree_.root() / "q", true);
+    Moved moved = MoveInto(*folder, file, IdentityOf(file), "evil");
+    ASSERT_EQ(moved.result.status, Status::Done);
+
+    tree_.file("scan/a", "new work");
+    EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Occupied);
+    EXPECT_EQ(TempTree::read(file), "new work");
+    fs::remove(file);
+    fs::create_symlink(tree_.root() / "elsewhere", file);
+    EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Occupied);
+    EXPECT_FALSE(fs::exists(tree_.root() / "elsewhere"));
+    fs::remove(file);
+
+    // Its folder swapped for a link: nothing lands where the link points.
+    fs::rename(tree_.root() / "scan", tree_.root() / "moved-away");
+    fs::create_symlink(tree_.folder("elsewhere"), tree_.root() / "scan");
+    EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Failed);
+    EXPECT_TRUE(fs::is_empty(tree_.root() / "elsewhere"));
+    fs::remove(tree_.root() / "scan");
+    fs::rename(tree_.root() / "moved-away", tree_.root() / "scan");
+
+    QuarantineFacts other = moved.facts;
+    other.digest = DigestOf("something else");
+    EXPECT_EQ(folder->Restore(moved.result.entry, other).status, Status::Changed);
+    EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Done);
+    EXPECT_EQ(TempTree::read(file), "evil");
+}
+
+TEST_F(QuarantineTest, OnlyAPrivateFolderIsUsed)
+{
+    EXPECT_THROW(OpenQuarantineFolder(tree_.root() / "absent", false), Failure);
+    ::chmod(tree_.folder("open").c_str(), 0755);
+    EXPECT_THROW(OpenQuarantineFolder(tree_.root() / "open", true), Failure);
+    EXPECT_THROW(OpenQuarantineFolder(tree_.file("plain", "x"), true), Failure);
+    const auto made = OpenQuarantineFolder(tree_.root() / "made", true);
+    struct stat info { };
+    ASSERT_EQ(::stat(tree_.path("made").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+}  // namespace
+}  // namespace qirn
