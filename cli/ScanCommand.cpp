@@ -1,6 +1,7 @@
 #include "cli/ScanCommand.h"
 
 #include "cli/Exclusions.h"
+#include "cli/Quarantine.h"
 #include "cli/ScanOptions.h"
 #include "cli/ScanOutput.h"
 #include "cli/ScanProgress.h"
@@ -53,6 +54,18 @@ public:
             return CannotRun(std::string("cannot load signatures: ") + failure.description());
         }
         summary_.signatures = signatures_.Count();
+        if (options_.moveTo || options_.remove) {
+            try {
+                quarantine_.emplace(
+                    options_.moveTo ? std::optional<std::filesystem::path>(*options_.moveTo) : std::nullopt);
+                for (const std::string& folder : options_.folders) {
+                    if (std::optional<std::string> inside = quarantine_->PathInside(folder))
+                        exclusions_.AddPath(*inside);
+                }
+            } catch (const Failure& failure) {
+                return CannotRun(std::string("cannot use the quarantine folder: ") + failure.description());
+            }
+        }
 
         ScanCounter counter(*this);
         const ScanElements elements{
@@ -93,6 +106,17 @@ public:
         progress_.Erase();
         for (const Hit& hit : pending_) {
             if (!output_->Hit(hit.path.native(), hit.signatureName, *file.digest, file.size))
+                return WriteFailed();
+        }
+        if (quarantine_) {
+            std::vector<std::string> names;
+            for (const Hit& hit : pending_)
+                names.push_back(hit.signatureName);
+            const QuarantineNote note = quarantine_->Take(pending_.front(), *file.digest, names);
+            if (!note.done)
+                Message(std::string(note.moved ? "cannot move " : "cannot remove ") + EscapeForText(note.path) + " (" +
+                    EscapeForText(note.reason) + ")");
+            if (!output_->Quarantined(note))
                 return WriteFailed();
         }
         pending_.clear();
@@ -184,6 +208,7 @@ private:
     std::unique_ptr<ScanOutput> output_;
     ScanProgress progress_;
     Exclusions exclusions_;
+    std::optional<Quarantine> quarantine_;
     SignatureList signatures_;
     ScanSummary summary_;
     std::vector<Hit> pending_;  // of the file being recorded
@@ -205,6 +230,8 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
         std::fputs(ScanUsage().c_str(), out);
         return kNothingFound;
     }
+    if (options->restore)
+        return RestoreQuarantined(*options->restore, out, err);
     return ScanRun(*options, out, err).Run();
 }
 

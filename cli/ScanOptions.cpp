@@ -54,6 +54,23 @@ const OptionRow kOptions[] = {
         [](ScanOptions& o, const std::string&) { return o.strict = true; }},
     {"--quiet", "-q", "", "", "no progress line on a terminal",
         [](ScanOptions& o, const std::string&) { return o.quiet = true; }},
+    {"--move", "", "DIR", "a folder",
+        "move each file with a hit into DIR (made with mode 0700\nwhen missing), beside a DIR/ENTRY.json that says "
+        "where\n"
+        "it was; a file that changed since it was read stays",
+        [](ScanOptions& o, const std::string& v) {
+            o.moveTo = v;
+            return !v.empty();
+        }},
+    {"--remove", "", "", "", "delete each file with a hit, unless it changed since",
+        [](ScanOptions& o, const std::string&) { return o.remove = true; }},
+    {"--restore", "", "DIR/ENTRY", "a quarantined file",
+        "put a moved file back where it was, when nothing is\nthere now; no FOLDER is scanned. Exit status 0 when it\n"
+        "is back, 2 when not",
+        [](ScanOptions& o, const std::string& v) {
+            o.restore = v;
+            return !v.empty();
+        }},
     {"--help", "-h", "", "", "show this text", [](ScanOptions& o, const std::string&) { return o.help = true; }},
 };
 
@@ -109,6 +126,17 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
     }
     if (options.help)
         return options;
+    if (options.moveTo && options.remove) {
+        std::fputs("qirn-scan: --move and --remove exclude each other\n", err);
+        return std::nullopt;
+    }
+    if (options.restore) {
+        if (!options.folders.empty() || options.moveTo || options.remove) {
+            std::fputs("qirn-scan: --restore takes no folder to scan\n", err);
+            return std::nullopt;
+        }
+        return options;
+    }
     if (options.folders.empty()) {
         std::fputs("qirn-scan: no folder to scan\n", err);
         return std::nullopt;
@@ -119,6 +147,7 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
 std::string ScanUsage()
 {
     std::string text = "Usage: qirn-scan [OPTION]... FOLDER...\n"
+                       "       qirn-scan --restore DIR/ENTRY\n"
                        "\n"
                        "Scans each FOLDER and all folders below it, depth first, for files whose MD5\n"
                        "digest is listed in the signature file. Links inside the folders are not\n"

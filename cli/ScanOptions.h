@@ -26,6 +26,9 @@ struct ScanOptions {
     bool oneFileSystem = false;
     bool strict = false;
     bool quiet = false;
+    std::optional<std::string> moveTo;
+    bool remove = false;
+    std::optional<std::string> restore;
 };
 
 struct OptionRow {

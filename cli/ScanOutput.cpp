@@ -57,39 +57,6 @@ void AppendHexEscape(std::string& out, unsigned char byte)
     out += kHex[byte & 15];
 }
 
-void AppendJsonString(std::string& out, std::string_view bytes)
-{
-    out += '"';
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = Utf8Length(bytes.substr(i));
-        if (length == 0) {
-            out += "\xef\xbf\xbd";
-            ++i;
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c == 0x7f || IsC1(bytes.substr(i, length))) {
-            const unsigned code = length == 1 ? c : static_cast<unsigned char>(bytes[i + 1]);
-            out += "\\u00";
-            out += kHex[code >> 4];
-            out += kHex[code & 15];
-        } else {
-            out.append(bytes.substr(i, length));
-        }
-        i += length;
-    }
-    out += '"';
-}
-
 void AppendNumberField(std::string& out, std::string_view key, std::uint64_t value)
 {
     out += ",\"";
@@ -206,6 +173,39 @@ private:
 };
 
 }  // namespace
+
+void AppendJsonString(std::string& out, std::string_view bytes)
+{
+    out += '"';
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = Utf8Length(bytes.substr(i));
+        if (length == 0) {
+            out += "\xef\xbf\xbd";
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7f || IsC1(bytes.substr(i, length))) {
+            const unsigned code = length == 1 ? c : static_cast<unsigned char>(bytes[i + 1]);
+            out += "\\u00";
+            out += kHex[code >> 4];
+            out += kHex[code & 15];
+        } else {
+            out.append(bytes.substr(i, length));
+        }
+        i += length;
+    }
+    out += '"';
+}
 
 std::string EscapeForText(std::string_view bytes)
 {

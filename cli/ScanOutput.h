@@ -24,6 +24,9 @@ std::string EscapeForText(std::string_view bytes);
 bool IsUtf8(std::string_view bytes);
 std::string Base64(std::string_view bytes);
 
+// A JSON string: bytes that are not UTF-8 become U+FFFD, control characters escapes.
+void AppendJsonString(std::string& out, std::string_view bytes);
+
 // "key":"text" for bytes; when they are not UTF-8, the text has U+FFFD for
 // each bad byte and "key_base64":"..." follows with the exact bytes.
 void AppendJsonField(std::string& out, std::string_view key, std::string_view bytes);

@@ -1,0 +1,111 @@
+#include "cli/Quarantine.h"
+#include "cli/ScanCommand.h"
+#include "tests/TempTree.h"
+#include "tests/cli/CommandRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qirn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DigestOf;
+using test::Outcome;
+using test::RunScan;
+using test::TempTree;
+
+class QuarantineCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kvd_ = tree_.file("sa.kvd", DigestOf("evil") + "=Evil\n" + DigestOf("evil") + "=Evil.B").native();
+    }
+
+    // The quarantine entries named by "moved" records.
+    static std::vector<std::string> Entries(const std::string& jsonl)
+    {
+        std::vector<std::string> entries;
+        for (std::size_t at = 0; (at = jsonl.find(R"("type":"moved")", at)) != std::string::npos; ++at) {
+            const std::size_t start = jsonl.find(R"("entry":")", at) + 9;
+            entries.push_back(jsonl.substr(start, jsonl.find('"', start) - start));
+        }
+        return entries;
+    }
+
+    TempTree tree_;
+    std::string kvd_;
+};
+
+TEST_F(QuarantineCommandTest, MoveAndRestore)
+{
+    const fs::path hit = tree_.file("scan/sub/evil.exe", "evil");
+    const fs::path other = tree_.file("scan/other.dll", "evil");
+    tree_.file("scan/clean", "fine");
+    const std::string quarantine = tree_.path("scan/q");
+
+    const Outcome moved = RunScan({"-s", kvd_, "--format", "jsonl", "--move", quarantine, tree_.path("scan")});
+    EXPECT_EQ(moved.status, kFound);
+    const std::vector<std::string> entries = Entries(moved.out);
+    ASSERT_EQ(entries.size(), 2u) << moved.out;
+    EXPECT_FALSE(fs::exists(hit));
+    EXPECT_FALSE(fs::exists(other));
+    const std::optional<QuarantineFacts> facts = ParseSidecar(TempTree::read(entries[0] + ".json"));
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(fs::path(facts->originalPath).filename(), "other.dll");
+
+    // The quarantine folder lies in the scanned folder: the next scan leaves it out.
+    const Outcome again = RunScan({"-s", kvd_, "--move", quarantine, tree_.path("scan")});
+    EXPECT_EQ(again.status, kNothingFound);
+    EXPECT_NE(again.err.find("Excluded: 1\n"), std::string::npos) << again.err;
+
+    // Something took the place of one file meanwhile: it stays quarantined.
+    tree_.file("scan/other.dll", "new work");
+    const Outcome occupied = RunScan({"--restore", entries[0]});
+    EXPECT_EQ(occupied.status, 2);
+    EXPECT_NE(occupied.err.find("something is there now"), std::string::npos) << occupied.err;
+    EXPECT_EQ(TempTree::read(other), "new work");
+
+    const Outcome restored = RunScan({"--restore", entries[1] + ".json"});
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(restored.out, entries[1] + ".json: restored to " + hit.native() + "\n");
+    EXPECT_EQ(TempTree::read(hit), "evil");
+    EXPECT_FALSE(fs::exists(entries[1] + ".json"));
+}
+
+TEST_F(QuarantineCommandTest, RemoveAndRefusals)
+{
+    const fs::path hit = tree_.file("scan/evil.exe", "evil");
+    const Outcome removed = RunScan({"-s", kvd_, "--remove", tree_.path("scan")});
+    EXPECT_EQ(removed.status, kFound);
+    EXPECT_EQ(removed.out,
+        hit.native() + ": Evil FOUND\n" + hit.native() + ": Evil.B FOUND\n" + hit.native() + ": removed\n");
+    EXPECT_FALSE(fs::exists(hit));
+
+    fs::create_directory(tree_.root() / "shared");
+    fs::permissions(tree_.root() / "shared", fs::perms::all);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"a folder others may enter", {"-s", kvd_, "--move", tree_.path("shared"), tree_.path("scan")}, "mode 0700"},
+        {"the scanned folder itself", {"-s", kvd_, "--move", tree_.path(), tree_.path()}, "is a folder to scan"},
+        {"both", {"--move", tree_.path("q"), "--remove", tree_.path("scan")}, "exclude each other"},
+        {"restore and scan", {"--restore", tree_.path("q/x"), tree_.path("scan")}, "takes no folder"},
+        {"not a record", {"--restore", kvd_}, "cannot restore"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome outcome = RunScan(c.args);
+        EXPECT_EQ(outcome.status, kCannotScan);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+    }
+}
+
+}  // namespace
+}  // namespace qirn
