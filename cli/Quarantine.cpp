@@ -161,7 +161,10 @@ Quarantine::Quarantine(const std::optional<std::filesystem::path>& folder)
     if (!folder)
         return;
     folder_ = OpenQuarantineFolder(*folder, true);
-    canonical_ = std::filesystem::canonical(*folder);
+    std::error_code error;
+    canonical_ = std::filesystem::canonical(*folder, error);
+    if (error)
+        throw Failure(error.value(), folder->native() + ": " + error.message());
 }
 
 std::optional<std::string> Quarantine::PathInside(const std::string& top) const
