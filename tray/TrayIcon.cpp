@@ -14,17 +14,17 @@ std::int32_t MessageOf(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        return WM_LBUTTONUP;
+        return kLeftButtonUp;
     case QSystemTrayIcon::Context:
-        return WM_RBUTTONUP;
+        return kRightButtonUp;
     case QSystemTrayIcon::DoubleClick:
-        return WM_LBUTTONDBLCLK;
+        return kLeftButtonDoubleClick;
     case QSystemTrayIcon::MiddleClick:
-        return WM_MBUTTONUP;
+        return kMiddleButtonUp;
     case QSystemTrayIcon::Unknown:
         break;
     }
-    return WM_MOUSEMOVE;
+    return kMouseMove;
 }
 
 }  // namespace

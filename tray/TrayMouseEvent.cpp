@@ -15,9 +15,9 @@ std::int16_t TrayMouseEvent(double x, CoordinateUnit unit, double twipsPerPixel)
         if (rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max())
             message = static_cast<std::int32_t>(rounded);
     }
-    if (message == WM_LBUTTONUP)
+    if (message == kLeftButtonUp)
         return kLeftRelease;
-    if (message == WM_RBUTTONUP)
+    if (message == kRightButtonUp)
         return kRightRelease;
     return kNoRelease;
 }

@@ -11,11 +11,12 @@ namespace mdlTray {
 
 enum class CoordinateUnit { Pixel, Twip };
 
-inline constexpr std::int32_t WM_MOUSEMOVE = 0x200;
-inline constexpr std::int32_t WM_LBUTTONUP = 0x202;
-inline constexpr std::int32_t WM_LBUTTONDBLCLK = 0x203;
-inline constexpr std::int32_t WM_RBUTTONUP = 0x205;
-inline constexpr std::int32_t WM_MBUTTONUP = 0x208;
+// Mouse message numbers (WM_* in <windows.h>, which makes those names macros).
+inline constexpr std::int32_t kMouseMove = 0x200;
+inline constexpr std::int32_t kLeftButtonUp = 0x202;
+inline constexpr std::int32_t kLeftButtonDoubleClick = 0x203;
+inline constexpr std::int32_t kRightButtonUp = 0x205;
+inline constexpr std::int32_t kMiddleButtonUp = 0x208;
 
 inline constexpr std::int16_t kNoRelease = 0;
 inline constexpr std::int16_t kRightRelease = 1;

@@ -48,11 +48,11 @@ TEST(TrayIcon, OnlyButtonReleasesAskForTheWindow)
 {
     TrayIcon tray;
     QSignalSpy restore(&tray, &TrayIcon::restoreRequested);
-    for (const std::int32_t message : {WM_MOUSEMOVE, WM_LBUTTONDBLCLK, WM_MBUTTONUP, 0x201, 0x204})
+    for (const std::int32_t message : {kMouseMove, kLeftButtonDoubleClick, kMiddleButtonUp, 0x201, 0x204})
         tray.OnMouseMessage(message);
     EXPECT_EQ(restore.count(), 0);
-    tray.OnMouseMessage(WM_LBUTTONUP);
-    tray.OnMouseMessage(WM_RBUTTONUP);
+    tray.OnMouseMessage(kLeftButtonUp);
+    tray.OnMouseMessage(kRightButtonUp);
     EXPECT_EQ(restore.count(), 2);
 }
 

@@ -236,15 +236,16 @@ TEST_F(FormTray, GoTrayWithoutNotificationAreaMinimises)
     Click("lblTray");
     EXPECT_TRUE(form->isMinimized());
     EXPECT_TRUE(form->isVisible());
-    form->Tray().OnMouseMessage(mdlTray::WM_LBUTTONUP);
+    form->Tray().OnMouseMessage(mdlTray::kLeftButtonUp);
     EXPECT_FALSE(form->isMinimized());
 }
 
 TEST_F(FormTray, ReleaseOverTheIconShowsTheHiddenWindow)
 {
-    for (const std::int32_t message : {mdlTray::WM_LBUTTONUP, mdlTray::WM_RBUTTONUP}) {
+    for (const std::int32_t message : {mdlTray::kLeftButtonUp, mdlTray::kRightButtonUp}) {
         form->hide();
-        for (const std::int32_t ignored : {mdlTray::WM_MOUSEMOVE, mdlTray::WM_LBUTTONDBLCLK, mdlTray::WM_MBUTTONUP})
+        for (const std::int32_t ignored :
+            {mdlTray::kMouseMove, mdlTray::kLeftButtonDoubleClick, mdlTray::kMiddleButtonUp})
             form->Tray().OnMouseMessage(ignored);
         EXPECT_FALSE(form->isVisible());
         form->Tray().OnMouseMessage(message);
