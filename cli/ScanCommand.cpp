@@ -9,6 +9,7 @@
 #include "engine/Console.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
+#include "engine/Platform.h"
 #include "engine/SignatureList.h"
 
 #include <cerrno>
@@ -47,9 +48,9 @@ public:
                     std::string(FailureReason(failure)) + ")");
             }
         }
-        summary_.signatureFile = options_.signatures ? *options_.signatures : DefaultSignatureFile().native();
+        summary_.signatureFile = options_.signatures ? *options_.signatures : TextFromPath(DefaultSignatureFile());
         try {
-            LoadSignatures(signatures_, summary_.signatureFile);
+            LoadSignatures(signatures_, PathFromText(summary_.signatureFile));
         } catch (const Failure& failure) {
             return CannotRun(std::string("cannot load signatures: ") + failure.description());
         }
@@ -105,7 +106,7 @@ public:
         ++summary_.counts.hit;
         progress_.Erase();
         for (const Hit& hit : pending_) {
-            if (!output_->Hit(hit.path.native(), hit.signatureName, *file.digest, file.size))
+            if (!output_->Hit(TextFromPath(hit.path), hit.signatureName, *file.digest, file.size))
                 return WriteFailed();
         }
         if (quarantine_) {

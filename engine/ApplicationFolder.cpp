@@ -1,14 +1,13 @@
 #include "engine/ApplicationFolder.h"
 
-#include <system_error>
+#include "engine/Platform.h"
 
 namespace qirn {
 
 std::filesystem::path ApplicationFolder()
 {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
+    const std::filesystem::path exe = ExecutablePath();
+    if (exe.empty())
         return std::filesystem::current_path();
     return exe.parent_path();
 }

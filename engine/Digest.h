@@ -1,6 +1,6 @@
 #pragma once
 
-// MD5 digests of files, computed with OpenSSL.
+// MD5 digests of files, computed with OpenSSL (CNG on Windows).
 
 #include <array>
 #include <cstddef>
@@ -11,9 +11,10 @@
 #include <string>
 #include <string_view>
 
-struct evp_md_ctx_st;
-
 namespace qirn {
+
+// The digest library's context.
+struct Md5Context;
 
 using Md5Digest = std::array<std::uint8_t, 16>;
 
@@ -34,7 +35,7 @@ public:
     Md5Digest Compute(std::span<const std::byte> bytes);
 
 private:
-    evp_md_ctx_st* context_;
+    Md5Context* context_;
 };
 
 }  // namespace qirn

@@ -28,7 +28,8 @@ constexpr bool PassesMask(unsigned attributes, unsigned mask)
     return (attributes & (kHidden | kSystem | kDirectory) & ~mask) == 0;
 }
 
-// Wildcard match of a listing pattern; "*.*" and "*" match every name.
+// Wildcard match of a listing pattern: "*" any run of characters, "?" any one
+// character; "*.*" and "*" match every name.
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 struct FileIdentity {
@@ -70,6 +71,10 @@ public:
 std::unique_ptr<Folder> OpenFolder(const std::string& path);
 
 // The platform's path separator.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
 }  // namespace qirn

@@ -1,6 +1,7 @@
 #include "engine/FindFiles.h"
 
 #include "engine/FileExaminer.h"
+#include "engine/Platform.h"
 
 #include <optional>
 #include <vector>
@@ -182,7 +183,7 @@ private:
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
     {
         elements_.infections.AddHit(
-            {std::string(signatureName), std::filesystem::path(done.folderPath + done.name), done.outcome.identity});
+            {std::string(signatureName), qirn::PathFromText(done.folderPath + done.name), done.outcome.identity});
         std::string line = "\r\nFile ";
         line += done.name;
         line += " was detected as ";

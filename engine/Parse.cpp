@@ -1,10 +1,8 @@
 #include "engine/Parse.h"
 
 #include "engine/Failure.h"
+#include "engine/Platform.h"
 
-#include "engine/posix/PosixIo.h"
-
-#include <fcntl.h>
 #include <span>
 
 namespace qirn {
@@ -67,14 +65,13 @@ namespace mdlParse {
 
 std::string ReadWholeFile(const std::filesystem::path& path)
 {
-    struct stat info { };
-    const qirn::UniqueFd file = qirn::OpenRegularFile(AT_FDCWD, path.c_str(), qirn::Links::Followed, &info);
-    // Sized from the descriptor, but read to the end in case the file grew.
-    std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    qirn::InputFile file(path, qirn::Links::Followed);
+    // Sized from the open file, but read to the end in case the file grew.
+    std::string content(static_cast<std::size_t>(file.Size()) + 1, '\0');
     std::size_t total = 0;
     for (;;) {
         const auto rest = std::span(reinterpret_cast<std::byte*>(content.data()), content.size()).subspan(total);
-        const std::size_t got = qirn::ReadFully(file.get(), rest, path.native());
+        const std::size_t got = file.Read(rest);
         total += got;
         if (got < rest.size())
             break;
@@ -107,7 +104,7 @@ std::vector<std::vector<std::string>> ParseSignatureFile(const std::filesystem::
         result.push_back(std::move(fields));
     }
     if (result.empty())
-        throw qirn::NoSignatureLineFailure(path.native());
+        throw qirn::NoSignatureLineFailure(qirn::TextFromPath(path));
     return result;
 }
 

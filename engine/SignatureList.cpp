@@ -2,11 +2,10 @@
 
 #include "engine/Failure.h"
 #include "engine/Parse.h"
-#include "engine/posix/PosixIo.h"
+#include "engine/Platform.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <span>
 
 namespace qirn {
@@ -164,9 +163,9 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
 {
     list.Clear();
-    struct stat info { };
-    const UniqueFd fd = OpenRegularFile(AT_FDCWD, file.c_str(), Links::Followed, &info);
-    const auto fileSize = static_cast<std::size_t>(info.st_size);
+    InputFile input(file, Links::Followed);
+    const auto fileSize = static_cast<std::size_t>(input.Size());
+    const std::string where = TextFromPath(file);
 
     std::vector<char> buffer(std::min(kReadPiece, fileSize + 1));
     std::size_t filled = 0;
@@ -195,7 +194,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
             any = true;
             if (!SplitSignatureLine(line, '=', fields)) {
                 list.Append(batch);
-                throw MissingSeparatorFailure(file.native(), lines.LineNumber());
+                throw MissingSeparatorFailure(where, lines.LineNumber());
             }
             batch.push_back(fields);
             if (batch.size() == kBatch) {
@@ -209,7 +208,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
 
     for (;;) {
         const auto rest = std::as_writable_bytes(std::span(buffer)).subspan(filled);
-        const std::size_t got = ReadFully(fd.get(), rest, file.native());
+        const std::size_t got = input.Read(rest);
         filled += got;
         if (got < rest.size())
             break;
@@ -226,7 +225,7 @@ void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
     }
     take(std::string_view(buffer.data(), filled));
     if (!any)
-        throw NoSignatureLineFailure(file.native());
+        throw NoSignatureLineFailure(where);
 }
 
 }  // namespace qirn

@@ -1,11 +1,17 @@
 #include "tests/TempTree.h"
 
+#include "engine/Platform.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace qirn::test {
 
@@ -13,12 +19,23 @@ namespace fs = std::filesystem;
 
 TempTree::TempTree()
 {
+#ifdef _WIN32
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("qirn-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate))
+            root_ = candidate;
+    }
+    if (root_.empty())
+        throw std::runtime_error("cannot make a temporary folder");
+#else
     std::string pattern = (fs::temp_directory_path() / "qirn-test-XXXXXX").native();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     root_ = buffer.data();
+#endif
 }
 
 TempTree::~TempTree()
@@ -36,17 +53,17 @@ TempTree::~TempTree()
 
 std::string TempTree::path(std::string_view relative) const
 {
-    return relative.empty() ? root_.native() : (root_ / relative).native();
+    return TextFromPath(relative.empty() ? root_ : root_ / PathFromText(relative));
 }
 
 fs::path TempTree::file(std::string_view relative, std::string_view content)
 {
-    fs::path target = root_ / relative;
+    fs::path target = root_ / PathFromText(relative);
     fs::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out)
-        throw std::runtime_error("cannot write " + target.native());
+        throw std::runtime_error("cannot write " + TextFromPath(target));
     return target;
 }
 
@@ -57,27 +74,29 @@ fs::path TempTree::filled(std::string_view relative, std::size_t size, char byte
 
 fs::path TempTree::folder(std::string_view relative)
 {
-    fs::path target = root_ / relative;
+    fs::path target = root_ / PathFromText(relative);
     fs::create_directories(target);
     return target;
 }
 
 fs::path TempTree::link(std::string_view relative, const fs::path& target)
 {
-    fs::path at = root_ / relative;
+    fs::path at = root_ / PathFromText(relative);
     fs::create_directories(at.parent_path());
     fs::create_symlink(target, at);
     return at;
 }
 
+#ifndef _WIN32
 fs::path TempTree::fifo(std::string_view relative)
 {
-    fs::path at = root_ / relative;
+    fs::path at = root_ / PathFromText(relative);
     fs::create_directories(at.parent_path());
     if (::mkfifo(at.c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed");
     return at;
 }
+#endif
 
 std::string TempTree::read(const fs::path& file)
 {

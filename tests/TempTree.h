@@ -18,6 +18,7 @@ public:
     ~TempTree();
 
     const std::filesystem::path& root() const { return root_; }
+    // As engine text (UTF-8 on Windows).
     std::string path(std::string_view relative = {}) const;
 
     // Parent folders are created as needed.
@@ -25,7 +26,9 @@ public:
     std::filesystem::path filled(std::string_view relative, std::size_t size, char byte = 'x');
     std::filesystem::path folder(std::string_view relative);
     std::filesystem::path link(std::string_view relative, const std::filesystem::path& target);
+#ifndef _WIN32
     std::filesystem::path fifo(std::string_view relative);
+#endif
 
     // The whole content of a file, or an empty text when it cannot be read.
     static std::string read(const std::filesystem::path& file);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Platform.h"
+
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -24,8 +26,6 @@ public:
 private:
     int fd_;
 };
-
-enum class Links { NotFollowed, Followed };
 
 // Opens a regular file for reading without blocking on a FIFO or device;
 // throws qirn::Failure for anything else.

@@ -1,0 +1,67 @@
+#pragma once
+
+// The operating-system services the engine needs besides the folder listing
+// (engine/FileSystem.h) and removal (engine/FileRemoval.h). engine/posix/ and
+// engine/windows/ implement them; CMake picks one per system.
+
+#include "engine/FileSystem.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qirn {
+
+// Paths as engine text: the native bytes on POSIX, UTF-8 on Windows (where a
+// name holding an unpaired surrogate is kept as WTF-8, so that it survives
+// the round trip).
+std::filesystem::path PathFromText(std::string_view text);
+std::string TextFromPath(const std::filesystem::path& path);
+
+enum class Links { NotFollowed, Followed };
+
+// A regular file open for reading. Other programs may go on reading, writing
+// and deleting it meanwhile.
+class InputFile {
+public:
+    // Throws qirn::Failure; anything but a regular file fails with
+    // kNotRegularFile, and with Links::NotFollowed so does a link.
+    InputFile(const std::filesystem::path& path, Links links);
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+
+    // Length when the file was opened.
+    std::uint64_t Size() const { return size_; }
+    FileIdentity Identity() const { return identity_; }
+    // Reads until buffer is full or the file ends; returns the bytes read.
+    // Throws qirn::Failure.
+    std::size_t Read(std::span<std::byte> buffer);
+
+private:
+    std::intptr_t handle_ = -1;  // descriptor or HANDLE
+    std::uint64_t size_ = 0;
+    FileIdentity identity_;
+    std::string context_;  // the path, for failure texts
+};
+
+// Whether path names a folder, links followed.
+bool IsFolder(const std::filesystem::path& path);
+
+// The running program's own file; empty when the system cannot tell.
+std::filesystem::path ExecutablePath();
+
+// The program's arguments after its name, as engine text: on Windows UTF-8,
+// whatever the code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Sets a command-line program up: as many open files as the system allows
+// (each level of a deep walk holds one), and on Windows a console that
+// shows the UTF-8 the program writes.
+void PrepareCommandLineProcess();
+
+}  // namespace qirn

@@ -1,0 +1,72 @@
+#include "engine/Platform.h"
+
+#include "engine/Failure.h"
+#include "engine/posix/PosixIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace qirn {
+
+std::filesystem::path PathFromText(std::string_view text)
+{
+    return std::filesystem::path(std::string(text));
+}
+
+std::string TextFromPath(const std::filesystem::path& path)
+{
+    return path.native();
+}
+
+InputFile::InputFile(const std::filesystem::path& path, Links links) : context_(path.native())
+{
+    struct stat info { };
+    UniqueFd file = OpenRegularFile(AT_FDCWD, path.c_str(), links, &info);
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    identity_ = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    handle_ = file.release();
+}
+
+InputFile::~InputFile()
+{
+    ::close(static_cast<int>(handle_));
+}
+
+std::size_t InputFile::Read(std::span<std::byte> buffer)
+{
+    return ReadFully(static_cast<int>(handle_), buffer, context_);
+}
+
+bool IsFolder(const std::filesystem::path& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::filesystem::path ExecutablePath()
+{
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : exe;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv)
+{
+    return {argv + std::min(argc, 1), argv + argc};
+}
+
+void PrepareCommandLineProcess()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
+}  // namespace qirn
