@@ -9,6 +9,8 @@ packages+=(clang-format clang-tidy)
 packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool)
 # The fleet playbook in deploy/, run against localhost.
 packages+=(ansible)
+# The Windows variant: cross compiler, GoogleTest sources to cross-build, Wine to run the tests.
+packages+=(g++-mingw-w64-x86-64-posix googletest wine64)
 packages+=("$@")
 
 missing=()
