@@ -58,7 +58,7 @@ TEST(DigestTest, OnlyRegularFilesAreDigestedAndNothingBlocks)
 {
     TempTree tree;
     const auto fails = [](const std::filesystem::path& path, int number) {
-        SCOPED_TRACE(path.native());
+        SCOPED_TRACE(path.string());
         try {
             mdlMD5::FileMD5(path);
             ADD_FAILURE() << "digest of a non-regular file";
@@ -67,10 +67,14 @@ TEST(DigestTest, OnlyRegularFilesAreDigestedAndNothingBlocks)
         }
     };
     fails(tree.root() / "missing", ENOENT);
-    fails(tree.fifo("pipe"), qirn::kNotRegularFile);
     fails(tree.folder("dir"), qirn::kNotRegularFile);
+#ifdef _WIN32
+    tree.file("real", "a");
+#else
+    fails(tree.fifo("pipe"), qirn::kNotRegularFile);
     fails(tree.link("zero", "/dev/zero"), ELOOP);
     fails(tree.link("to-file", tree.file("real", "a")), ELOOP);
+#endif
     // A failure leaves nothing behind that spoils the next digest.
     EXPECT_EQ(mdlMD5::FileMD5(tree.root() / "real"), "0cc175b9c0f1b6a831c399e269772661");
 }

@@ -4,6 +4,7 @@
 
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
+#include "engine/Platform.h"
 #include "engine/ScanElements.h"
 #include "engine/SignatureList.h"
 
@@ -83,7 +84,7 @@ struct MemoryScan {
     {
         std::vector<std::string> paths;
         for (const Hit& hit : infections.hits)
-            paths.push_back(hit.path.native());
+            paths.push_back(TextFromPath(hit.path));
         return paths;
     }
 };
