@@ -59,7 +59,7 @@ public:
         entry.name = name_;
         entry.attributes = data.dwFileAttributes & kKeptAttributes;
         // dwReserved0 holds the reparse tag.
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(data.dwReserved0))
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && windows::IsLinkTag(data.dwReserved0))
             entry.attributes |= kSystem;
         return true;
     }

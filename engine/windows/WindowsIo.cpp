@@ -23,6 +23,11 @@ UniqueHandle::~UniqueHandle()
         ::CloseHandle(handle_);
 }
 
+bool IsLinkTag(DWORD tag)
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
 bool IsNameSurrogate(HANDLE file, DWORD attributes)
 {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
@@ -31,7 +36,7 @@ bool IsNameSurrogate(HANDLE file, DWORD attributes)
     // When the tag cannot be read, the entry counts as a link.
     if (::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) == 0)
         return true;
-    return IsReparseTagNameSurrogate(tag.ReparseTag);
+    return IsLinkTag(tag.ReparseTag);
 }
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info)

@@ -39,7 +39,9 @@ private:
 // while it is being read.
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A link or junction: a reparse point that names another file.
+// A link or junction: a reparse point that names another file. Tag 0, which
+// Windows never gives a reparse point, is how Wine shows a symbolic link.
+bool IsLinkTag(DWORD tag);
 bool IsNameSurrogate(HANDLE file, DWORD attributes);
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info);
