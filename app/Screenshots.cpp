@@ -16,7 +16,6 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
     if (argc != 4) {
         std::fputs("Usage: qirn-screenshots SIGNATURE_FILE SCAN_FOLDER OUTPUT_FOLDER\n", stderr);
         return 2;

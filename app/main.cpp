@@ -6,7 +6,6 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qirn-checker"));
-    QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
     // The window ends the program itself when it unloads.
     QApplication::setQuitOnLastWindowClosed(false);
     frmTev form(RealEnvironment());

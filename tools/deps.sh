@@ -11,6 +11,8 @@ packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool)
 packages+=(ansible)
 # The Windows variant: cross compiler, GoogleTest sources to cross-build, Wine to run the tests.
 packages+=(g++-mingw-w64-x86-64-posix googletest wine64)
+# The faces that stand in for "MS Sans Serif" and "MS Serif" (ui/Fonts.h).
+packages+=(fonts-freefont-ttf)
 packages+=("$@")
 
 missing=()

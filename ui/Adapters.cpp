@@ -8,11 +8,15 @@ void HitLists::AddHit(qirn::Hit hit)
     const std::string& path = hit.path.native();
     auto* name = new QListWidgetItem(
         QString::fromLocal8Bit(hit.signatureName.data(), static_cast<qsizetype>(hit.signatureName.size())));
+    // Lists cut long texts in the middle; the tooltip holds the whole text.
+    name->setToolTip(name->text());
     name->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
     name->setData(kDeviceRole, QVariant::fromValue<qulonglong>(hit.identity.device));
     name->setData(kInodeRole, QVariant::fromValue<qulonglong>(hit.identity.inode));
     names_.addItem(name);
-    paths_.addItem(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    auto* shownPath = new QListWidgetItem(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    shownPath->setToolTip(shownPath->text());
+    paths_.addItem(shownPath);
 }
 
 std::int64_t LocalClock::LocalSeconds()

@@ -5,6 +5,7 @@
 #include "engine/ScanControl.h"
 #include "engine/ScanElements.h"
 #include "ui/EditReportBox.h"
+#include "ui/ReportBox.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -32,6 +33,16 @@ public:
 
 private:
     QWidget& widget_;
+};
+
+// txtRep's enabled state is whether the report can be changed; it can always be read.
+class ReportLock final : public qirn::Switch {
+public:
+    explicit ReportLock(ReportBox& report) : report_(report) { }
+    void SetEnabled(bool enabled) override { report_.SetEditable(enabled); }
+
+private:
+    ReportBox& report_;
 };
 
 class TimerSwitch final : public qirn::Switch {

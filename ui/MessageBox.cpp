@@ -1,16 +1,15 @@
 #include "ui/MessageBox.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
 
 void ModalMessageBoxes::Information(QWidget* parent, const QString& text)
 {
-    QMessageBox::information(parent, QGuiApplication::applicationDisplayName(), text);
+    QMessageBox::information(parent, QString::fromLatin1(kApplicationTitle), text);
 }
 
 void ModalMessageBoxes::Warning(QWidget* parent, const QString& text)
 {
-    QMessageBox::warning(parent, QGuiApplication::applicationDisplayName(), text);
+    QMessageBox::warning(parent, QString::fromLatin1(kApplicationTitle), text);
 }
 
 void ModalMessageBoxes::Exclamation(QWidget* parent, const QString& title, const QString& text)

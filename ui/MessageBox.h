@@ -15,7 +15,12 @@ public:
     virtual void Exclamation(QWidget* parent, const QString& /*title*/, const QString& text) { Warning(parent, text); }
 };
 
-// Modal boxes with an OK button, titled with the application's name.
+// The application's title, which boxes without a title of their own carry.
+// No application display name is set: the window system would append it to
+// every title, the window's own included.
+inline constexpr const char* kApplicationTitle = "QIRN Checker";
+
+// Modal boxes with an OK button, titled with the application's title.
 class ModalMessageBoxes final : public MessageBoxes {
 public:
     void Information(QWidget* parent, const QString& text) override;

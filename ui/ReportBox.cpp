@@ -6,6 +6,14 @@
 
 ReportBox::ReportBox(QPlainTextEdit& view) : view_(view)
 {
+    QPalette palette = view_.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Text, kTextColour);
+        palette.setColor(group, QPalette::Highlight, kHighlight);
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
+    view_.setPalette(palette);
+    SetEditable(false);
     connect(&view_, &QPlainTextEdit::textChanged, this, &ReportBox::OnUserEdit);
 }
 
@@ -21,6 +29,23 @@ std::string ReportBox::FromDisplay(const QString& text)
     QString bytes = text;
     bytes.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return bytes.toLocal8Bit().toStdString();
+}
+
+void ReportBox::SetEditable(bool editable)
+{
+    view_.setReadOnly(!editable);
+    // Selectable and copyable by mouse and keyboard either way.
+    view_.setTextInteractionFlags(
+        editable ? Qt::TextEditorInteraction : Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPalette palette = view_.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Base, editable ? QColor(Qt::white) : kLockedBase);
+    view_.setPalette(palette);
+}
+
+bool ReportBox::Editable() const
+{
+    return !view_.isReadOnly();
 }
 
 void ReportBox::Append(std::string_view text)

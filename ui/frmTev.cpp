@@ -1,7 +1,9 @@
 #include "ui/frmTev.h"
 
 #include "engine/FindFiles.h"
+#include "engine/SaveFile.h"
 #include "ui/EditReportBox.h"
+#include "ui/ElidedLabel.h"
 #include "ui/LinkLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/RepaintPacer.h"
@@ -30,7 +32,7 @@ QString Text(const char* text)
 
 struct frmTev::ScanWiring {
     ScanWiring(frmTev& form, qirn::SignatureSource& signatures, qirn::Clock& clock)
-        : txtRep(*form.txtRep),
+        : txtRep(*form.report_),
           cmdSave(*form.cmdSave),
           cmdCl(*form.cmdCl),
           chkChg(*form.chkChg),
@@ -52,7 +54,7 @@ struct frmTev::ScanWiring {
     {
     }
 
-    WidgetSwitch txtRep;
+    ReportLock txtRep;
     WidgetSwitch cmdSave;
     WidgetSwitch cmdCl;
     CheckBoxValue chkChg;
@@ -136,8 +138,9 @@ void frmTev::Load()
 
 void frmTev::LoadSignatures()
 {
-    // A missing or rejected file leaves the list empty; start-up goes on.
+    // A missing or rejected file leaves the list empty and says why; start-up goes on.
     reloader_->Refresh();
+    lblSigErr->setText(QString::fromLocal8Bit(reloader_->Problem()));
 }
 
 void frmTev::HideAllPanels()
@@ -206,7 +209,7 @@ void frmTev::lblTray_Click()
 
 void frmTev::chkChg_Click()
 {
-    txtRep->setEnabled(chkChg->Value() == 1);
+    report_->SetEditable(chkChg->Value() == 1);
 }
 
 void frmTev::cmdCl_Click()
@@ -216,16 +219,12 @@ void frmTev::cmdCl_Click()
 
 void frmTev::cmdSave_Click()
 {
-    QFile file(ResultsFile());
-    const std::string& text = report_->Text();
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (written)
-        written = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-            file.flush();
-    const QString problem = file.errorString();
-    file.close();
-    if (!written) {
-        environment_.messages->Warning(this, Text("Results could not be saved in Application path: ") + problem);
+    // The old report stays whole until the new one is on disk.
+    const qirn::SaveResult saved =
+        qirn::SaveFileContent(std::filesystem::path(QFile::encodeName(ResultsFile()).toStdString()), report_->Text());
+    if (!saved.Ok()) {
+        environment_.messages->Warning(
+            this, Text("Results could not be saved in Application path: ") + QString::fromLocal8Bit(saved.Describe()));
         return;
     }
     environment_.messages->Information(this, Text("Results was saved in Application path"));
@@ -243,7 +242,8 @@ void frmTev::cmdStop_Click()
 
 void frmTev::lblBrowse_Click()
 {
-    const QString chosen = mdlBrowse::BrowseForFolder(*environment_.folders, Text(mdlBrowse::kTitle));
+    const QString chosen = mdlBrowse::BrowseForFolder(
+        *environment_.folders, Text(mdlBrowse::kTitle), QFile::decodeName(scanFolder_.c_str()));
     SetScanFolder(QFile::encodeName(mdlBrowse::WithoutTrailingSeparator(chosen)).toStdString());
 }
 

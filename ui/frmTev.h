@@ -21,6 +21,7 @@
 #include <string>
 
 class EditReportBox;
+class ElidedLabel;
 class LinkLabel;
 class MessageBoxes;
 class QGroupBox;
@@ -93,6 +94,7 @@ private:
     QLabel* Label(QWidget* parent, const char* name, const QString& text, QRect geometry);
     QPushButton* Button(QWidget* parent, const char* name, const QString& text, QRect geometry);
     LinkLabel* Link(QWidget* parent, const char* name, const QString& text, QPoint position);
+    ElidedLabel* Elided(QWidget* parent, const char* name, QRect geometry);
     void ShowPanel(QGroupBox* panel);
 
     FormEnvironment environment_;
@@ -108,7 +110,7 @@ private:
     LinkLabel* lblQuit = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label5 = nullptr;
-    QLabel* lblPav = nullptr;
+    ElidedLabel* lblPav = nullptr;
     QTimer* tmrAbc = nullptr;
     QTimer* tmrEl = nullptr;
 
@@ -120,13 +122,14 @@ private:
     QLabel* lblFnd = nullptr;
     QLabel* lblCur = nullptr;
     LinkLabel* lblBrowse = nullptr;
-    QLabel* lblPath = nullptr;
+    ElidedLabel* lblPath = nullptr;
     QProgressBar* pgbStatus = nullptr;
     QPushButton* cmdScan = nullptr;
     QPushButton* cmdStop = nullptr;
 
     QGroupBox* frSign = nullptr;
     QLabel* lblTot = nullptr;
+    ElidedLabel* lblSigErr = nullptr;
 
     QGroupBox* frInfect = nullptr;
     QListWidget* lstVNa = nullptr;

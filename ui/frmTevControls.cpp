@@ -3,10 +3,12 @@
 
 #include "resources/Artwork.h"
 #include "ui/EditReportBox.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Fonts.h"
 #include "ui/LinkLabel.h"
+#include "ui/ReportBox.h"
 #include "ui/frmTev.h"
 
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -42,19 +44,29 @@ QRect RowRect(int index, int left, int width)
     return {left, kRowTop + index * kRowStep, width, kRowHeight};
 }
 
-QFont BaseFont()
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSizeF(8.25);
-    return font;
-}
-
 void SetTextColour(QWidget& widget, const QColor& colour)
 {
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Active, QPalette::WindowText, colour);
     palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
     widget.setPalette(palette);
+}
+
+// Text on its background in every state, selected rows included, with a
+// contrast of at least 4.5:1.
+void SetListColours(QListWidget& list)
+{
+    QPalette palette = list.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Text, ReportBox::kTextColour);
+        palette.setColor(group, QPalette::Base, group == QPalette::Disabled ? ReportBox::kLockedBase : Qt::white);
+        palette.setColor(group, QPalette::Highlight, ReportBox::kHighlight);
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
+    list.setPalette(palette);
+    // Long names and paths are cut in the middle, never scrolled out of sight.
+    list.setTextElideMode(Qt::ElideMiddle);
+    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 const char kPanelStyle[] =
@@ -71,7 +83,7 @@ void frmTev::BuildControls()
     setWindowTitle(Text("QIRN Checker 1.1"));
     setWindowIcon(Artwork::WindowIcon());
     setFixedSize(kClientWidth, kClientHeight);
-    setFont(BaseFont());
+    setFont(Fonts::Sans());
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -93,6 +105,13 @@ void frmTev::BuildControls()
     tmrEl = new QTimer(this);
     tmrEl->setObjectName(QStringLiteral("tmrEl"));
     tmrEl->setInterval(900);
+
+    // Below a style sheet a control takes the application's font, not its
+    // parent's: each one is given the window's face.
+    for (QWidget* control : findChildren<QWidget*>()) {
+        if (!control->testAttribute(Qt::WA_SetFont))
+            control->setFont(font());
+    }
 
     // Every control keeps its place; a fixed size also spares the parent a
     // layout request each time a scan changes a caption.
@@ -116,10 +135,21 @@ QPushButton* frmTev::Button(QWidget* parent, const char* name, const QString& te
     return button;
 }
 
+ElidedLabel* frmTev::Elided(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* label = new ElidedLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
 LinkLabel* frmTev::Link(QWidget* parent, const char* name, const QString& text, QPoint position)
 {
     auto* label = new LinkLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    label->setFont(underlined);
     label->move(position);
     label->adjustSize();
     return label;
@@ -151,37 +181,27 @@ void frmTev::BuildNavigation()
         {&lblTray, "lblTray", "Go tray"},
         {&lblQuit, "lblQuit", "Quit"},
     };
-    // The column is 56 pixels wide; a narrower face keeps "Signatures" clear of the panels.
-    QFont column = font();
-    column.setStretch(QFont::SemiCondensed);
-    column.setUnderline(true);
     int top = kNavigationTop;
     for (const Entry& entry : entries) {
         *entry.label = Link(Picture1, entry.name, Text(entry.caption), QPoint(kNavigationLeft, top));
-        (*entry.label)->setFont(column);
-        (*entry.label)->adjustSize();
         SetTextColour(**entry.label, navigation);
         top += kNavigationStep;
     }
 
     Label1 = Label(Picture1, "Label1", Text("QIRN Checker"), QRect(24, 24, 0, 0));
-    QFont title = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    title.setFamily(QStringLiteral("Serif"));
-    title.setStyleHint(QFont::Serif);
-    title.setPointSize(24);
-    Label1->setFont(title);
+    Label1->setFont(Fonts::TitleSerif());
     Label1->adjustSize();
     SetTextColour(*Label1, Qt::white);
     Label5 = Label(Picture1, "Label5", Text("1.1"), QRect(Label1->geometry().right() + 8, 0, 0, 0));
     QFont version = font();
-    version.setPointSizeF(11);
+    version.setPixelSize(15);
     version.setBold(true);
     Label5->setFont(version);
     Label5->adjustSize();
     Label5->move(Label5->x(), Label1->geometry().bottom() - Label5->height() - 4);
     SetTextColour(*Label5, QColor(0x5c, 0xd0, 0xe8));
 
-    lblPav = Label(Picture1, "lblPav", QString(), QRect(16, 336, 369, 41));
+    lblPav = Elided(Picture1, "lblPav", QRect(16, 336, 369, 41));
     lblPav->setWordWrap(true);
     lblPav->setContentsMargins(6, 2, 6, 2);
     SetTextColour(*lblPav, navigation);
@@ -208,12 +228,16 @@ void frmTev::BuildScanner()
     int index = 0;
     for (const Row& row : rows) {
         Label(frScan, row.captionName, Text(row.caption), RowRect(index, kCaptionLeft, kValueLeft - kCaptionLeft));
-        *row.value = Label(frScan, row.valueName, Text(row.initial), RowRect(index, kValueLeft, kValueWidth));
+        const QRect value = RowRect(index, kValueLeft, kValueWidth);
+        // The current object is a file name, which can be of any length.
+        *row.value = row.value == &lblCur ? Elided(frScan, row.valueName, value)
+                                          : Label(frScan, row.valueName, QString(), value);
+        (*row.value)->setText(Text(row.initial));
         ++index;
     }
     lblBrowse = Link(frScan, "lblBrowse", Text("Path: (Change)"), RowRect(index, kCaptionLeft, 0).topLeft());
     SetTextColour(*lblBrowse, QColor(0x12, 0x5a, 0x8c));
-    lblPath = Label(frScan, "lblPath", QString(), RowRect(index, kValueLeft, kValueWidth));
+    lblPath = Elided(frScan, "lblPath", RowRect(index, kValueLeft, kValueWidth));
 
     pgbStatus = new QProgressBar(frScan);
     pgbStatus->setObjectName(QStringLiteral("pgbStatus"));
@@ -231,6 +255,11 @@ void frmTev::BuildSignatures()
     frSign = Panel("frSign", Text("Signature Details"));
     Label(frSign, "Label4", Text("Virus and Malware:"), RowRect(0, kCaptionLeft, kValueLeft - kCaptionLeft));
     lblTot = Label(frSign, "lblTot", Text("0 signatures"), RowRect(0, kValueLeft, kValueWidth));
+    // Why no signature is loaded; empty while the list is good.
+    lblSigErr = Elided(frSign, "lblSigErr", QRect(kCaptionLeft, kRowTop + kRowStep, 265, 3 * kRowHeight));
+    lblSigErr->setWordWrap(true);
+    lblSigErr->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetTextColour(*lblSigErr, QColor(0xa3, 0x1a, 0x1a));
 }
 
 void frmTev::BuildInfections()
@@ -241,10 +270,12 @@ void frmTev::BuildInfections()
     lstVNa = new QListWidget(frInfect);
     lstVNa->setObjectName(QStringLiteral("lstVNa"));
     lstVNa->setGeometry(kCaptionLeft, 46, 88, 166);
+    SetListColours(*lstVNa);
     lstVPt = new QListWidget(frInfect);
     lstVPt->setObjectName(QStringLiteral("lstVPt"));
     lstVPt->setGeometry(104, 46, 173, 166);
     lstVPt->setEnabled(false);
+    SetListColours(*lstVPt);
     cmdDel = Button(frInfect, "cmdDel", Text("Delete"), QRect(kCaptionLeft, 220, 130, 28));
     cmdRem = Button(frInfect, "cmdRem", Text("Remove from list"), QRect(147, 220, 130, 28));
 }
@@ -255,11 +286,9 @@ void frmTev::BuildResults()
     txtRep = new QPlainTextEdit(frRes);
     txtRep->setObjectName(QStringLiteral("txtRep"));
     txtRep->setGeometry(kCaptionLeft, 26, 265, 186);
-    txtRep->setEnabled(false);
-    txtRep->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette readable = txtRep->palette();
-    readable.setColor(QPalette::Disabled, QPalette::Text, QColor(0x4a, 0x55, 0x60));
-    txtRep->setPalette(readable);
+    // Long lines wrap, so that every line can be read without scrolling sideways.
+    txtRep->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtRep->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     chkChg = new EditReportBox(Text("Edit Report"), frRes);
     chkChg->setObjectName(QStringLiteral("chkChg"));
     chkChg->setGeometry(kCaptionLeft, 222, 110, 24);
@@ -300,5 +329,5 @@ void frmTev::BuildAbout()
     Label(frAbout, "Label24", Text("- Added new option \"Results\""), RowRect(4, kCaptionLeft, 270));
     Label(frAbout, "Label25", Text("- Added new option Quit"), RowRect(5, kCaptionLeft, 270));
     Label(frAbout, "Label26", Text("- More secure delete infected file"), RowRect(6, kCaptionLeft, 270));
-    Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(8, kCaptionLeft, 270));
+    Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(7, kCaptionLeft, 270));
 }

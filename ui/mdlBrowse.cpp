@@ -2,17 +2,26 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
-QString SystemFolderDialog::ChooseFolder(const QString& title)
+QString SystemFolderDialog::ChooseFolder(const QString& title, const QString& startFolder)
 {
-    return QFileDialog::getExistingDirectory(nullptr, title, QString(), QFileDialog::ShowDirsOnly);
+    return QFileDialog::getExistingDirectory(nullptr, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
 namespace mdlBrowse {
 
-QString BrowseForFolder(FolderDialog& dialog, const QString& title)
+QString BrowseForFolder(FolderDialog& dialog, const QString& title, const QString& startFolder)
 {
-    return QDir::toNativeSeparators(dialog.ChooseFolder(title));
+    // An empty or vanished folder would open the dialog at the working folder.
+    QString start = QDir::cleanPath(QDir::fromNativeSeparators(startFolder));
+    while (!start.isEmpty() && !QFileInfo(start).isDir()) {
+        const QString parent = QFileInfo(start).path();
+        start = parent == start ? QString() : parent;
+    }
+    if (start.isEmpty())
+        start = QDir::homePath();
+    return QDir::toNativeSeparators(dialog.ChooseFolder(title, start));
 }
 
 QString WithoutTrailingSeparator(const QString& path)

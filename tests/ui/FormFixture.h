@@ -8,6 +8,7 @@
 #include "ui/MessageBox.h"
 #include "ui/frmTev.h"
 
+#include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 
@@ -46,13 +47,15 @@ public:
 // Answers the folder dialog with the next prepared answer.
 class ScriptedFolderDialog final : public FolderDialog {
 public:
-    QString ChooseFolder(const QString& title) override
+    QString ChooseFolder(const QString& title, const QString& startFolder) override
     {
         titles.push_back(title);
+        startFolders.push_back(startFolder);
         return nextAnswer;
     }
     QString nextAnswer;
     std::vector<QString> titles;
+    std::vector<QString> startFolders;
 };
 
 class FixedClock final : public qirn::Clock {
@@ -100,6 +103,8 @@ protected:
     }
 
     QString Text(const char* label) const;
+    // Whether the user can change the report; it can always be read.
+    static bool Editable(const QPlainTextEdit* box) { return box->isEnabled() && !box->isReadOnly(); }
     void Click(const char* widget) const;
     // One timeout of the timer of that name, as if its interval had passed.
     void Tick(const char* timer) const;

@@ -112,7 +112,7 @@ TEST_F(FormStartUp, ControlsStartIdle)
     EXPECT_TRUE(Get<QLabel>("lblBrowse")->isEnabled());
     EXPECT_TRUE(Get<QPushButton>("cmdSave")->isEnabled());
     EXPECT_TRUE(Get<QPushButton>("cmdCl")->isEnabled());
-    EXPECT_FALSE(Get<QPlainTextEdit>("txtRep")->isEnabled());
+    EXPECT_FALSE(Editable(Get<QPlainTextEdit>("txtRep")));
     EXPECT_TRUE(Get<QPlainTextEdit>("txtRep")->toPlainText().isEmpty());
     EXPECT_EQ(Get<QCheckBox>("chkChg")->checkState(), Qt::Unchecked);
     EXPECT_TRUE(Get<QListWidget>("lstVNa")->isEnabled());

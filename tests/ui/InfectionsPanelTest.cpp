@@ -5,6 +5,7 @@
 #include "tests/ui/FormFixture.h"
 #include "tests/update/LoopbackServer.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -229,15 +230,18 @@ TEST_F(InfectionsPanelTest, FolderChooser)
     Click("lblBrowse");
     ASSERT_EQ(folderDialog.titles.size(), 1u);
     EXPECT_EQ(folderDialog.titles[0], QStringLiteral("Select a drive or a folder:"));
+    EXPECT_EQ(folderDialog.startFolders[0], QString::fromStdString(folder.path("tree")));
     EXPECT_EQ(Text("lblPath"), QString::fromStdString(folder.path("tree/sub")));
     EXPECT_EQ(form->ScanFolder(), folder.path("tree/sub"));
 
     folderDialog.nextAnswer = QStringLiteral("/");
     Click("lblBrowse");
+    EXPECT_EQ(folderDialog.startFolders.back(), QString::fromStdString(folder.path("tree/sub")));
     EXPECT_EQ(Text("lblPath"), QStringLiteral("/"));
 
     folderDialog.nextAnswer.clear();
     Click("lblBrowse");
+    EXPECT_EQ(folderDialog.startFolders.back(), QStringLiteral("/"));
     EXPECT_EQ(Text("lblPath"), QString());
     Click("cmdScan");
     EXPECT_EQ(form->Counter().Total(), 0u) << "an empty path walks nothing";
@@ -245,6 +249,7 @@ TEST_F(InfectionsPanelTest, FolderChooser)
     // While a scan runs the label is disabled.
     folderDialog.nextAnswer = QString::fromStdString(folder.path("tree"));
     Click("lblBrowse");
+    EXPECT_EQ(folderDialog.startFolders.back(), QDir::homePath()) << "no folder shown: the home folder";
     const std::size_t opened = folderDialog.titles.size();
     QTimer::singleShot(0, form.get(), [&] { Click("lblBrowse"); });
     Click("cmdScan");

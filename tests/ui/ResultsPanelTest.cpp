@@ -1,5 +1,6 @@
 // The Results panel: Edit Report, Clear and Save.
 
+#include "tests/FileSizeLimit.h"
 #include "tests/ui/FormFixture.h"
 #include "ui/ReportBox.h"
 
@@ -10,6 +11,8 @@
 
 namespace qirn::uitest {
 namespace {
+
+namespace fs = std::filesystem;
 
 class ResultsPanel : public FormFixture {
 protected:
@@ -30,7 +33,7 @@ TEST_F(ResultsPanel, EditReportUnlocksTheReportAndTypedTextIsSavedAsTyped)
     Click("cmdScan");
     Click("chkChg");
     EXPECT_EQ(EditReport()->checkState(), Qt::Checked);
-    ASSERT_TRUE(Box()->isEnabled());
+    ASSERT_TRUE(Editable(Box()));
 
     Box()->moveCursor(QTextCursor::End);
     QTest::keyClicks(Box(), QStringLiteral("note"));
@@ -40,7 +43,7 @@ TEST_F(ResultsPanel, EditReportUnlocksTheReportAndTypedTextIsSavedAsTyped)
 
     Click("chkChg");
     EXPECT_EQ(EditReport()->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(Box()->isEnabled());
+    EXPECT_FALSE(Editable(Box()));
     EXPECT_TRUE(form->Report().ends_with("note\r\nok"));
 
     Click("cmdSave");
@@ -50,17 +53,17 @@ TEST_F(ResultsPanel, EditReportUnlocksTheReportAndTypedTextIsSavedAsTyped)
 TEST_F(ResultsPanel, EveryChangeOfTheValueRunsTheRuleAlsoFromCode)
 {
     EditReport()->setCheckState(Qt::Checked);
-    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_TRUE(Editable(Box()));
     EditReport()->setCheckState(Qt::PartiallyChecked);
-    EXPECT_FALSE(Box()->isEnabled());
+    EXPECT_FALSE(Editable(Box()));
     // A click on the greyed box ticks it.
     Click("chkChg");
     EXPECT_EQ(EditReport()->checkState(), Qt::Checked);
-    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_TRUE(Editable(Box()));
     // Setting the value the box already has runs nothing.
-    Box()->setEnabled(false);
+    Box()->setReadOnly(true);
     EditReport()->setCheckState(Qt::Checked);
-    EXPECT_FALSE(Box()->isEnabled());
+    EXPECT_FALSE(Editable(Box()));
 }
 
 TEST_F(ResultsPanel, SaveWritesTheReportBytesThenTellsTheUser)
@@ -98,6 +101,33 @@ TEST_F(ResultsPanel, FailedSaveTellsWhyAndNeverClaimsSuccess)
     EXPECT_TRUE(messages.shown[0].warning);
     EXPECT_TRUE(messages.shown[0].text.startsWith(QStringLiteral("Results could not be saved in Application path: ")));
     EXPECT_GT(messages.shown[0].text.size(), 50);  // a reason follows
+}
+
+TEST_F(ResultsPanel, SaveNeverDestroysThePreviousReport)
+{
+    const fs::path results = folder.root() / "app/Results.txt";
+    Click("cmdScan");
+
+    // The disk fills part-way: the old report stays whole and the user learns why.
+    folder.file("app/Results.txt", "old report");
+    {
+        const test::FileSizeLimit limit(form->Report().size() / 2);
+        Click("cmdSave");
+    }
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(messages.shown[0].warning);
+    EXPECT_EQ(messages.shown[0].text,
+        QStringLiteral("Results could not be saved in Application path: cannot write Results.txt: File too large"));
+    EXPECT_EQ(Saved(), "old report");
+
+    // A FIFO of that name neither hangs the window nor keeps the report.
+    fs::remove(results);
+    folder.fifo("app/Results.txt");
+    Click("cmdSave");
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].text, QStringLiteral("Results was saved in Application path"));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(results)));
+    EXPECT_EQ(Saved(), form->Report());
 }
 
 TEST_F(ResultsPanel, ClearEmptiesOnlyTheReport)

@@ -39,7 +39,7 @@ protected:
     {
         return {Get<QPushButton>("cmdScan")->isEnabled(), Get<QPushButton>("cmdStop")->isEnabled(),
             Get<QLabel>("lblBrowse")->isEnabled(), Get<QPushButton>("cmdSave")->isEnabled(),
-            Get<QPushButton>("cmdCl")->isEnabled(), Get<QPlainTextEdit>("txtRep")->isEnabled(),
+            Get<QPushButton>("cmdCl")->isEnabled(), Editable(Get<QPlainTextEdit>("txtRep")),
             Get<QTimer>("tmrEl")->isActive(), Get<QCheckBox>("chkChg")->checkState(),
             Get<QProgressBar>("pgbStatus")->value()};
     }
@@ -148,23 +148,47 @@ TEST_F(ScanWindow, StopEndsTheScanAndLeavesTheReportEditable)
     ExpectIdle(true);
 }
 
-TEST_F(ScanWindow, MissingSignatureFileAtScanWritesOnlyAFinishLine)
+TEST_F(ScanWindow, RejectedSignatureFileAtScanWritesWhyThenOnlyAFinishLine)
 {
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [this] { std::filesystem::remove(folder.root() / "app/sa.kvd"); }, "sa.kvd is missing"},
+        {"a line without =", [this] { folder.file("app/sa.kvd", std::string(kEicarMd5) + "=EICAR\r\nbroken\r\n"); },
+            "sa.kvd: line 2 has no \"=\""},
+        {"empty", [this] { folder.file("app/sa.kvd", ""); }, "sa.kvd holds no signature line"},
+    };
     MakeTree();
-    std::filesystem::remove(folder.root() / "app/sa.kvd");
-    Get<QProgressBar>("pgbStatus")->setValue(0);
-    std::vector<int> progress;
-    QObject::connect(Get<QProgressBar>("pgbStatus"), &QProgressBar::valueChanged, form.get(),
-        [&progress](int value) { progress.push_back(value); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Click("cmdCl");
+        c.make();
+        Get<QProgressBar>("pgbStatus")->setValue(0);
+        std::vector<int> progress;
+        const auto watch = QObject::connect(Get<QProgressBar>("pgbStatus"), &QProgressBar::valueChanged, form.get(),
+            [&progress](int value) { progress.push_back(value); });
 
-    Click("cmdScan");
+        Click("cmdScan");
+        QObject::disconnect(watch);
 
-    EXPECT_EQ(form->Report(), "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
-    EXPECT_TRUE(Items("lstVNa").empty());
-    EXPECT_EQ(Text("lblScnd"), QStringLiteral("Not available"));
-    ASSERT_EQ(progress.size(), 500u);
-    EXPECT_EQ(progress.front(), 501);
-    ExpectIdle(false);
+        const std::string why = std::string("No signature loaded: ") + c.why;
+        EXPECT_EQ(form->Report(), "\r\n" + why + "\r\nA scan was finished at : 12/7/26 09:30:00\r\n");
+        EXPECT_TRUE(Items("lstVNa").empty());
+        EXPECT_EQ(Text("lblScnd"), QStringLiteral("Not available"));
+        ASSERT_EQ(progress.size(), 500u);
+        EXPECT_EQ(progress.front(), 501);
+        ExpectIdle(false);
+        // The Signatures panel says the same from the next refresh on.
+        Tick("tmrAbc");
+        EXPECT_EQ(Text("lblTot"), QStringLiteral("0 signatures"));
+        EXPECT_EQ(Text("lblSigErr"), QString::fromStdString(why));
+    }
+    folder.file("app/sa.kvd", std::string(kEicarMd5) + "=EICAR\r\n");
+    Tick("tmrAbc");
+    EXPECT_EQ(Text("lblSigErr"), QString());
 }
 
 TEST_F(ScanWindow, QuitDuringAScanEndsTheProgramBeforeTheNextFile)

@@ -8,7 +8,6 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("QIRN Checker"));
     // Downloads in the tests go to a loopback server only.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     testing::InitGoogleTest(&argc, argv);
