@@ -2,6 +2,7 @@
 
 #include "engine/Failure.h"
 #include "engine/FileRemoval.h"
+#include "engine/Platform.h"
 
 #include <cctype>
 #include <charconv>
@@ -164,13 +165,13 @@ Quarantine::Quarantine(const std::optional<std::filesystem::path>& folder)
     std::error_code error;
     canonical_ = std::filesystem::canonical(*folder, error);
     if (error)
-        throw Failure(error.value(), folder->native() + ": " + error.message());
+        throw Failure(error.value(), TextFromPath(*folder) + ": " + error.message());
 }
 
 std::optional<std::string> Quarantine::PathInside(const std::string& top) const
 {
     std::error_code error;
-    const std::filesystem::path scanned = std::filesystem::canonical(top, error);
+    const std::filesystem::path scanned = std::filesystem::canonical(PathFromText(top), error);
     if (!folder_ || error)
         return std::nullopt;
     const std::filesystem::path relative = canonical_.lexically_relative(scanned);
@@ -181,12 +182,12 @@ std::optional<std::string> Quarantine::PathInside(const std::string& top) const
     std::string path = top;
     if (path.back() != kPathSeparator)
         path += kPathSeparator;
-    return path + relative.native();
+    return path + TextFromPath(relative);
 }
 
 QuarantineNote Quarantine::Take(const Hit& hit, const Md5Digest& digest, const std::vector<std::string>& signatures)
 {
-    path_ = hit.path.native();
+    path_ = TextFromPath(hit.path);
     entry_.clear();
     const bool done = folder_ ? Move(hit, digest, signatures) : Remove(hit, digest);
     return {path_, done, folder_ != nullptr, entry_, reason_};
@@ -197,7 +198,7 @@ bool Quarantine::Move(const Hit& hit, const Md5Digest& digest, const std::vector
     const QuarantineResult result = folder_->Move(
         hit.path, hit.identity, digest, [&](const QuarantineFacts& facts) { return SidecarText(facts, signatures); });
     if (!result.entry.empty())
-        entry_ = (canonical_ / result.entry).native();
+        entry_ = TextFromPath(canonical_ / PathFromText(result.entry));
     reason_ = result.status == QuarantineResult::Status::Missing ? "it is gone" : result.errorText;
     return result.status == QuarantineResult::Status::Done;
 }
@@ -258,8 +259,8 @@ std::optional<QuarantineFacts> ParseSidecar(std::string_view text)
 
 int RestoreQuarantined(const std::string& entryPath, std::FILE* out, std::FILE* err)
 {
-    const std::filesystem::path path(entryPath);
-    std::string entry = path.filename().native();
+    const std::filesystem::path path = PathFromText(entryPath);
+    std::string entry = TextFromPath(path.filename());
     if (entry.ends_with(".json"))
         entry.resize(entry.size() - 5);
     const auto fail = [&](std::string_view why) {

@@ -1,6 +1,7 @@
 #include "cli/ScanOutput.h"
 
 #include "engine/Failure.h"
+#include "engine/FileSystem.h"
 
 #include <algorithm>
 #include <array>
@@ -214,7 +215,8 @@ std::string EscapeForText(std::string_view bytes)
     for (std::size_t i = 0; i < bytes.size();) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         const std::size_t length = Utf8Length(bytes.substr(i));
-        if (c == '\\') {
+        // On Windows a backslash separates names and is never part of one: it stays.
+        if (c == '\\' && kPathSeparator != '\\') {
             out += "\\\\";
         } else if (c == '\t') {
             out += "\\t";

@@ -1,6 +1,7 @@
 #include "engine/SignatureReloader.h"
 
 #include "engine/Failure.h"
+#include "engine/Platform.h"
 #include "engine/SignatureList.h"
 
 #include <cerrno>
@@ -21,10 +22,10 @@ std::int64_t NowNs()
 
 std::string SignatureLoadProblem(const Failure& failure, const std::filesystem::path& file)
 {
-    const std::string name = file.filename().native();
+    const std::string name = TextFromPath(file.filename());
     // Failures name the file first; the user knows which file is meant.
     std::string detail = failure.description();
-    const std::string where = file.native() + ": ";
+    const std::string where = TextFromPath(file) + ": ";
     if (detail.starts_with(where))
         detail.erase(0, where.size());
     std::string problem;
