@@ -22,5 +22,8 @@ for variant in release asan; do
   tests/tray/with-tray-host.sh ctest --test-dir "$dir" --output-on-failure --no-tests=error -L realwindow
 done
 
+echo "== windows variant: MinGW-w64 build, tests under Wine"
+tools/test-windows.sh
+
 echo "== formatting and static checks"
 tools/check-style.sh build/test-release
