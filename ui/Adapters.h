@@ -26,6 +26,35 @@ private:
     QLabel& label_;
 };
 
+// Sets a widget's tooltip.
+class ToolTipCaption final : public qirn::Caption {
+public:
+    explicit ToolTipCaption(QWidget& widget) : widget_(widget) { }
+    void SetCaption(std::string_view text) override
+    {
+        widget_.setToolTip(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    }
+
+private:
+    QWidget& widget_;
+};
+
+// A label shown only while it has something to say; the whole text is its tooltip.
+class NoteCaption final : public qirn::Caption {
+public:
+    explicit NoteCaption(QLabel& label) : label_(label) { }
+    void SetCaption(std::string_view text) override
+    {
+        const QString note = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        label_.setText(note);
+        label_.setToolTip(note);
+        label_.setVisible(!note.isEmpty());
+    }
+
+private:
+    QLabel& label_;
+};
+
 class WidgetSwitch final : public qirn::Switch {
 public:
     explicit WidgetSwitch(QWidget& widget) : widget_(widget) { }

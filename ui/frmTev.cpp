@@ -89,8 +89,11 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
     updateButton_ = std::make_unique<WidgetSwitch>(*cmdUpdate);
     updateBar_ = std::make_unique<ProgressValue>(*pgbUpd);
     updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
+    updateDetails_ = std::make_unique<ToolTipCaption>(*lblUpd);
+    updateSettings_ = std::make_unique<NoteCaption>(*lblUpdSettings);
     update_ = std::make_unique<qirn::UpdateCommand>(
-        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_}, environment_.updateUrl, signatureFile);
+        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_, updateDetails_.get(), updateSettings_.get()},
+        environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *environment_.clock);
     Connect();

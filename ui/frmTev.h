@@ -147,6 +147,7 @@ private:
     QLabel* lblTTU = nullptr;
     QProgressBar* pgbUpd = nullptr;
     QLabel* lblUpd = nullptr;
+    QLabel* lblUpdSettings = nullptr;  // what is wrong in qirn-checker.ini, when anything is
     QPushButton* cmdUpdate = nullptr;
 
     QGroupBox* frAbout = nullptr;
@@ -164,6 +165,8 @@ private:
     std::unique_ptr<WidgetSwitch> updateButton_;
     std::unique_ptr<ProgressValue> updateBar_;
     std::unique_ptr<LabelCaption> updateStatus_;
+    std::unique_ptr<ToolTipCaption> updateDetails_;
+    std::unique_ptr<NoteCaption> updateSettings_;
     std::unique_ptr<qirn::UpdateCommand> update_;
     QtEventPump events_;
 

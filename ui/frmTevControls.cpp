@@ -313,6 +313,11 @@ void frmTev::BuildUpdate()
     QLabel* advice =
         Label(frUpd, "Label27", Text("You should use a stable internet connection"), QRect(kCaptionLeft, 172, 265, 36));
     advice->setWordWrap(true);
+    lblUpdSettings = Label(frUpd, "lblUpdSettings", QString(), QRect(kCaptionLeft, 212, 265, 48));
+    lblUpdSettings->setWordWrap(true);
+    lblUpdSettings->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblUpdSettings->setStyleSheet(QStringLiteral("color: #a00000;"));
+    lblUpdSettings->hide();
 }
 
 void frmTev::BuildAbout()

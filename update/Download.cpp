@@ -2,19 +2,92 @@
 
 #include "engine/SaveFile.h"
 #include "engine/SignatureText.h"
+#include "engine/UpdateBodyCheck.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
 
 #include <filesystem>
 #include <string_view>
+#include <variant>
 
 namespace qirn {
 
+namespace {
+
+std::string_view View(QByteArrayView bytes)
+{
+    return {bytes.data(), static_cast<std::size_t>(bytes.size())};
+}
+
+DownloadResult Unauthentic(const std::string& why)
+{
+    return {DownloadStatus::Unauthentic, QString::fromStdString(why), {}};
+}
+
+// The serial of the installed manifest: 0 when there is none.
+std::variant<std::uint64_t, std::string> InstalledSerial(const QString& destination)
+{
+    QFile record(InstalledSignaturePath(destination));
+    if (!record.exists())
+        return std::uint64_t{0};
+    if (!record.open(QIODevice::ReadOnly))
+        return "the installed signature record cannot be read: " + record.errorString().toStdString();
+    const QByteArray text = record.read(kMaxSignatureFileBytes + 1);
+    auto manifest = ReadSignatureFile(View(text));
+    if (const auto* why = std::get_if<std::string>(&manifest))
+        return "the installed signature record " + record.fileName().toStdString() + " is damaged: " + *why;
+    return std::get<UpdateManifest>(manifest).serial;
+}
+
+// The signature file of body when it verifies and fits, or why not.
+DownloadResult CheckSignature(QNetworkAccessManager& manager, const QUrl& url, const QString& destination,
+    const UpdateTrust& trust, const QByteArray& body, const FetchLimits& limits)
+{
+    FetchLimits sigLimits = limits;
+    sigLimits.maxBytes = kMaxSignatureFileBytes;
+    DownloadResult sig = Fetch(manager, SignatureUrl(url), sigLimits, trust.caCertificates);
+    if (sig.status != DownloadStatus::Ok) {
+        sig.status = DownloadStatus::Unauthentic;
+        sig.errorText = QStringLiteral("no signature file at %1: %2").arg(SignatureUrl(url).toString(), sig.errorText);
+        return sig;
+    }
+    auto verified = VerifySignatureFile(View(sig.bytes), *trust.publicKey);
+    if (const auto* why = std::get_if<std::string>(&verified))
+        return Unauthentic(*why);
+    const auto installed = InstalledSerial(destination);
+    if (const auto* why = std::get_if<std::string>(&installed))
+        return Unauthentic(*why);
+    if (auto mismatch =
+            ManifestMismatch(std::get<UpdateManifest>(verified), View(body), std::get<std::uint64_t>(installed)))
+        return Unauthentic(*mismatch);
+    return sig;
+}
+
+}  // namespace
+
 QString SignatureBodyRejection(QByteArrayView body)
 {
-    const auto failure = CheckSignatureText(std::string_view(body.data(), static_cast<std::size_t>(body.size())));
+    const auto failure = CheckSignatureText(View(body));
     return failure ? QString::fromUtf8(failure->description()) : QString();
+}
+
+QString UpdateRejection(QByteArrayView body)
+{
+    const auto why = UpdateBodyRejection(View(body));
+    return why ? QString::fromStdString(*why) : QString();
+}
+
+QUrl SignatureUrl(const QUrl& url)
+{
+    QUrl signature = url;
+    signature.setPath(url.path() + QStringLiteral(".sig"));
+    return signature;
+}
+
+QString InstalledSignaturePath(const QString& destination)
+{
+    return destination + QStringLiteral(".sig");
 }
 
 DownloadResult ReplaceFileContent(const QString& path, QByteArrayView bytes)
@@ -26,20 +99,42 @@ DownloadResult ReplaceFileContent(const QString& path, QByteArrayView bytes)
     return {};
 }
 
-DownloadResult DownloadSignatureFile(const QUrl& url, const QString& destination, const FetchLimits& limits)
+DownloadResult DownloadSignatureFile(
+    const QUrl& url, const QString& destination, const UpdateTrust& trust, const FetchLimits& limits)
 {
     DownloadResult fetched;
+    DownloadResult signature;
     {
         // A manager of its own: no connection or cache outlives one download.
         QNetworkAccessManager manager;
-        fetched = Fetch(manager, url, limits);
+        fetched = Fetch(manager, url, limits, trust.caCertificates);
+        if (fetched.status != DownloadStatus::Ok)
+            return fetched;
+        const QString rejection = UpdateRejection(fetched.bytes);
+        if (!rejection.isEmpty())
+            return {DownloadStatus::Rejected, rejection, {}};
+        if (trust.publicKey) {
+            signature = CheckSignature(manager, url, destination, trust, fetched.bytes, limits);
+            if (signature.status != DownloadStatus::Ok)
+                return signature;
+        }
     }
-    if (fetched.status != DownloadStatus::Ok)
-        return fetched;
-    const QString rejection = SignatureBodyRejection(fetched.bytes);
-    if (!rejection.isEmpty())
-        return {DownloadStatus::Rejected, rejection, {}};
-    return ReplaceFileContent(destination, fetched.bytes);
+    DownloadResult installed = ReplaceFileContent(destination, fetched.bytes);
+    if (installed.status != DownloadStatus::Ok || !trust.publicKey)
+        return installed;
+    // Recorded after the file, so a failure here never blocks this same update later.
+    installed = ReplaceFileContent(InstalledSignaturePath(destination), signature.bytes);
+    if (installed.status != DownloadStatus::Ok) {
+        installed.errorText =
+            QStringLiteral("the new signature file is in place, but its serial could not be recorded: %1")
+                .arg(installed.errorText);
+    }
+    return installed;
+}
+
+DownloadResult DownloadSignatureFile(const QUrl& url, const QString& destination, const FetchLimits& limits)
+{
+    return DownloadSignatureFile(url, destination, UpdateTrust{}, limits);
 }
 
 }  // namespace qirn

@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <memory>
@@ -13,6 +14,8 @@ namespace qirn {
 
 namespace {
 
+constexpr int kMaxRedirects = 5;
+
 QString TooLargeText(qint64 maxBytes)
 {
     return QStringLiteral("the body is larger than %1 bytes").arg(maxBytes);
@@ -20,9 +23,19 @@ QString TooLargeText(qint64 maxBytes)
 
 }  // namespace
 
-DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const FetchLimits& limits)
+DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const FetchLimits& limits,
+    const QList<QSslCertificate>& trustedRoots)
 {
     QNetworkRequest request(url);
+    // Qt would inflate gzip itself and take a cut-off stream as complete.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    if (!trustedRoots.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(trustedRoots);
+        request.setSslConfiguration(tls);
+    }
     const std::unique_ptr<QNetworkReply> reply(manager.get(request));
 
     QByteArray body;
@@ -58,10 +71,20 @@ DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const Fetc
     });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setInterval(limits.deadline);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        stop(DownloadStatus::TimedOut,
+            QStringLiteral("not finished within %1 ms").arg(static_cast<qint64>(limits.deadline.count())));
+    });
+
     idle.start();
+    deadline.start();
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     idle.stop();
+    deadline.stop();
     // QCoreApplication::exit() leaves every loop, this one too.
     if (!reply->isFinished())
         stop(DownloadStatus::NetworkError, QStringLiteral("the transfer was interrupted"));
@@ -81,6 +104,19 @@ DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const Fetc
         return {DownloadStatus::NetworkError, reply->errorString(), {}};
     if (!code.isValid())
         return {DownloadStatus::NetworkError, QStringLiteral("no HTTP status"), {}};
+    // 206 and the other 2xx answers do not carry the whole file as it is.
+    if (code.toInt() != 200) {
+        const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return {DownloadStatus::HttpError,
+            QStringLiteral("HTTP %1 %2: not the whole file").arg(code.toInt()).arg(reason), {}};
+    }
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity") {
+        return {DownloadStatus::HttpError,
+            QStringLiteral("the body is encoded (%1) though no encoding was accepted")
+                .arg(QString::fromLatin1(encoding)),
+            {}};
+    }
     return {DownloadStatus::Ok, {}, body};
 }
 

@@ -1,8 +1,24 @@
 #include "update/UpdateCommand.h"
 
+#include <QFileInfo>
+
 #include <exception>
 
 namespace qirn {
+
+UpdateCommand::UpdateCommand(const UpdateControls& controls, QUrl url, QString destination, FetchLimits limits)
+    : controls_(controls), url_(std::move(url)), destination_(std::move(destination)), limits_(limits)
+{
+    ReadSettings();
+}
+
+UpdateSettings UpdateCommand::ReadSettings()
+{
+    UpdateSettings settings = ReadUpdateSettings(QFileInfo(destination_).absolutePath(), url_);
+    if (controls_.settingsProblems != nullptr)
+        controls_.settingsProblems->SetCaption(settings.problems.join(u'\n').toStdString());
+    return settings;
+}
 
 void UpdateCommand::Click()
 {
@@ -16,7 +32,13 @@ void UpdateCommand::Click()
     controls_.lblUpd.SetCaption("Downloading update file");
 
     try {
-        last_ = DownloadSignatureFile(url_, destination_, limits_);
+        const UpdateSettings settings = ReadSettings();
+        if (!settings.refusal.isEmpty()) {
+            last_ = {DownloadStatus::Unauthentic, settings.refusal, {}};
+        } else {
+            last_ = DownloadSignatureFile(
+                settings.url, destination_, UpdateTrust{settings.publicKey, settings.caCertificates}, limits_);
+        }
     } catch (const std::exception& error) {
         last_ = {DownloadStatus::NetworkError, QString::fromLocal8Bit(error.what()), {}};
     }
@@ -24,6 +46,8 @@ void UpdateCommand::Click()
     for (int value = kProgressHalf + 1; value <= kProgressFull; ++value)
         controls_.pgbUpd.SetValue(value);
     controls_.lblUpd.SetCaption(last_.status == DownloadStatus::Ok ? "Download succesful" : "Download failed");
+    if (controls_.details != nullptr)
+        controls_.details->SetCaption(last_.errorText.toStdString());
     controls_.cmdUpdate.SetEnabled(true);
     busy_ = false;
 }

@@ -5,6 +5,7 @@
 
 #include "engine/ScanControl.h"
 #include "update/Download.h"
+#include "update/UpdateSettings.h"
 
 #include <QString>
 #include <QUrl>
@@ -17,6 +18,10 @@ struct UpdateControls {
     Switch& cmdUpdate;
     ValueControl& pgbUpd;
     Caption& lblUpd;
+    // Why the last download ended as it did (lblUpd's tooltip).
+    Caption* details = nullptr;
+    // The malformed settings of qirn-checker.ini, one per line; empty when none.
+    Caption* settingsProblems = nullptr;
 };
 
 class UpdateCommand {
@@ -24,14 +29,13 @@ public:
     static constexpr int kProgressHalf = 500;
     static constexpr int kProgressFull = 1000;
 
-    // destination: the signature file the reloads read.
-    UpdateCommand(const UpdateControls& controls, QUrl url, QString destination, FetchLimits limits = {})
-        : controls_(controls), url_(std::move(url)), destination_(std::move(destination)), limits_(limits)
-    {
-    }
+    // destination: the signature file the reloads read; qirn-checker.ini
+    // beside it may name another URL than url and the keys to trust.
+    UpdateCommand(const UpdateControls& controls, QUrl url, QString destination, FetchLimits limits = {});
 
-    // The Click of "Update Now". Events other than user input run while the
-    // body is fetched; a Click meanwhile does nothing.
+    // The Click of "Update Now": reads the settings again, then downloads.
+    // Events other than user input run while the body is fetched; a Click
+    // meanwhile does nothing.
     void Click();
 
     bool Busy() const { return busy_; }
@@ -39,6 +43,8 @@ public:
     const DownloadResult& LastResult() const { return last_; }
 
 private:
+    UpdateSettings ReadSettings();
+
     UpdateControls controls_;
     QUrl url_;
     QString destination_;

@@ -313,5 +313,30 @@ TEST_F(UpdateInWindowTest, SuccessAndFailureDriveTheBarTheTextAndTheButton)
     EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), body);
 }
 
+TEST_F(UpdateInWindowTest, MalformedSettingsAndTheReasonOfAFailureAreShown)
+{
+    EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
+    folder.file("app/qirn-checker.ini", "[Update]\nPublicKey=not-a-key\n");
+    Open();
+    Click("lblUpdate");
+    const QString refusal = QStringLiteral(
+        "Update/PublicKey is not a base64 Ed25519 public key; no update is installed until it is mended");
+    EXPECT_FALSE(Get<QLabel>("lblUpdSettings")->isHidden());
+    EXPECT_EQ(Text("lblUpdSettings"), refusal);
+    const std::string before = TestFolder::read(folder.root() / "app/sa.kvd");
+    Click("cmdUpdate");
+    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download failed"));
+    EXPECT_EQ(Get<QLabel>("lblUpd")->toolTip(), refusal);
+    EXPECT_TRUE(server.RequestLines().isEmpty());
+    EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), before);
+
+    folder.file("app/qirn-checker.ini", "[Update]\n");
+    server.Respond(test::HtmlError(200, "OK"));
+    Click("cmdUpdate");
+    EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
+    EXPECT_EQ(Get<QLabel>("lblUpd")->toolTip(), QStringLiteral("the body is an HTML page, not a signature file"));
+    EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), before);
+}
+
 }  // namespace
 }  // namespace qirn::uitest

@@ -82,7 +82,9 @@ TEST_F(DownloadTest, ReplacesTheFileWithExactlyTheBody)
         {"shorter than the old file", kOld, kNew},
         {"longer than the old file", kNew, kOld + kOld},
         {"no old file", std::nullopt, kOld},
-        {"line ends and bytes as sent", kOld, "0cc175b9c0f1b6a831c399e269772661=Tr\xe9s\n=x\r\r\n\r\n\0\r\n=last"},
+        {"line ends and bytes as sent", kOld,
+            "0cc175b9c0f1b6a831c399e269772661=Tr\xe9s\n92eb5ffee6ae2fec3ad71c777531578f=x\r\r\n\r\n"
+            "4a8a08f09d37b73795649038408b5f33=last"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -116,5 +116,47 @@ TEST_F(FetchTest, ApplicationExitDuringTheTransferFails)
     EXPECT_EQ(FetchFromServer().status, DownloadStatus::Ok);
 }
 
+TEST_F(FetchTest, AnswersThatAreNotTheWholeFileFail)
+{
+    const QByteArray list = "0cc175b9c0f1b6a831c399e269772661=One\r\n92eb5ffee6ae2fec3ad71c777531578f=Two\r\n";
+    struct Case {
+        const char* what;
+        HttpResponse response;
+        DownloadStatus status;
+    };
+    HttpResponse partial = Body(list.left(20));
+    partial.status = 206;
+    partial.reason = "Partial Content";
+    partial.headers = "Content-Range: bytes 0-19/" + QByteArray::number(list.size()) + "\r\n";
+    HttpResponse noContent = Body({});
+    noContent.status = 204;
+    noContent.reason = "No Content";
+    // The gzip stream of the list, cut before its end and its checksum.
+    HttpResponse cutGzip = Body(QByteArray::fromBase64("H4sIAAAAAAAAAwXBsRGAMAgF0D532UXg4IciM9i4QIJQaun6vndEEA=="));
+    cutGzip.headers = "Content-Encoding: gzip\r\n";
+    HttpResponse dripping = Body(list);
+    dripping.drip = 20ms;
+    HttpResponse cut = Body(list.left(50));
+    cut.lengthHeader = false;
+    cut.headers = "Transfer-Encoding: chunked\r\n";
+    cut.body = "32\r\n" + list.left(50) + "\r\n";
+    const std::vector<Case> cases = {
+        {"206 Partial Content", partial, DownloadStatus::HttpError},
+        {"204 No Content", noContent, DownloadStatus::HttpError},
+        {"gzip that was not asked for, cut short", cutGzip, DownloadStatus::HttpError},
+        {"a byte every 20 ms, past the deadline", dripping, DownloadStatus::TimedOut},
+        {"chunks without the last one", cut, DownloadStatus::NetworkError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_.Respond(c.response);
+        const DownloadResult result = FetchFromServer({.timeout = 30s, .deadline = 500ms});
+        EXPECT_EQ(result.status, c.status) << result.errorText.toStdString();
+        EXPECT_FALSE(result.errorText.isEmpty());
+        EXPECT_TRUE(result.bytes.isEmpty());
+    }
+    EXPECT_TRUE(server_.LastRequestHead().toLower().contains("\r\naccept-encoding: identity"));
+}
+
 }  // namespace
 }  // namespace qirn

@@ -1,0 +1,81 @@
+#include "update/UpdateSettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace qirn {
+
+namespace {
+
+const QString kUrlKey = QStringLiteral("Update/Url");
+const QString kPublicKeyKey = QStringLiteral("Update/PublicKey");
+const QString kCaFileKey = QStringLiteral("Update/CaFile");
+
+void ReadUrl(const QSettings& ini, UpdateSettings& settings)
+{
+    if (!ini.contains(kUrlKey))
+        return;
+    const QUrl url(ini.value(kUrlKey).toString(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
+        settings.problems << QStringLiteral("%1 is not an http or https URL; the default is used").arg(kUrlKey);
+        return;
+    }
+    settings.url = url;
+}
+
+void ReadPublicKey(const QSettings& ini, UpdateSettings& settings)
+{
+    if (!ini.contains(kPublicKeyKey))
+        return;
+    const QByteArray text = ini.value(kPublicKeyKey).toString().trimmed().toLatin1();
+    settings.publicKey = PublicKeyFromText(std::string_view(text.data(), static_cast<std::size_t>(text.size())));
+    if (!settings.publicKey) {
+        settings.refusal = QStringLiteral("%1 is not a base64 Ed25519 public key; no update is installed until it "
+                                          "is mended")
+                               .arg(kPublicKeyKey);
+        settings.problems << settings.refusal;
+    }
+}
+
+void ReadCaFile(const QSettings& ini, const QString& applicationFolder, UpdateSettings& settings)
+{
+    if (!ini.contains(kCaFileKey))
+        return;
+    const QString path = QDir(applicationFolder).filePath(ini.value(kCaFileKey).toString());
+    if (QFileInfo(path).isFile())
+        settings.caCertificates = QSslCertificate::fromPath(path, QSsl::Pem);
+    if (settings.caCertificates.isEmpty()) {
+        settings.problems << QStringLiteral("%1 (%2) holds no readable PEM certificate; the system's are used")
+                                 .arg(kCaFileKey, QDir::toNativeSeparators(path));
+    }
+}
+
+}  // namespace
+
+UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& defaultUrl)
+{
+    UpdateSettings settings;
+    settings.url = defaultUrl;
+    const QString file = QDir(applicationFolder).filePath(QString::fromLatin1(kSettingsFileName));
+    if (!QFileInfo::exists(file))
+        return settings;
+    const QSettings ini(file, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) {
+        settings.problems
+            << QStringLiteral("%1 cannot be read; the defaults are used").arg(QString::fromLatin1(kSettingsFileName));
+        return settings;
+    }
+    // A misspelt key would otherwise turn a check off without a word.
+    for (const QString& key : ini.allKeys()) {
+        if (key != kUrlKey && key != kPublicKeyKey && key != kCaFileKey)
+            settings.problems << QStringLiteral("%1 is not a known setting").arg(key);
+    }
+    ReadUrl(ini, settings);
+    ReadPublicKey(ini, settings);
+    ReadCaFile(ini, applicationFolder, settings);
+    return settings;
+}
+
+}  // namespace qirn

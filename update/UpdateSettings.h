@@ -1,0 +1,42 @@
+#pragma once
+
+// qirn-checker.ini beside sa.kvd: where updates come from and how they are
+// trusted. Every setting is optional; a malformed one is reported and never
+// stops start-up.
+//
+//   [Update]
+//   Url=https://example.org/signatures/sa.kvd
+//   PublicKey=<base64 of an Ed25519 public key>
+//   CaFile=ca.pem
+
+#include "engine/UpdateSignature.h"
+
+#include <QList>
+#include <QSslCertificate>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+namespace qirn {
+
+inline constexpr char kSettingsFileName[] = "qirn-checker.ini";
+
+struct UpdateSettings {
+    QUrl url;
+    // With a key, only a body whose signed manifest verifies is installed.
+    std::optional<Ed25519PublicKey> publicKey;
+    // Roots trusted for https in place of the system's; empty: the system's.
+    QList<QSslCertificate> caCertificates;
+    // Set when a key was given that cannot be used: no update is installed
+    // until it is mended, rather than falling back to unsigned updates.
+    QString refusal;
+    // One text per malformed setting, for the Update panel.
+    QStringList problems;
+};
+
+// The settings of the INI file in applicationFolder; defaultUrl when it names none.
+UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& defaultUrl);
+
+}  // namespace qirn
