@@ -5,6 +5,7 @@
 #include "cli/ScanOptions.h"
 #include "cli/ScanOutput.h"
 #include "cli/ScanProgress.h"
+#include "cli/SignatureSources.h"
 #include "engine/ApplicationFolder.h"
 #include "engine/Console.h"
 #include "engine/Failure.h"
@@ -48,11 +49,18 @@ public:
                     std::string(FailureReason(failure)) + ")");
             }
         }
-        summary_.signatureFile = options_.signatures ? *options_.signatures : TextFromPath(DefaultSignatureFile());
-        try {
-            LoadSignatures(signatures_, PathFromText(summary_.signatureFile));
-        } catch (const Failure& failure) {
-            return CannotRun(std::string("cannot load signatures: ") + failure.description());
+        if (options_.signatures.empty()) {
+            summary_.signatureFile = TextFromPath(DefaultSignatureFile());
+            try {
+                LoadSignatures(signatures_, PathFromText(summary_.signatureFile));
+            } catch (const Failure& failure) {
+                return CannotRun(std::string("cannot load signatures: ") + failure.description());
+            }
+        } else {
+            for (const std::string& file : options_.signatures)
+                summary_.signatureFile += (summary_.signatureFile.empty() ? "" : ", ") + file;
+            if (const auto failure = LoadSignatureSources(signatures_, options_.signatures, err_))
+                return CannotRun("cannot load signatures: " + *failure);
         }
         summary_.signatures = signatures_.Count();
         if (options_.moveTo || options_.remove) {

@@ -21,9 +21,10 @@ bool ParseNumber(const std::string& text, Number low, Number high, Number& numbe
 
 const OptionRow kOptions[] = {
     {"--signatures", "-s", "FILE", "a file",
-        "signature file (default: sa.kvd beside this program);\none \"digest=name\" line per signature",
+        "signature file (default: sa.kvd beside this program);\none \"digest=name\" line per signature. Repeatable, "
+        "and\nany hash list that qirn-sigtool import reads is taken",
         [](ScanOptions& o, const std::string& v) {
-            o.signatures = v;
+            o.signatures.push_back(v);
             return true;
         }},
     {"--jobs", "-j", "N", "a number from 1 to 256",

@@ -16,7 +16,7 @@ namespace qirn {
 enum class OutputFormat { Text, JsonLines };
 
 struct ScanOptions {
-    std::optional<std::string> signatures;
+    std::vector<std::string> signatures;  // empty: sa.kvd beside the program
     unsigned jobs = 1;
     std::vector<std::string> folders;
     bool help = false;

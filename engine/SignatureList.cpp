@@ -163,6 +163,11 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file)
 {
     list.Clear();
+    AppendSignatureFile(list, file);
+}
+
+void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file)
+{
     InputFile input(file, Links::Followed);
     const auto fileSize = static_cast<std::size_t>(input.Size());
     const std::string where = TextFromPath(file);

@@ -80,5 +80,7 @@ private:
 // Rebuilds list from the signature file. On failure the list holds the
 // entries of the lines before the failing one; the failure is thrown.
 void LoadSignatures(SignatureList& list, const std::filesystem::path& file);
+// The same without emptying list first: the file's entries follow the ones it holds.
+void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file);
 
 }  // namespace qirn

@@ -1,0 +1,21 @@
+#pragma once
+
+// The signature lists qirn-scan is given: sa.kvd files read by the exact
+// signature-file rules, every other list through the importer; all merged
+// into one list in the order given.
+
+#include "engine/SignatureList.h"
+
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qirn {
+
+// The reason the lists cannot be loaded, or nothing. Rejected lines of an
+// imported list are named on err and do not stop the load.
+std::optional<std::string> LoadSignatureSources(
+    SignatureList& list, std::span<const std::string> files, std::FILE* err);
+
+}  // namespace qirn
