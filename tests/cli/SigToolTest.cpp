@@ -218,7 +218,7 @@ TEST(ScanSignaturesTest, EveryImportFormatAndSeveralListsAreMerged)
     TempTree tree;
     tree.file("scan/eicar.com", "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
     const std::string kvd = tree.file("sa.kvd", "00000000000000000000000000000000=Nothing\r\n").native();
-    const std::string sums = tree.file("SHA256SUMS", kShaUpper + "  eicar.com\n").native();
+    const std::string sums = tree.file("MD5SUMS", kMd5Upper + "  eicar.com\n").native();
     const std::string loki = tree.file("iocs.txt", kMd5 + ";EICAR by MD5\n").native();
     const Outcome outcome = Capture([&](std::FILE* out, std::FILE* err) {
         const std::vector<std::string> args = {
