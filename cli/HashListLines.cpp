@@ -207,7 +207,7 @@ LineOutcome LineReader::Read(std::string_view line)
         if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
             (algorithm != "MD5" && algorithm != "SHA256")) {
             outcome.kind = LineOutcome::Kind::Rejected;
-            outcome.reason = "not an \"MD5 (file) = digest\" or \"SHA256 (file) = digest\" line";
+            outcome.reason = R"(not an "MD5 (file) = digest" or "SHA256 (file) = digest" line)";
             return outcome;
         }
         Accept(outcome, Trimmed(line.substr(close + 4)), BaseName(line.substr(open + 2, close - open - 2)), 0);
@@ -297,7 +297,8 @@ LineOutcome LineReader::Csv(std::string_view line)
     }
     std::string_view name;
     for (const int at : columns_.names) {
-        if (static_cast<std::size_t>(at) < fields_.size() && !fields_[at].empty() && fields_[at] != "n/a") {
+        const auto column = static_cast<std::size_t>(at);
+        if (column < fields_.size() && !fields_[column].empty() && fields_[column] != "n/a") {
             name = fields_[static_cast<std::size_t>(at)];
             break;
         }
@@ -305,7 +306,8 @@ LineOutcome LineReader::Csv(std::string_view line)
     for (const int at : {columns_.sha256, columns_.md5}) {
         if (at < 0)
             continue;
-        const std::string_view digest = static_cast<std::size_t>(at) < fields_.size() ? fields_[at] : "";
+        const auto column = static_cast<std::size_t>(at);
+        const std::string_view digest = column < fields_.size() ? fields_[column] : "";
         if (!digest.empty() && !Accept(outcome, digest, name, outcome.count))
             return outcome;
     }
