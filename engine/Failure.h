@@ -27,6 +27,7 @@ enum FailureNumber : int {
     kMissingSeparator = 1002,
     kNotRegularFile = 1003,
     kTooManySignatures = 1004,
+    kNotEnoughMemory = 1005,
 };
 
 }  // namespace qirn

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <span>
+#include <string>
 
 namespace qirn {
 
@@ -171,26 +173,19 @@ void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file)
     InputFile input(file, Links::Followed);
     const auto fileSize = static_cast<std::size_t>(input.Size());
     const std::string where = TextFromPath(file);
-
-    std::vector<char> buffer(std::min(kReadPiece, fileSize + 1));
+    // Storage grows with the lines read, never with the file's size: a sparse
+    // file is mostly NUL bytes, which hold no signature line.
+    std::vector<char> buffer;
     std::size_t filled = 0;
     std::size_t linesBefore = 0;
     bool any = false;
-    bool reserved = false;
+    // The rest of a line that holds NUL, up to its LF, is not kept.
+    bool dropping = false;
     constexpr std::size_t kBatch = 1024;
     std::vector<SignatureFields> batch;
-    batch.reserve(kBatch);
 
     // Appends the signature lines of text; throws at a line without "=".
     const auto take = [&](std::string_view text) {
-        if (!reserved && !text.empty()) {
-            // Sized from the first piece's line length: names are never longer
-            // than the file, and reserved memory that stays unused costs nothing.
-            const auto lineEnds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-            const std::size_t averageLine = std::max<std::size_t>(text.size() / std::max<std::size_t>(lineEnds, 1), 1);
-            list.Reserve(fileSize / averageLine + fileSize / averageLine / 16 + 16, fileSize);
-            reserved = true;
-        }
         SignatureLines lines(text, linesBefore);
         std::string_view line;
         SignatureFields fields;
@@ -211,24 +206,57 @@ void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file)
         linesBefore = lines.LineNumber();
     };
 
-    for (;;) {
-        const auto rest = std::as_writable_bytes(std::span(buffer)).subspan(filled);
-        const std::size_t got = input.Read(rest);
-        filled += got;
-        if (got < rest.size())
-            break;
-        // Take the complete lines; what follows the last LF waits for more.
-        const std::string_view text(buffer.data(), filled);
-        const std::size_t lastEnd = text.rfind('\n');
-        if (lastEnd == std::string_view::npos) {
-            buffer.resize(buffer.size() * 2);
-            continue;
+    try {
+        buffer.resize(std::min(kReadPiece, fileSize + 1));
+        batch.reserve(kBatch);
+        for (;;) {
+            const auto rest = std::as_writable_bytes(std::span(buffer)).subspan(filled);
+            const std::size_t got = input.Read(rest);
+            filled += got;
+            const bool atEnd = got < rest.size();
+            std::string_view text(buffer.data(), filled);
+            if (dropping) {
+                const std::size_t end = text.find('\n');
+                if (end == std::string_view::npos) {
+                    filled = 0;
+                    if (atEnd)
+                        break;
+                    continue;
+                }
+                dropping = false;
+                ++linesBefore;
+                text.remove_prefix(end + 1);
+            }
+            if (atEnd) {
+                take(text);
+                break;
+            }
+            // Take the complete lines; what follows the last LF waits for more.
+            const std::size_t lastEnd = text.rfind('\n');
+            std::string_view tail = text;
+            if (lastEnd != std::string_view::npos) {
+                take(text.substr(0, lastEnd + 1));
+                tail = text.substr(lastEnd + 1);
+            }
+            std::memmove(buffer.data(), tail.data(), tail.size());
+            filled = tail.size();
+            if (lastEnd == std::string_view::npos) {
+                if (tail.find('\0') != std::string_view::npos) {
+                    dropping = true;
+                    filled = 0;
+                } else {
+                    buffer.resize(buffer.size() * 2);
+                }
+            }
         }
-        take(text.substr(0, lastEnd + 1));
-        std::memmove(buffer.data(), buffer.data() + lastEnd + 1, filled - lastEnd - 1);
-        filled -= lastEnd + 1;
+    } catch (const std::bad_alloc&) {
+        const std::size_t wanted = list.Count() + batch.size();
+        // Gives the memory back, so that the caller can go on without signatures.
+        list = SignatureList();
+        batch = {};
+        buffer = {};
+        throw Failure(kNotEnoughMemory, "not enough memory for " + std::to_string(wanted) + " signatures");
     }
-    take(std::string_view(buffer.data(), filled));
     if (!any)
         throw NoSignatureLineFailure(where);
 }

@@ -199,6 +199,20 @@ TEST_F(SignatureFileTest, LongFilesAreReadPieceByPiece)
     EXPECT_EQ(list_.Count(), lines.size() + 1);
 }
 
+TEST_F(SignatureFileTest, RunsOfNulLongerThanAPieceAreDroppedAsTheirLines)
+{
+    const std::string nuls(3u << 20, '\0');
+    const std::string text = kDigestA + "=One\r\n" + nuls + "=dropped\r\n" + nuls + "\n" + kDigestB + "=Two\nbroken\n";
+    tree_.file("nul.kvd", text);
+    try {
+        LoadSignatures(list_, tree_.root() / "nul.kvd");
+        FAIL() << "a line without = must fail";
+    } catch (const Failure& failure) {
+        EXPECT_NE(std::string(failure.description()).find("line 5 has"), std::string::npos) << failure.description();
+    }
+    EXPECT_EQ(NamesOf(list_), (std::vector<std::string>{"One", "Two"}));
+}
+
 TEST(ParseSignatureFileTest, ReturnsEveryFieldOfEverySignatureLine)
 {
     test::TempTree tree;
