@@ -42,6 +42,8 @@ def parse_args():
     p.add_argument("--baseline-rev", default=None,
                    help="git revision of the old code (default: the parent of the commit "
                         "that added engine/KeyedHash.h)")
+    p.add_argument("--baseline-qirn-scan", default=None,
+                   help="an already built qirn-scan of the old code (instead of --baseline-rev)")
     p.add_argument("--qirn-scan", default=scan_bench.DEFAULT_QIRN,
                    help="qirn-scan binary (default: build/bench/cli/qirn-scan, built if missing)")
     p.add_argument("--build", action="store_true", help="(re)build the default qirn-scan first")
@@ -123,7 +125,10 @@ def main():
 
 
 def bench(args, qirn, work):
-    old, commit = build_baseline(args.baseline_rev, work)
+    if args.baseline_qirn_scan:
+        old, commit = os.path.abspath(args.baseline_qirn_scan), "given binary"
+    else:
+        old, commit = build_baseline(args.baseline_rev, work)
     empty = os.path.join(work, "empty")
     os.mkdir(empty)
     rng = random.Random(args.seed)
@@ -163,7 +168,7 @@ def bench(args, qirn, work):
 
     med = {name: statistics.median(t) for name, t in times.items()}
     print()
-    print(f"Baseline: qirn-scan built from {commit[:12]}; {args.rounds} timed rounds after a warm-up, "
+    print(f"Baseline: qirn-scan of {commit[:12]}; {args.rounds} timed rounds after a warm-up, "
           f"order alternated; median wall time of 'qirn-scan --jobs 1 --signatures FILE EMPTY'")
     for name in runs:
         print(f"  {name:<16}{files[runs[name][1]][1]:>10} lines {med[name]:>9.3f} s")

@@ -28,6 +28,7 @@ enum FailureNumber : int {
     kNotRegularFile = 1003,
     kTooManySignatures = 1004,
     kNotEnoughMemory = 1005,
+    kFolderReplaced = 1006,
 };
 
 }  // namespace qirn

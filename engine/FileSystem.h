@@ -58,6 +58,8 @@ public:
     virtual void Rewind() = 0;
     // Never follows a link.
     virtual std::unique_ptr<Folder> OpenSubfolder(const std::string& name) = 0;
+    // Of the folder itself, to tell whether a folder opened again is the same.
+    virtual FileIdentity Identity() = 0;
     virtual std::uint64_t Length(const std::string& name) = 0;
     // Reads a regular file (never through a link) into buffer. A result that
     // fills the buffer means the file is at least that long; the bytes are

@@ -3,6 +3,7 @@
 #include "engine/FileExaminer.h"
 #include "engine/Platform.h"
 
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -20,9 +21,17 @@ bool StopRequested()
     return StopScan == -1;
 }
 
+// The deepest levels of the walk keep their folders open; the others are
+// opened again, and checked to be the same folder, when the walk climbs back.
+constexpr std::size_t kOpenLevels = 16;
+// With the folders that files waiting for a worker hold.
+constexpr int kMaxOpenFolders = 32;
+
 // One folder of the walk: its listing and the subfolders still to enter.
 struct Level {
-    std::shared_ptr<Folder> folder;
+    std::shared_ptr<Folder> folder;  // null while closed
+    std::string name;                // in its parent
+    qirn::FileIdentity identity;
     std::size_t pathLength = 0;  // of its path, separator included
     std::vector<std::string> subfolders;
     std::size_t nextSubfolder = 0;
@@ -53,24 +62,28 @@ private:
         if (path_.back() != qirn::kPathSeparator)
             path_ += qirn::kPathSeparator;
         std::vector<Level> levels;
-        // The caller owns the top folder.
-        levels.push_back({std::shared_ptr<Folder>(std::shared_ptr<Folder>(), &top), path_.size(), {}, 0});
+        // The caller owns the top folder, which stays open.
+        levels.push_back({std::shared_ptr<Folder>(std::shared_ptr<Folder>(), &top), {}, {}, path_.size(), {}, 0});
         if (!WalkOwnEntries(levels.back()))
             return;
         while (!levels.empty()) {
-            Level& level = levels.back();
-            if (level.nextSubfolder == level.subfolders.size()) {
-                levels.pop_back();
+            if (levels.back().nextSubfolder == levels.back().subfolders.size()) {
+                Climb(levels);
                 continue;
             }
             if (StopRequested())
                 return;
-            const std::string& name = level.subfolders[level.nextSubfolder++];
-            path_.resize(level.pathLength);
-            path_ += name;
+            if (!levels.back().folder && !Reopen(levels, nullptr))
+                continue;
+            MakeRoomForAFolder(levels);
+            Level& level = levels.back();
             Level child;
+            child.name = level.subfolders[level.nextSubfolder++];
+            path_.resize(level.pathLength);
+            path_ += child.name;
             try {
-                child.folder = level.folder->OpenSubfolder(name);
+                child.folder = Tracked(level.folder->OpenSubfolder(child.name));
+                child.identity = child.folder->Identity();
             } catch (const Failure& failure) {
                 ReportInWalkOrder(path_, failure);
                 continue;
@@ -86,6 +99,72 @@ private:
             if (!WalkOwnEntries(levels.back()))
                 return;
         }
+    }
+
+    // Counts the folder as open until the walk and every waiting file let it go.
+    std::shared_ptr<Folder> Tracked(std::unique_ptr<Folder> folder)
+    {
+        ++openFolders_;
+        return {folder.release(), [this](Folder* closing) {
+                    delete closing;
+                    --openFolders_;
+                }};
+    }
+
+    void MakeRoomForAFolder(std::vector<Level>& levels)
+    {
+        if (levels.size() >= kOpenLevels)
+            levels[levels.size() - kOpenLevels + 1].folder.reset();
+        while (pool_ && openFolders_ >= kMaxOpenFolders && !pool_->Idle()) {
+            pool_->Flush();
+            for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
+                Record(done);
+        }
+    }
+
+    // Leaves the deepest level; its parent is opened again if it was closed.
+    void Climb(std::vector<Level>& levels)
+    {
+        const Level done = std::move(levels.back());
+        levels.pop_back();
+        if (!levels.empty() && !levels.back().folder)
+            Reopen(levels, done.folder.get());
+    }
+
+    // Opens the deepest level's folder again: through the child's "..", else
+    // by name from the deepest open ancestor. A folder that is not the one
+    // left ends the walk of that subtree, reported unreadable.
+    bool Reopen(std::vector<Level>& levels, Folder* child)
+    {
+        Level& level = levels.back();
+        if (child != nullptr) {
+            try {
+                std::shared_ptr<Folder> parent = Tracked(child->OpenSubfolder(".."));
+                if (parent->Identity() == level.identity) {
+                    level.folder = std::move(parent);
+                    return true;
+                }
+            } catch (const Failure&) {
+                // Not reachable that way: by name below.
+            }
+        }
+        std::size_t base = levels.size() - 1;
+        while (!levels[base].folder)
+            --base;
+        std::shared_ptr<Folder> at = levels[base].folder;
+        for (std::size_t i = base + 1; i < levels.size(); ++i) {
+            try {
+                at = Tracked(at->OpenSubfolder(levels[i].name));
+                if (at->Identity() != levels[i].identity)
+                    throw Failure(qirn::kFolderReplaced, "the folder was moved or replaced during the scan");
+            } catch (const Failure& failure) {
+                ReportInWalkOrder(path_.substr(0, levels[i].pathLength - 1), failure);
+                levels.resize(i);
+                return false;
+            }
+        }
+        level.folder = std::move(at);
+        return true;
     }
 
     // Lists the subfolders, then examines the files. False once a stop is seen.
@@ -242,6 +321,7 @@ private:
     std::string_view pattern_;
     const qirn::ScanElements& elements_;
     qirn::FileExaminer examiner_;
+    std::atomic<int> openFolders_ = 0;  // outlives the pool, whose files hold folders
     std::optional<qirn::ExaminerPool> pool_;
     std::string path_;                        // of the folder being walked, separator included
     std::optional<std::uint64_t> topDevice_;  // set when the walk stays on one file system

@@ -10,7 +10,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace qirn::test {
@@ -40,6 +42,19 @@ TempTree::TempTree()
 
 TempTree::~TempTree()
 {
+    // Paths longer than PATH_MAX cannot be removed by name: each level of a
+    // chain moves up to the root first.
+    int piece = 0;
+    for (fs::path at : chains_) {
+        for (;;) {
+            const fs::path up = root_ / ("chain-piece-" + std::to_string(piece++));
+            std::error_code failed;
+            fs::rename(at / "d", up, failed);
+            if (failed)
+                break;
+            at = up;
+        }
+    }
     std::error_code ignored;
     // Restore permissions a test took away, so everything can be removed.
     for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ignored);
@@ -95,6 +110,28 @@ fs::path TempTree::fifo(std::string_view relative)
     if (::mkfifo(at.c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed");
     return at;
+}
+
+void TempTree::chain(std::string_view relative, int depth, std::string_view bottomFile, std::string_view content)
+{
+    const fs::path top = folder(relative);
+    chains_.push_back(top);
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        const int child = ::mkdirat(fd, "d", 0700) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = child;
+    }
+    const std::string name(bottomFile);
+    const int file = fd < 0 ? -1 : ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const bool written =
+        file >= 0 && ::write(file, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    if (file >= 0)
+        ::close(file);
+    if (fd >= 0)
+        ::close(fd);
+    if (!written)
+        throw std::runtime_error("cannot make a chain of folders in " + top.native());
 }
 #endif
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qirn::test {
 
@@ -28,6 +29,9 @@ public:
     std::filesystem::path link(std::string_view relative, const std::filesystem::path& target);
 #ifndef _WIN32
     std::filesystem::path fifo(std::string_view relative);
+    // A chain of depth folders named "d" below relative (created as needed),
+    // with a file at the bottom; the whole path may be longer than PATH_MAX.
+    void chain(std::string_view relative, int depth, std::string_view bottomFile, std::string_view content);
 #endif
 
     // The whole content of a file, or an empty text when it cannot be read.
@@ -35,6 +39,7 @@ public:
 
 private:
     std::filesystem::path root_;
+    std::vector<std::filesystem::path> chains_;  // cut into short pieces before removal
 };
 
 }  // namespace qirn::test

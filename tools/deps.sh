@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev python3 util-linux)
 # Test certificates for the HTTPS download tests.
 packages+=(openssl)
+# mkfs.ext2 for the test on a file system that keeps no entry types.
+packages+=(e2fsprogs)
 # Formatting and static checks.
 packages+=(clang-format clang-tidy)
 # The window and its checks on a private X display.

@@ -1,6 +1,7 @@
 // Folder listing on POSIX. Hidden: the name begins with "."; system: neither
 // a regular file nor a directory (links, FIFOs, devices, sockets).
 
+#include "engine/posix/PosixFolder.h"
 #include "engine/Failure.h"
 #include "engine/FileSystem.h"
 #include "engine/posix/PosixIo.h"
@@ -24,20 +25,22 @@ unsigned AttributesOf(mode_t mode)
     return kSystem;
 }
 
-class PosixFolder final : public Folder {
+class DirListing final : public RawListing {
 public:
-    explicit PosixFolder(UniqueFd fd)
+    explicit DirListing(UniqueFd fd)
     {
         dir_ = ::fdopendir(fd.get());
         if (dir_ == nullptr)
             throw Failure::FromErrno(errno, "fdopendir");
         fd.release();
     }
-    PosixFolder(const PosixFolder&) = delete;
-    PosixFolder& operator=(const PosixFolder&) = delete;
-    ~PosixFolder() override { ::closedir(dir_); }
+    DirListing(const DirListing&) = delete;
+    DirListing& operator=(const DirListing&) = delete;
+    ~DirListing() override { ::closedir(dir_); }
 
-    bool Next(FolderEntry& entry) override
+    int Fd() const override { return ::dirfd(dir_); }
+
+    bool Next(std::string_view& name, unsigned char& type) override
     {
         errno = 0;
         const dirent* found = ::readdir(dir_);
@@ -46,45 +49,76 @@ public:
                 throw Failure::FromErrno(errno, "readdir");
             return false;
         }
-        entry.name = found->d_name;
-        switch (found->d_type) {
-        case DT_DIR:
-            entry.attributes = kDirectory;
-            break;
-        case DT_REG:
-            entry.attributes = 0;
-            break;
-        case DT_UNKNOWN: {
-            struct stat info { };
-            if (::fstatat(::dirfd(dir_), found->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                throw Failure::FromErrno(errno, found->d_name);
-            entry.attributes = AttributesOf(info.st_mode);
-            break;
-        }
-        default:
-            entry.attributes = kSystem;
-            break;
-        }
-        if (found->d_name[0] == '.')
-            entry.attributes |= kHidden;
+        name = found->d_name;
+        type = found->d_type;
         return true;
     }
 
     void Rewind() override { ::rewinddir(dir_); }
 
+private:
+    DIR* dir_ = nullptr;
+};
+
+class PosixFolder final : public Folder {
+public:
+    PosixFolder(UniqueFd fd, std::shared_ptr<const ListingFactory> makeListing)
+        : listing_((*makeListing)(std::move(fd))), makeListing_(std::move(makeListing))
+    {
+    }
+
+    bool Next(FolderEntry& entry) override
+    {
+        unsigned char type = DT_UNKNOWN;
+        for (;;) {
+            if (!listing_->Next(entry.name, type))
+                return false;
+            if (type != DT_UNKNOWN) {
+                entry.attributes = type == DT_DIR ? unsigned{kDirectory} : type == DT_REG ? 0U : unsigned{kSystem};
+                break;
+            }
+            // A file system without entry types: look at the entry itself.
+            struct stat info { };
+            name_ = entry.name;
+            if (::fstatat(listing_->Fd(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                entry.attributes = AttributesOf(info.st_mode);
+                break;
+            }
+            // Gone since it was listed: only this entry is skipped. Any other
+            // failure shows when the entry is examined as a file.
+            if (errno == ENOENT)
+                continue;
+            entry.attributes = 0;
+            break;
+        }
+        if (entry.name.starts_with('.'))
+            entry.attributes |= kHidden;
+        return true;
+    }
+
+    void Rewind() override { listing_->Rewind(); }
+
     std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
     {
         UniqueFd fd(
-            ::openat(::dirfd(dir_), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+            ::openat(listing_->Fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         if (fd.get() < 0)
             throw Failure::FromErrno(errno, name);
-        return std::make_unique<PosixFolder>(std::move(fd));
+        return std::make_unique<PosixFolder>(std::move(fd), makeListing_);
+    }
+
+    FileIdentity Identity() override
+    {
+        struct stat info { };
+        if (::fstat(listing_->Fd(), &info) != 0)
+            throw Failure::FromErrno(errno, "fstat");
+        return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
     }
 
     std::uint64_t Length(const std::string& name) override
     {
         struct stat info { };
-        if (::fstatat(::dirfd(dir_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(listing_->Fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             throw Failure::FromErrno(errno, name);
         return static_cast<std::uint64_t>(info.st_size);
     }
@@ -92,7 +126,7 @@ public:
     FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
     {
         struct stat info { };
-        const UniqueFd file = OpenRegularFile(::dirfd(dir_), name.c_str(), Links::NotFollowed, &info);
+        const UniqueFd file = OpenRegularFile(listing_->Fd(), name.c_str(), Links::NotFollowed, &info);
         FileRead result;
         result.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
         // Too long already: no need to read.
@@ -110,17 +144,29 @@ public:
     }
 
 private:
-    DIR* dir_ = nullptr;
+    std::unique_ptr<RawListing> listing_;
+    std::shared_ptr<const ListingFactory> makeListing_;
+    std::string name_;  // the entry being looked at, NUL-terminated
 };
 
 }  // namespace
 
-std::unique_ptr<Folder> OpenFolder(const std::string& path)
+std::unique_ptr<RawListing> ReadDirListing(UniqueFd folder)
+{
+    return std::make_unique<DirListing>(std::move(folder));
+}
+
+std::unique_ptr<Folder> OpenFolder(const std::string& path, ListingFactory makeListing)
 {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         throw Failure::FromErrno(errno, path);
-    return std::make_unique<PosixFolder>(std::move(fd));
+    return std::make_unique<PosixFolder>(std::move(fd), std::make_shared<const ListingFactory>(std::move(makeListing)));
+}
+
+std::unique_ptr<Folder> OpenFolder(const std::string& path)
+{
+    return OpenFolder(path, ReadDirListing);
 }
 
 }  // namespace qirn

@@ -99,6 +99,14 @@ public:
         return result;
     }
 
+    FileIdentity Identity() override
+    {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(pin_.get(), &info) == 0)
+            throw windows::LastErrorFailure(windows::Narrow(prefix_));
+        return windows::IdentityOf(info);
+    }
+
     std::optional<std::uint64_t> Device() override
     {
         BY_HANDLE_FILE_INFORMATION info{};

@@ -56,6 +56,7 @@ public:
         FailIfUnreadable(name);
         return std::make_unique<ScriptedFolder>(inner_->OpenSubfolder(name), script_);
     }
+    FileIdentity Identity() override { return inner_->Identity(); }
     std::uint64_t Length(const std::string& name) override
     {
         FailIfUnreadable(name);

@@ -98,6 +98,7 @@ public:
             throw qirn::Failure(ENOTDIR, name);
         return std::make_unique<MemoryFolder>(child);
     }
+    FileIdentity Identity() override { return {1, node_.inode}; }
     std::uint64_t Length(const std::string& name) override { return Find(name).content.size(); }
     qirn::FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
     {

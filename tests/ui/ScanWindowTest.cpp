@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <sys/resource.h>
 
 namespace qirn::uitest {
 namespace {
@@ -210,6 +211,28 @@ TEST_F(ScanWindow, ScanAfterClearStartsWithAnEmptyLineAndHitsAccumulate)
     Click("cmdScan");
     EXPECT_TRUE(form->Report().starts_with("\r\nA scan was started at : "));
     EXPECT_EQ(Items("lstVNa").size(), 4u);
+}
+
+TEST_F(ScanWindow, TreeDeeperThanTheOpenFileLimitIsScannedToTheBottom)
+{
+    folder.chain("tree/deep", 3000, "bottom.txt", "hello");
+    folder.file("tree/zz-after/sibling.txt", "hello");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limited), 0);
+    Click("cmdScan");
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    const std::vector<QString> paths = Items("lstVPt");
+    ASSERT_EQ(paths.size(), 2u);
+    const QString sibling = QString::fromStdString(folder.path("tree/zz-after/sibling.txt"));
+    // The listing order of the two top folders is the file system's.
+    const bool siblingFirst = paths[0] == sibling;
+    EXPECT_EQ(paths[siblingFirst ? 0 : 1], sibling);
+    EXPECT_TRUE(paths[siblingFirst ? 1 : 0].endsWith(QStringLiteral("/d/bottom.txt")));
+    EXPECT_EQ(form->Counter().Total(), 2u);
 }
 
 }  // namespace
