@@ -90,7 +90,7 @@ private:
             }
             if (topDevice_ && DeviceOf(*child.folder) != topDevice_) {
                 if (elements_.problems != nullptr)
-                    elements_.problems->Excluded(std::string_view(path_).substr(0, level.pathLength), name);
+                    elements_.problems->Excluded(std::string_view(path_).substr(0, level.pathLength), child.name);
                 continue;
             }
             path_ += qirn::kPathSeparator;
