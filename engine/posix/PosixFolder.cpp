@@ -138,7 +138,7 @@ public:
     std::optional<std::uint64_t> Device() override
     {
         struct stat info { };
-        if (::fstat(::dirfd(dir_), &info) != 0)
+        if (::fstat(listing_->Fd(), &info) != 0)
             throw Failure::FromErrno(errno, "fstat");
         return static_cast<std::uint64_t>(info.st_dev);
     }
