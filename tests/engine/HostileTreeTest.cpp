@@ -63,7 +63,7 @@ void ScanListedBy(MemoryScan& scan, const std::string& path, bool typeless)
 {
     const std::unique_ptr<Folder> top =
         OpenFolder(path, [typeless](UniqueFd fd) { return std::make_unique<SortedListing>(std::move(fd), typeless); });
-    mdlFindFiles::StopScan = 0;
+    mdlFindFiles::ClearStop();
     mdlFindFiles::FindFiles(*top, path, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan.elements());
 }
 
