@@ -10,8 +10,13 @@ work=$(mktemp -d)
 mnt="$work/mnt"
 churn=""
 cleanup() {
-  [ -n "$churn" ] && kill "$churn" 2>/dev/null && wait "$churn" 2>/dev/null
-  mountpoint -q "$mnt" && umount "$mnt"
+  # Runs to the end whatever fails: the image must never stay mounted.
+  set +e
+  if [ -n "$churn" ]; then
+    kill "$churn" 2>/dev/null
+    wait "$churn" 2>/dev/null
+  fi
+  if mountpoint -q "$mnt"; then umount "$mnt" || umount -l "$mnt"; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
