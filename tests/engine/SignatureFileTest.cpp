@@ -203,9 +203,9 @@ TEST_F(SignatureFileTest, RunsOfNulLongerThanAPieceAreDroppedAsTheirLines)
 {
     const std::string nuls(3u << 20, '\0');
     const std::string text = kDigestA + "=One\r\n" + nuls + "=dropped\r\n" + nuls + "\n" + kDigestB + "=Two\nbroken\n";
-    tree_.file("nul.kvd", text);
+    tree_.file("runs-of-nul.kvd", text);
     try {
-        LoadSignatures(list_, tree_.root() / "nul.kvd");
+        LoadSignatures(list_, tree_.root() / "runs-of-nul.kvd");
         FAIL() << "a line without = must fail";
     } catch (const Failure& failure) {
         EXPECT_NE(std::string(failure.description()).find("line 5 has"), std::string::npos) << failure.description();
