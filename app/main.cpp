@@ -1,6 +1,28 @@
+#include "engine/ApplicationFolder.h"
+#include "engine/Failure.h"
 #include "ui/frmTev.h"
 
 #include <QApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+// Installed, the program keeps its files in the user's data folder, made
+// ready here; a failure leaves the window to say what is missing.
+QString PreparedApplicationFolder()
+{
+    const qirn::Installation installation = qirn::CurrentInstallation();
+    try {
+        return QFile::decodeName(qirn::PrepareApplicationFolder(installation).c_str());
+    } catch (const qirn::Failure& failure) {
+        std::fprintf(stderr, "qirn-checker: %s\n", failure.description());
+        return QFile::decodeName(qirn::ApplicationFolder(installation).c_str());
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -8,7 +30,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("qirn-checker"));
     // The window ends the program itself when it unloads.
     QApplication::setQuitOnLastWindowClosed(false);
-    frmTev form(RealEnvironment());
+    FormEnvironment environment = RealEnvironment();
+    environment.applicationFolder = PreparedApplicationFolder();
+    frmTev form(environment);
     form.Load();
     return QApplication::exec();
 }

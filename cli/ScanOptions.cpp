@@ -21,8 +21,9 @@ bool ParseNumber(const std::string& text, Number low, Number high, Number& numbe
 
 const OptionRow kOptions[] = {
     {"--signatures", "-s", "FILE", "a file",
-        "signature file (default: sa.kvd beside this program);\none \"digest=name\" line per signature. Repeatable, "
-        "and\nany hash list that qirn-sigtool import reads is taken",
+        "signature file (default: sa.kvd in the application\nfolder: beside this program, or, installed,\n"
+        "~/.local/share/qirn-checker/ or the sample installed\nwith it); one \"digest=name\" line per signature.\n"
+        "Repeatable, and any hash list that qirn-sigtool\nimport reads is taken",
         [](ScanOptions& o, const std::string& v) {
             o.signatures.push_back(v);
             return true;

@@ -29,6 +29,7 @@ enum FailureNumber : int {
     kTooManySignatures = 1004,
     kNotEnoughMemory = 1005,
     kFolderReplaced = 1006,
+    kNoUserDataFolder = 1007,
 };
 
 }  // namespace qirn

@@ -1,5 +1,6 @@
 #include "ui/FormEnvironment.h"
 
+#include "engine/ApplicationFolder.h"
 #include "ui/Adapters.h"
 #include "ui/MessageBox.h"
 #include "ui/mdlBrowse.h"
@@ -7,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 struct FormEnvironment::RealParts {
     ModalMessageBoxes messages;
@@ -18,7 +20,7 @@ FormEnvironment RealEnvironment()
 {
     FormEnvironment environment;
     environment.realParts = std::make_shared<FormEnvironment::RealParts>();
-    environment.applicationFolder = QCoreApplication::applicationDirPath();
+    environment.applicationFolder = QFile::decodeName(qirn::ApplicationFolder().c_str());
     environment.messages = &environment.realParts->messages;
     environment.clock = &environment.realParts->clock;
     environment.endProgram = [] { QCoreApplication::exit(0); };

@@ -32,7 +32,7 @@ struct FormEnvironment {
     std::shared_ptr<RealParts> realParts;  // owns the real boxes, clock and dialog
 };
 
-// The program's own environment: the executable's folder, modal boxes, the
+// The program's own environment: the application folder (qirn::ApplicationFolder), modal boxes, the
 // local clock, the platform's folder dialog, the home folder, the update
 // address and the real deletion.
 FormEnvironment RealEnvironment();

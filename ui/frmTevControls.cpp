@@ -9,6 +9,7 @@
 #include "ui/ReportBox.h"
 #include "ui/frmTev.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -294,6 +295,7 @@ void frmTev::BuildResults()
     chkChg->setGeometry(kCaptionLeft, 222, 110, 24);
     cmdCl = Button(frRes, "cmdCl", Text("Clear"), QRect(147, 220, 62, 28));
     cmdSave = Button(frRes, "cmdSave", Text("Save"), QRect(215, 220, 62, 28));
+    cmdSave->setToolTip(Text("Saves the report as ") + QDir::toNativeSeparators(ResultsFile()));
 }
 
 void frmTev::BuildUpdate()
@@ -335,4 +337,7 @@ void frmTev::BuildAbout()
     Label(frAbout, "Label25", Text("- Added new option Quit"), RowRect(5, kCaptionLeft, 270));
     Label(frAbout, "Label26", Text("- More secure delete infected file"), RowRect(6, kCaptionLeft, 270));
     Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(7, kCaptionLeft, 270));
+    // The folder the Save message calls "Application path": sa.kvd and Results.txt live there.
+    ElidedLabel* where = Elided(frAbout, "lblAppPath", RowRect(8, kCaptionLeft, 270));
+    where->setText(Text("Application path: ") + QDir::toNativeSeparators(environment_.applicationFolder));
 }

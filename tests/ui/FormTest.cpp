@@ -90,6 +90,11 @@ TEST_F(FormStartUp, ShowsTheScannerPanelWithFullBarsAndInitialTexts)
     EXPECT_EQ(Text("lblPath").toStdString(), folder.path("tree"));
     for (const char* name : {"Label18", "Label15", "Label14"})
         EXPECT_FALSE(Text(name).isEmpty()) << name;
+    // Where sa.kvd and Results.txt are kept (cut to fit, whole as tooltip: ReadabilityTest).
+    const QString app = QString::fromStdString(folder.path("app"));
+    EXPECT_EQ(Text("lblAppPath"), QStringLiteral("Application path: ") + app);
+    EXPECT_EQ(Get<QPushButton>("cmdSave")->toolTip(),
+        QStringLiteral("Saves the report as ") + app + QStringLiteral("/Results.txt"));
 
     const std::pair<const char*, const char*> buttons[] = {
         {"cmdScan", "Scan"},
