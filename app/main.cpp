@@ -28,6 +28,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qirn-checker"));
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QIRN_APP_ID));
     // The window ends the program itself when it unloads.
     QApplication::setQuitOnLastWindowClosed(false);
     FormEnvironment environment = RealEnvironment();

@@ -1,5 +1,8 @@
 // Draws the window's artwork: the background picture, the window icon at
-// 16, 20 and 24 pixels and the pointing-hand cursor. Usage: draw-artwork FOLDER
+// 16, 20 and 24 pixels and the pointing-hand cursor. With --theme-icons it
+// draws the same icon for an icon theme instead: NxN/apps/NAME.png at the
+// usual theme sizes and scalable/apps/NAME.svg.
+// Usage: draw-artwork FOLDER | draw-artwork --theme-icons FOLDER NAME
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,9 +12,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -114,15 +119,20 @@ QImage Background()
     return image;
 }
 
+void PaintIcon(QPainter& painter, int size)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double margin = size / 16.0;
+    DrawShieldEmblem(
+        painter, QPointF(size / 2.0, margin), size - 2 * margin - 1, size - 2 * margin, std::max(1.6, size / 8.0));
+}
+
 QImage Icon(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const double margin = size / 16.0;
-    DrawShieldEmblem(
-        painter, QPointF(size / 2.0, margin), size - 2 * margin - 1, size - 2 * margin, std::max(1.6, size / 8.0));
+    PaintIcon(painter, size);
     painter.end();
     return image;
 }
@@ -169,13 +179,43 @@ bool Save(const QImage& image, const QDir& folder, const char* name, int quality
     return false;
 }
 
+bool DrawThemeIcons(const QDir& folder, const QString& name)
+{
+    bool ok = true;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sized = QStringLiteral("%1x%1/apps").arg(size);
+        ok = folder.mkpath(sized) &&
+            Save(Icon(size), QDir(folder.filePath(sized)), qPrintable(name + QStringLiteral(".png"))) && ok;
+    }
+
+    // The 64-pixel drawing, as vectors.
+    constexpr int kScalableSize = 64;
+    if (!folder.mkpath(QStringLiteral("scalable/apps")))
+        return false;
+    const QString path = folder.filePath(QStringLiteral("scalable/apps/") + name + QStringLiteral(".svg"));
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(kScalableSize, kScalableSize));
+    svg.setViewBox(QRect(0, 0, kScalableSize, kScalableSize));
+    svg.setTitle(QStringLiteral("QIRN Checker"));
+    QPainter painter;
+    if (!painter.begin(&svg)) {
+        std::fprintf(stderr, "draw-artwork: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    PaintIcon(painter, kScalableSize);
+    return painter.end() && ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
+    if (argc == 4 && std::string_view(argv[1]) == "--theme-icons")
+        return DrawThemeIcons(QDir(QString::fromLocal8Bit(argv[2])), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     if (argc != 2) {
-        std::fputs("Usage: draw-artwork FOLDER\n", stderr);
+        std::fputs("Usage: draw-artwork FOLDER | draw-artwork --theme-icons FOLDER NAME\n", stderr);
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));

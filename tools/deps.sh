@@ -17,6 +17,8 @@ packages+=(ansible)
 packages+=(g++-mingw-w64-x86-64-posix googletest wine64)
 # The faces that stand in for "MS Sans Serif" and "MS Serif" (ui/Fonts.h).
 packages+=(fonts-freefont-ttf)
+# The scalable theme icon (QSvgGenerator); the Debian package and its checks.
+packages+=(qt6-svg-dev dpkg-dev file desktop-file-utils appstream man-db lintian)
 packages+=("$@")
 
 missing=()

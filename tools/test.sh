@@ -22,6 +22,10 @@ for variant in release asan; do
   tests/tray/with-tray-host.sh ctest --test-dir "$dir" --output-on-failure --no-tests=error -L realwindow
 done
 
+echo "== Debian package: built, unpacked, validated; the installed program started with an empty home"
+deb=$(tools/package.sh build/test-release)
+tests/tray/with-tray-host.sh tests/package/check-package.sh "$deb"
+
 echo "== windows variant: MinGW-w64 build, tests under Wine"
 tools/test-windows.sh
 
