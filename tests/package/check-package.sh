@@ -26,6 +26,10 @@ fail() {
 
 root=$work/root
 dpkg -x "$deb" "$root"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libc6 libqt6widgets6 libssl3 fonts-freefont-ttf; do
+  grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
 desktop=$(ls "$root"/usr/share/applications/*.desktop)
 id=$(basename "$desktop" .desktop)
 expected=(
