@@ -50,6 +50,10 @@ out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $ou
 [ -z "$out" ] || fail "desktop-file-validate: $out"
 echo "== AppStream metadata"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/$id.metainfo.xml"
+for command in "$root"/usr/bin/*; do
+  grep -q "<binary>$(basename "$command")</binary>" "$root/usr/share/metainfo/$id.metainfo.xml" ||
+    fail "the AppStream file does not name $(basename "$command")"
+done
 echo "== manual pages"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page: $out"
