@@ -73,7 +73,19 @@ if [ "$(id -u)" = 0 ]; then
   chown 65534:65534 "$home"
   run=(setpriv --reuid=65534 --regid=65534 --clear-groups "${run[@]}")
 fi
+# The standard antivirus test file, in the folder the Scanner panel starts at.
+mkdir "$home/try"
+printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$home/try/eicar.com"
+chmod -R a+rX "$home/try"
+
 touch "$work/started"
+# Before the window made the user's folder, qirn-scan reads the installed sample.
+status=0
+out=$("${run[@]}" "$root/usr/bin/qirn-scan" --quiet "$home/try" 2>"$work/app.log") || status=$?
+[ "$status" = 1 ] && grep -q "eicar.com: EICAR-Test-File FOUND" <<<"$out" ||
+  fail "the installed qirn-scan did not find the test file with the sample (status $status): $out"
+[ ! -e "$home/.local" ] || fail "qirn-scan made $home/.local"
+"${run[@]}" "$root/usr/bin/qirn-sigtool" --help >/dev/null 2>"$work/app.log" || fail "qirn-sigtool --help failed"
 "${run[@]}" "$root/usr/bin/qirn-checker" >"$work/app.log" 2>&1 &
 pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^QIRN Checker 1\.1') || fail "no window appeared"
@@ -82,11 +94,6 @@ window=$(head -n1 <<<"$window")
 folder=$home/.local/share/qirn-checker
 cmp "$folder/sa.kvd" "$root/usr/share/qirn-checker/sa.kvd" || fail "sa.kvd was not seeded in $folder"
 [ "$(stat -c %a "$folder")" = 700 ] || fail "$folder is open to other users"
-
-# The standard antivirus test file, in the folder the Scanner panel starts at.
-mkdir "$home/try"
-printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$home/try/eicar.com"
-chmod -R a+rX "$home/try"
 
 # Window coordinates of the controls, from the fixed layout (ui/frmTev.cpp).
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
