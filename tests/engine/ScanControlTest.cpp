@@ -4,7 +4,8 @@
 #include "engine/ScanControl.h"
 #include "engine/FindFiles.h"
 #include "engine/SignatureList.h"
-#include "tests/ui/TestFolder.h"
+#include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,10 @@
 namespace qirn {
 namespace {
 
-using uitest::TestFolder;
+using TestFolder = test::TempTree;
+using test::kEicar;
+using test::kEicarMd5;
+using test::kHelloMd5;
 
 // Every write to a control becomes one line of a shared log.
 class Log {
@@ -86,24 +90,8 @@ private:
     bool logged_;
 };
 
-class FixedClock final : public Clock {
-public:
-    std::int64_t LocalSeconds() override { return seconds; }
-    std::string DateTimeText() override { return "12/7/26 " + ClockText(seconds); }
-    std::int64_t seconds = std::int64_t{10} * 3600;
-};
-
-class Report final : public ReportText {
-public:
-    void Append(std::string_view piece) override { text += piece; }
-    std::string text;
-};
-
-class Hits final : public InfectionList {
-public:
-    void AddHit(Hit hit) override { hits.push_back(std::move(hit)); }
-    std::vector<Hit> hits;
-};
+using Report = test::MemoryReport;
+using Hits = test::MemoryInfections;
 
 class Pump final : public EventPump {
 public:
@@ -138,8 +126,7 @@ class ScanControlTest : public testing::Test {
 protected:
     ScanControlTest()
     {
-        folder.file("app/sa.kvd",
-            std::string(uitest::kEicarMd5) + "=EICAR\r\n" + std::string(uitest::kHelloMd5) + "=Hello\r\n");
+        folder.file("app/sa.kvd", std::string(kEicarMd5) + "=EICAR\r\n" + std::string(kHelloMd5) + "=Hello\r\n");
     }
 
     void Clear() { log.Take(); }
@@ -151,7 +138,7 @@ protected:
     LoggedValue chkChg{log, "chkChg"}, pgbStatus{log, "pgbStatus"};
     LoggedCaption lblStrt{log, "lblStrt"}, lblEl{log, "lblEl"}, lblFin{log, "lblFin"}, lblCur{log, "lblCur"},
         lblFnd{log, "lblFnd"}, lblScnd{log, "lblScnd"};
-    FixedClock clock;
+    test::FixedClock clock{std::int64_t{10} * 3600};
     Report report;
     Hits hits;
     Pump pump;
@@ -198,7 +185,7 @@ TEST_F(ScanControlTest, BeginAndEndRunTheirStepsInOrder)
 
 TEST_F(ScanControlTest, ScanOfATreeWritesOneReportBlock)
 {
-    folder.file("tree/a.com", uitest::kEicar);
+    folder.file("tree/a.com", kEicar);
     folder.file("tree/sub/hello.txt", "hello");
     folder.file("tree/sub/other.txt", "other");
     report.text = "earlier";
@@ -224,7 +211,7 @@ TEST_F(ScanControlTest, ScanOfATreeWritesOneReportBlock)
 
 TEST_F(ScanControlTest, TwoScansAreSeparatedByOneEmptyLineAndHitsAccumulate)
 {
-    folder.file("tree/a.com", uitest::kEicar);
+    folder.file("tree/a.com", kEicar);
     control.Scan(folder.path("tree"));
     control.Scan(folder.path("tree"));
     const std::string block = "\r\nA scan was started at : 12/7/26 10:00:00\r\nFile a.com was detected as EICAR"
@@ -243,7 +230,7 @@ TEST_F(ScanControlTest, EmptyFolderPathGivesStartLineThenFinishLine)
 
 TEST_F(ScanControlTest, RejectedSignatureFileAbandonsTheScanBeforeTheWalk)
 {
-    folder.file("tree/a.com", uitest::kEicar);
+    folder.file("tree/a.com", kEicar);
     std::filesystem::remove(folder.root() / "app/sa.kvd");
 
     control.Scan(folder.path("tree"));
@@ -284,6 +271,25 @@ TEST_F(ScanControlTest, StopEndsTheUiAtOnceAndAgainWhenTheWalkReturns)
     EXPECT_TRUE(std::equal(end.begin(), end.end(), steps.begin() + static_cast<std::ptrdiff_t>(end.size()) + 1));
     EXPECT_TRUE(report.text.ends_with(" was detected as Hello\r\nA scan was finished at : 12/7/26 10:00:00\r\n"));
     mdlFindFiles::ClearStop();
+}
+
+TEST_F(ScanControlTest, ScanAfterAStopWalksEveryFile)
+{
+    for (const char* name : {"one", "two", "three"})
+        folder.file(std::string("tree/") + name, "hello");
+    pump.onPass = [this](int pass) {
+        if (pass == 1)
+            control.Stop();
+    };
+    control.Scan(folder.path("tree"));
+    ASSERT_EQ(counter.Total(), 1u);
+
+    // The stop asked of the first scan must not end the next one.
+    pump.onPass = nullptr;
+    control.Scan(folder.path("tree"));
+    EXPECT_EQ(counter.Total(), 3u);
+    EXPECT_EQ(hits.hits.size(), 4u);
+    EXPECT_EQ(mdlFindFiles::StopScan, 0);
 }
 
 TEST_F(ScanControlTest, ElapsedTickShowsTimeSinceStartAndInfectionCount)

@@ -4,7 +4,7 @@
 #include "engine/SignatureReloader.h"
 #include "engine/Failure.h"
 #include "engine/SignatureList.h"
-#include "tests/ui/TestFolder.h"
+#include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 namespace qirn {
 namespace {
 
-using uitest::TestFolder;
+using TestFolder = test::TempTree;
 
 std::vector<std::string> Names(const SignatureList& list)
 {

@@ -1,6 +1,6 @@
 #include "engine/Digest.h"
 #include "tests/TempTree.h"
-#include "tests/engine/ScanDoubles.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 
 #include "engine/Failure.h"
 #include "engine/SignatureList.h"
+#include "tests/TempTree.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,16 +50,11 @@ std::vector<ReferenceLine> ReferenceRead(const std::string& text)
     return lines;
 }
 
+// Lives in a temporary folder that goes away when the program ends.
 const std::string& ScratchFile()
 {
-    static const std::string path = [] {
-        char name[] = "/tmp/qirn-fuzz-XXXXXX";
-        const int fd = ::mkstemp(name);
-        if (fd < 0)
-            std::abort();
-        ::close(fd);
-        return std::string(name);
-    }();
+    static const qirn::test::TempTree tree;
+    static const std::string path = tree.path("input.kvd");
     return path;
 }
 

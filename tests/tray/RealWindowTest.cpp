@@ -105,13 +105,3 @@ TEST(RealWindow, TrayIconGoTrayAndRestore)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // Without a display the test is only listed, or skipped.
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -68,12 +68,3 @@ TEST(TrayIcon, RestoreShowsAHiddenWindowAndUnminimises)
 
 }  // namespace
 }  // namespace mdlTray
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -58,13 +58,6 @@ public:
     std::vector<QString> startFolders;
 };
 
-class FixedClock final : public qirn::Clock {
-public:
-    std::int64_t LocalSeconds() override { return seconds; }
-    std::string DateTimeText() override { return "12/7/26 " + qirn::ClockText(seconds); }
-    std::int64_t seconds = 9 * 3600 + 30 * 60;
-};
-
 class FormFixture : public testing::Test {
 protected:
     FormFixture()
@@ -114,7 +107,7 @@ protected:
     ScriptedFolderDialog folderDialog;
     InfectionsPanel::Remover remover;  // empty: the real deletion
     QUrl updateUrl;                    // empty: the real address
-    FixedClock clock;
+    test::FixedClock clock{9 * 3600 + 30 * 60};
     int programEnds = 0;
     std::unique_ptr<frmTev> form;
 };

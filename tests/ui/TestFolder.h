@@ -3,17 +3,13 @@
 // The window tests' temporary folder and sample contents.
 
 #include "tests/TempTree.h"
-
-#include <string_view>
+#include "tests/TestDoubles.h"
 
 namespace qirn::uitest {
 
 using TestFolder = qirn::test::TempTree;
-
-// The standard antivirus test file and its MD5 digest.
-inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
-inline constexpr std::string_view kEicarMd5 = "44d88612fea8a8f36de82e1278abb02f";
-// MD5 of "hello".
-inline constexpr std::string_view kHelloMd5 = "5d41402abc4b2a76b9719d911017c592";
+using test::kEicar;
+using test::kEicarMd5;
+using test::kHelloMd5;
 
 }  // namespace qirn::uitest

@@ -1,6 +1,6 @@
 #include "update/UpdateCommand.h"
 #include "tests/TempTree.h"
-#include "tests/engine/ScanDoubles.h"
+#include "tests/TestDoubles.h"
 #include "tests/update/LoopbackServer.h"
 
 #include <QCoreApplication>
@@ -98,7 +98,11 @@ TEST_F(UpdateCommandTest, FailedDownloadsThenASuccessfulOne)
     EXPECT_EQ(impatient.LastResult().status, DownloadStatus::TimedOut);
     EXPECT_EQ(ContentOf(Destination()), kOld);
 
-    for (const HttpResponse& failing : {test::HtmlError(404, "Not Found"), Body("")}) {
+    // A final redirect carries a well-formed body that must not be installed.
+    HttpResponse moved = Body(kNew);
+    moved.status = 302;
+    moved.reason = "Found";
+    for (const HttpResponse& failing : {test::HtmlError(404, "Not Found"), Body(""), moved}) {
         server_.Respond(failing);
         panel_.events.clear();
         command_.Click();

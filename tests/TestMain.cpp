@@ -1,3 +1,8 @@
+// The main of every test program that needs Qt: a widget application on the
+// offscreen platform unless the environment names one (the real-window run
+// names xcb), and no proxy, so that requests to the loopback server never
+// leave the machine.
+
 #include <QApplication>
 #include <QNetworkProxy>
 
@@ -8,7 +13,6 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Downloads in the tests go to a loopback server only.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,18 +1,38 @@
 #pragma once
 
-// In-memory display elements for driving a scan without a window.
+// The doubles and sample contents the tests share: in-memory display
+// elements for driving a scan without a window, a clock that stands still,
+// and the standard antivirus test file.
 
+#include "engine/Clock.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
 #include "engine/Platform.h"
 #include "engine/ScanElements.h"
 #include "engine/SignatureList.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qirn::test {
+
+// The standard antivirus test file and its MD5 digest.
+inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+inline constexpr std::string_view kEicarMd5 = "44d88612fea8a8f36de82e1278abb02f";
+// MD5 of "hello".
+inline constexpr std::string_view kHelloMd5 = "5d41402abc4b2a76b9719d911017c592";
+
+// A clock that moves only when a test sets it.
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(std::int64_t start) : seconds(start) { }
+    std::int64_t LocalSeconds() override { return seconds; }
+    std::string DateTimeText() override { return "12/7/26 " + ClockText(seconds); }
+    std::int64_t seconds;
+};
 
 class MemoryCaption final : public Caption {
 public:
