@@ -45,7 +45,7 @@ def parse_args():
 
 def build():
     for cmd in (["cmake", "-S", ".", "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                 "-DQIRN_BUILD_TESTS=OFF"],
+                 "-DQIRN_BUILD_TESTS=OFF", "-DQIRN_BUILD_TOOLS=ON"],
                 ["cmake", "--build", BUILD, "--target", "qirn-scan", "qirn-window-scan"]):
         if subprocess.run(cmd, cwd=REPO, stdout=subprocess.DEVNULL).returncode != 0:
             raise scan_bench.BenchError("build failed: " + shlex.join(cmd))

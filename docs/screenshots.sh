@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/screenshots}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIRN_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIRN_BUILD_TESTS=OFF -DQIRN_BUILD_TOOLS=ON >/dev/null
 cmake --build "$build" --target qirn-screenshots
 
 # A short folder name, so that the whole path shows in the picture.

@@ -12,7 +12,7 @@ class Failure : public std::runtime_error {
 public:
     Failure(int number, const std::string& description) : std::runtime_error(description), number_(number) { }
 
-    // "context: strerror(err)"
+    // "context: " and the system's text for err
     static Failure FromErrno(int err, std::string_view context);
 
     int number() const noexcept { return number_; }
@@ -21,6 +21,10 @@ public:
 private:
     int number_;
 };
+
+// The system's text for an errno value. Unlike std::strerror, safe to call
+// from several threads at once.
+std::string ErrorText(int err);
 
 enum FailureNumber : int {
     kNoSignatureLine = 1001,

@@ -14,7 +14,8 @@ for variant in release asan; do
   dir="build/test-$variant"
   sanitize=OFF
   [ "$variant" = asan ] && sanitize=ON
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_SANITIZE="$sanitize" "${launcher[@]}"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_WERROR=ON -DQIRN_SANITIZE="$sanitize" \
+    "${launcher[@]}"
   cmake --build "$dir" -j "$jobs"
   echo "== tests: $variant"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE realwindow
@@ -28,6 +29,19 @@ tests/tray/with-tray-host.sh tests/package/check-package.sh "$deb"
 
 echo "== windows variant: MinGW-w64 build, tests under Wine"
 tools/test-windows.sh
+
+# Data races: only the engine and command-line tests, the code that runs
+# worker threads, to keep the test command short.
+echo "== tests: tsan (engine and command line)"
+dir=build/test-tsan
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_WERROR=ON -DQIRN_TSAN=ON "${launcher[@]}"
+cmake --build "$dir" -j "$jobs" --target engine_tests cli_tests
+for program in "$dir/tests/engine/engine_tests" "$dir/tests/cli/cli_tests"; do
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$program" --gtest_brief=1
+done
+
+echo "== source layout"
+tools/check-layout.sh
 
 echo "== formatting and static checks"
 tools/check-style.sh build/test-release

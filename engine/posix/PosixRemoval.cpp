@@ -1,5 +1,6 @@
 #include "engine/FileRemoval.h"
 
+#include "engine/Failure.h"
 #include "engine/posix/PosixIo.h"
 
 #include <cerrno>
@@ -31,7 +32,7 @@ RemovalResult RemoveDetectedFile(const std::filesystem::path& path, const FileId
         if (errno == ENOENT || errno == ENOTDIR)
             return result;
         result.status = RemovalResult::Status::StillThere;
-        result.errorText = std::strerror(errno);
+        result.errorText = ErrorText(errno);
         return result;
     }
 
@@ -39,7 +40,7 @@ RemovalResult RemoveDetectedFile(const std::filesystem::path& path, const FileId
         struct stat info { };
         if (::fstatat(folderFd.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             result.status = errno == ENOENT ? RemovalResult::Status::Missing : RemovalResult::Status::StillThere;
-            result.errorText = errno == ENOENT ? "" : std::strerror(errno);
+            result.errorText = errno == ENOENT ? "" : ErrorText(errno);
             return result;
         }
         if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_dev) != identity.device ||
@@ -60,7 +61,7 @@ RemovalResult RemoveDetectedFile(const std::filesystem::path& path, const FileId
         }
         if (!Transient(error) || attempt == kAttempts) {
             result.status = RemovalResult::Status::StillThere;
-            result.errorText = std::strerror(error);
+            result.errorText = ErrorText(error);
             return result;
         }
     }
