@@ -43,7 +43,9 @@ public:
     bool Next(std::string_view& name, unsigned char& type) override
     {
         errno = 0;
-        const dirent* found = ::readdir(dir_);
+        // Each stream is read by one thread only; readdir is safe across
+        // distinct streams, and readdir_r is deprecated.
+        const dirent* found = ::readdir(dir_);  // NOLINT(concurrency-mt-unsafe)
         if (found == nullptr) {
             if (errno != 0)
                 throw Failure::FromErrno(errno, "readdir");
