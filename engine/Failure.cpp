@@ -24,9 +24,9 @@ std::string ErrorText(int err)
 {
     char buffer[256] = "";
 #ifdef _WIN32
-    if (::strerror_s(buffer, sizeof buffer, err) != 0)
-        return "Unknown error " + std::to_string(err);
-    return buffer;
+    // The Windows C runtime keeps strerror's text per thread.
+    static_cast<void>(buffer);
+    return std::strerror(err);  // NOLINT(concurrency-mt-unsafe)
 #else
     return ChosenText(::strerror_r(err, buffer, sizeof buffer), buffer);
 #endif
