@@ -8,7 +8,7 @@
 #include "engine/SignatureList.h"
 #include "engine/windows/WindowsText.h"
 #include "tests/TempTree.h"
-#include "tests/engine/ScanDoubles.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
