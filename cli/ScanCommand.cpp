@@ -14,7 +14,6 @@
 #include "engine/SignatureList.h"
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -159,7 +158,7 @@ private:
             return;
         writeFailed_ = true;
         mdlFindFiles::RequestStop();
-        Message(std::string("cannot write to standard output (") + std::strerror(error) + "); scan ended");
+        Message(std::string("cannot write to standard output (") + ErrorText(error) + "); scan ended");
     }
 
     int CannotRun(const std::string& why)

@@ -1,6 +1,6 @@
 #include "ui/Fonts.h"
 
-namespace Fonts {
+namespace fonts {
 
 namespace {
 
@@ -24,4 +24,4 @@ QFont TitleSerif()
     return Face(kSerifFamily, QFont::Serif, kTitlePixels);
 }
 
-}  // namespace Fonts
+}  // namespace fonts

@@ -5,7 +5,7 @@
 
 #include <QFont>
 
-namespace Fonts {
+namespace fonts {
 
 // FreeSans stands in for 8.25-point "MS Sans Serif" and FreeSerif for
 // 24-point "MS Serif" (Debian's fonts-freefont-ttf): their widths of the
@@ -18,4 +18,4 @@ inline constexpr int kTitlePixels = 32;  // 24 points
 QFont Sans();
 QFont TitleSerif();
 
-}  // namespace Fonts
+}  // namespace fonts

@@ -84,7 +84,7 @@ void frmTev::BuildControls()
     setWindowTitle(Text("QIRN Checker 1.1"));
     setWindowIcon(Artwork::WindowIcon());
     setFixedSize(kClientWidth, kClientHeight);
-    setFont(Fonts::Sans());
+    setFont(fonts::Sans());
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -190,7 +190,7 @@ void frmTev::BuildNavigation()
     }
 
     Label1 = Label(Picture1, "Label1", Text("QIRN Checker"), QRect(24, 24, 0, 0));
-    Label1->setFont(Fonts::TitleSerif());
+    Label1->setFont(fonts::TitleSerif());
     Label1->adjustSize();
     SetTextColour(*Label1, Qt::white);
     Label5 = Label(Picture1, "Label5", Text("1.1"), QRect(Label1->geometry().right() + 8, 0, 0, 0));

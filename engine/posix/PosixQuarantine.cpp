@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,10 +129,10 @@ public:
         const UniqueFd parent(
             ::open(path.has_parent_path() ? path.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parent.get() < 0)
-            return Result(errno == ENOENT ? Status::Missing : Status::Failed, std::strerror(errno));
+            return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
         struct stat info { };
         if (::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return Result(errno == ENOENT ? Status::Missing : Status::Failed, std::strerror(errno));
+            return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
         if (!S_ISREG(info.st_mode) || IdentityOf(info) != identity)
             return Result(Status::Changed, "the file was replaced after the scan");
 
@@ -147,7 +146,7 @@ public:
                 continue;
             if (errno == EXDEV)
                 return CopyAcross(parent.get(), path, EntryStem(name), identity, digest, absolute, sidecar);
-            return Result(errno == ENOENT ? Status::Missing : Status::Failed, std::strerror(errno));
+            return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
         }
         return Result(Status::Failed, "no free name in the quarantine folder");
     }
@@ -178,7 +177,7 @@ public:
             return Result(Status::Failed, "the original path is not absolute");
         const UniqueFd parent = OpenFolderNoFollow(original.parent_path());
         if (parent.get() < 0)
-            return Result(Status::Failed, std::string("cannot open its folder: ") + std::strerror(errno));
+            return Result(Status::Failed, std::string("cannot open its folder: ") + ErrorText(errno));
         const std::string name = original.filename().native();
         struct stat there { };
         if (::fstatat(parent.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
@@ -190,13 +189,13 @@ public:
             if (errno == EEXIST)
                 return Result(Status::Occupied, "something is there now");
             if (errno != EXDEV)
-                return Result(Status::Failed, std::strerror(errno));
+                return Result(Status::Failed, ErrorText(errno));
             copy.emplace(
                 ::openat(parent.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (copy->get() < 0)
-                return Result(errno == EEXIST ? Status::Occupied : Status::Failed, std::strerror(errno));
+                return Result(errno == EEXIST ? Status::Occupied : Status::Failed, ErrorText(errno));
             if (!WriteFully(copy->get(), *bytes) || ::fsync(copy->get()) != 0) {
-                const std::string why = std::strerror(errno);
+                const std::string why = ErrorText(errno);
                 ::unlinkat(parent.get(), name.c_str(), 0);
                 return Result(Status::Failed, why);
             }
@@ -280,13 +279,13 @@ private:
                 continue;
             created = ::openat(fd_.get(), entry.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (created < 0 && errno != EEXIST)
-                return Result(Status::Failed, std::strerror(errno));
+                return Result(Status::Failed, ErrorText(errno));
         }
         const UniqueFd copy(created);
         if (copy.get() < 0)
             return Result(Status::Failed, "no free name in the quarantine folder");
         if (!WriteFully(copy.get(), *bytes) || ::fsync(copy.get()) != 0) {
-            const std::string why = std::strerror(errno);
+            const std::string why = ErrorText(errno);
             ::unlinkat(fd_.get(), entry.c_str(), 0);
             return Result(Status::Failed, why);
         }
@@ -311,7 +310,7 @@ private:
             ::openat(fd_.get(), (entry + ".json").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() < 0 || !WriteFully(file.get(), std::as_bytes(std::span(text.data(), text.size()))) ||
             ::fsync(file.get()) != 0 || ::fsync(fd_.get()) != 0)
-            return Result(Status::Failed, std::string("cannot write its record: ") + std::strerror(errno), entry);
+            return Result(Status::Failed, std::string("cannot write its record: ") + ErrorText(errno), entry);
         return Result(Status::Done, {}, entry);
     }
 

@@ -108,7 +108,7 @@ protected:
     static void ExpectShippedFont(const QWidget& widget)
     {
         const QString family = QFontInfo(widget.font()).family();
-        EXPECT_TRUE(family == QLatin1String(Fonts::kSansFamily) || family == QLatin1String(Fonts::kSerifFamily))
+        EXPECT_TRUE(family == QLatin1String(fonts::kSansFamily) || family == QLatin1String(fonts::kSerifFamily))
             << widget.objectName().toStdString() << " is shown in " << family.toStdString()
             << "; tools/deps.sh installs the window's fonts";
     }
