@@ -1,17 +1,17 @@
 #include "cli/SigTool.h"
 
 #include "cli/SigToolImport.h"
+#include "engine/Failure.h"
+#include "engine/Platform.h"
+#include "engine/SaveFile.h"
 #include "engine/UpdateBodyCheck.h"
 #include "engine/UpdateSignature.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
-#include <unistd.h>
 #include <variant>
 #include <vector>
 
@@ -45,7 +45,7 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& why)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        why = path + ": " + std::strerror(errno);
+        why = path + ": " + ErrorText(errno);
         return std::nullopt;
     }
     std::ostringstream content;
@@ -53,21 +53,14 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& why)
     return content.str();
 }
 
-bool WriteNewFile(const std::string& path, const std::string& content, mode_t mode, bool exclusive, std::string& why)
+// A private key never replaces a file; the public key and the signature do.
+bool WriteFile(const std::string& path, const std::string& content, bool privateKey, std::string& why)
 {
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    bool ok = fd >= 0 && ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()) &&
-        ::fsync(fd) == 0;
-    ok = (fd >= 0 && ::close(fd) == 0) && ok;
-    // link() fails on an existing name, so a private key is never overwritten.
-    if (ok)
-        ok = exclusive ? ::link(temporary.c_str(), path.c_str()) == 0 : ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-        why = path + ": " + std::strerror(errno);
-    if (fd >= 0 && (exclusive || !ok))
-        ::unlink(temporary.c_str());
-    return ok;
+    const SaveResult saved =
+        privateKey ? SaveNewPrivateFile(PathFromText(path), content) : SaveFileContent(PathFromText(path), content);
+    if (!saved.Ok())
+        why = path + ": " + saved.reason;
+    return saved.Ok();
 }
 
 struct Options {
@@ -109,8 +102,7 @@ int Keygen(const Options& options, std::FILE* out, std::FILE* err)
     const Ed25519SigningKey key = Ed25519SigningKey::Generate();
     const std::string publicText = PublicKeyText(key.PublicKey());
     std::string why;
-    if (!WriteNewFile(name + ".key", key.Pem(), 0600, true, why) ||
-        !WriteNewFile(name + ".pub", publicText + "\n", 0644, false, why))
+    if (!WriteFile(name + ".key", key.Pem(), true, why) || !WriteFile(name + ".pub", publicText + "\n", false, why))
         return Fail(err, why);
     std::fprintf(
         out, "Private key: %s.key (keep it off the web server)\nPublic key: %s.pub\n", name.c_str(), name.c_str());
@@ -145,7 +137,7 @@ int Sign(const Options& options, std::FILE* out, std::FILE* err)
     }
     try {
         const Ed25519SigningKey key = Ed25519SigningKey::FromPem(*pem);
-        if (!WriteNewFile(sigPath, SignatureFileText(manifest, key), 0644, false, why))
+        if (!WriteFile(sigPath, SignatureFileText(manifest, key), false, why))
             return Fail(err, why);
     } catch (const std::runtime_error& error) {
         return Fail(err, *options.key + ": " + error.what());

@@ -2,11 +2,12 @@
 
 #include "cli/HashListImport.h"
 #include "cli/SignatureDedup.h"
+#include "engine/Failure.h"
+#include "engine/Platform.h"
+#include "engine/SaveFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 namespace qirn {
@@ -58,21 +59,9 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
         return 2;
     }
 
-    // Written beside the output and renamed over it only when every list was read.
-    std::string temporary;
-    std::FILE* sink = out;
-    if (output) {
-        temporary = *output + ".XXXXXX";
-        const int fd = ::mkstemp(temporary.data());
-        sink = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-        if (sink != nullptr)
-            std::setvbuf(sink, nullptr, _IOFBF, std::size_t{1} << 16);
-        if (sink == nullptr) {
-            std::fprintf(err, "qirn-sigtool: cannot write beside %s: %s\n", output->c_str(), std::strerror(errno));
-            return 2;
-        }
-    }
-
+    // Into the output file only when every list was read: built in memory (the
+    // duplicate check holds as much) and saved in one step.
+    std::string content;
     SignatureDedup seen;
     bool failed = false;
     std::uint64_t written = 0;
@@ -80,30 +69,34 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
         const ImportReport report = ImportHashList(file, format, [&](const ImportedSignature& signature) {
             if (!seen.Insert(signature.digestText, signature.name))
                 return;
-            std::fwrite(signature.digestText.data(), 1, signature.digestText.size(), sink);
-            std::fputc('=', sink);
-            std::fwrite(signature.name.data(), 1, signature.name.size(), sink);
-            std::fputs("\r\n", sink);
+            if (output) {
+                content.append(signature.digestText).append(1, '=').append(signature.name).append("\r\n");
+            } else {
+                std::fwrite(signature.digestText.data(), 1, signature.digestText.size(), out);
+                std::fputc('=', out);
+                std::fwrite(signature.name.data(), 1, signature.name.size(), out);
+                std::fputs("\r\n", out);
+            }
             ++written;
         });
         PrintReport(err, file, report);
         failed = failed || report.error.has_value();
     }
-    const bool writeFailed = std::fflush(sink) != 0 || std::ferror(sink) != 0 ||
-        (output && (::fsync(::fileno(sink)) != 0 || std::fclose(sink) != 0));
-    if (writeFailed)
-        std::fprintf(err, "qirn-sigtool: writing the signatures failed: %s\n", std::strerror(errno));
+    if (!output && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
+        std::fprintf(err, "qirn-sigtool: writing the signatures failed: %s\n", ErrorText(errno).c_str());
+        return 2;
+    }
     if (output) {
-        if (failed || writeFailed || std::rename(temporary.c_str(), output->c_str()) != 0) {
-            std::remove(temporary.c_str());
-            if (!failed && !writeFailed)
-                std::fprintf(err, "qirn-sigtool: cannot replace %s: %s\n", output->c_str(), std::strerror(errno));
+        const SaveResult saved = failed ? SaveResult{} : SaveFileContent(PathFromText(*output), content);
+        if (failed || !saved.Ok()) {
+            if (!saved.Ok())
+                std::fprintf(err, "qirn-sigtool: %s\n", saved.Describe().c_str());
             std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
             return 2;
         }
     }
     std::fprintf(err, "%llu signatures written\n", static_cast<unsigned long long>(written));
-    return failed || writeFailed ? 2 : 0;
+    return failed ? 2 : 0;
 }
 
 }  // namespace qirn

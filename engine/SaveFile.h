@@ -30,4 +30,10 @@ struct SaveResult {
 // writing would refuse it; so is a folder.
 SaveResult SaveFileContent(const std::filesystem::path& file, std::string_view bytes);
 
+// Writes a new file, such as a private key, the same way, but only its owner
+// may read it (mode 0600; on Windows the folder's access list, which in a
+// user's profile admits that user alone), and an existing name is never
+// replaced: that fails at Step::Rename.
+SaveResult SaveNewPrivateFile(const std::filesystem::path& file, std::string_view bytes);
+
 }  // namespace qirn

@@ -48,9 +48,9 @@ bool WriteAll(HANDLE file, std::string_view bytes)
     return true;
 }
 
-}  // namespace
+enum class Target { Replaced, NewPrivate };
 
-SaveResult SaveFileContent(const std::filesystem::path& file, std::string_view bytes)
+SaveResult Save(const std::filesystem::path& file, std::string_view bytes, Target to)
 {
     using Step = SaveResult::Step;
     const std::filesystem::path name = file.filename();
@@ -59,6 +59,8 @@ SaveResult SaveFileContent(const std::filesystem::path& file, std::string_view b
 
     // The old entry is looked at, never opened: it may be a link.
     const DWORD old = ::GetFileAttributesW(target.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES && to == Target::NewPrivate)
+        return Failed(Step::Rename, ERROR_FILE_EXISTS, name);
     if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return Failed(Step::Open, ERROR_DIRECTORY, name);
     if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0)
@@ -79,10 +81,25 @@ SaveResult SaveFileContent(const std::filesystem::path& file, std::string_view b
         return abandon(Step::Flush, ::GetLastError());
     if (::CloseHandle(out.release()) == 0)
         return abandon(Step::Close, ::GetLastError());
-    // Replaces the name itself, a link of that name included.
-    if (::MoveFileExW(created.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
+    // Replaces the name itself, a link of that name included; a new private
+    // file never replaces anything.
+    const DWORD flags =
+        to == Target::NewPrivate ? MOVEFILE_WRITE_THROUGH : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (::MoveFileExW(created.c_str(), target.c_str(), flags) == 0)
         return abandon(Step::Rename, ::GetLastError());
     return {};
+}
+
+}  // namespace
+
+SaveResult SaveFileContent(const std::filesystem::path& file, std::string_view bytes)
+{
+    return Save(file, bytes, Target::Replaced);
+}
+
+SaveResult SaveNewPrivateFile(const std::filesystem::path& file, std::string_view bytes)
+{
+    return Save(file, bytes, Target::NewPrivate);
 }
 
 }  // namespace qirn
