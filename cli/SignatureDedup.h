@@ -39,7 +39,7 @@ private:
     std::uint32_t NameNumber(std::string_view name);
 
     struct NameHash {
-        using is_transparent = void;
+        using is_transparent = void;  // NOLINT(readability-identifier-naming): looked up by the standard library
         // Keyed: names in an imported list are chosen by whoever wrote it.
         std::size_t operator()(std::string_view name) const
         {
