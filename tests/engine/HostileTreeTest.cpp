@@ -4,7 +4,7 @@
 #include "engine/Digest.h"
 #include "engine/posix/PosixFolder.h"
 #include "tests/TempTree.h"
-#include "tests/engine/ScanDoubles.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
