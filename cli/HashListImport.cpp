@@ -1,6 +1,7 @@
 #include "cli/HashListImport.h"
 
 #include "cli/HashListLines.h"
+#include "engine/Failure.h"
 
 #include <array>
 #include <cerrno>
@@ -71,7 +72,7 @@ public:
             filled_ += got;
             if (got == 0) {
                 if (std::ferror(file_) != 0)
-                    throw std::runtime_error(std::strerror(errno));
+                    throw std::runtime_error(ErrorText(errno));
                 atEnd_ = true;
             }
         }
@@ -173,7 +174,7 @@ ImportReport ImportHashList(const std::string& file, std::optional<HashListForma
     ImportReport report;
     const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
     if (!in) {
-        report.error = std::strerror(errno);
+        report.error = ErrorText(errno);
         return report;
     }
     try {
