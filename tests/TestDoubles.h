@@ -5,6 +5,7 @@
 // and the standard antivirus test file.
 
 #include "engine/Clock.h"
+#include "engine/Digest.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
 #include "engine/Platform.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,13 @@ inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-S
 inline constexpr std::string_view kEicarMd5 = "44d88612fea8a8f36de82e1278abb02f";
 // MD5 of "hello".
 inline constexpr std::string_view kHelloMd5 = "5d41402abc4b2a76b9719d911017c592";
+
+// The MD5 of content as the signature file writes it.
+inline std::string DigestOf(std::string_view content)
+{
+    Md5 md5;
+    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
+}
 
 // A clock that moves only when a test sets it.
 class FixedClock final : public Clock {

@@ -1,7 +1,6 @@
 #include "tests/cli/CommandRun.h"
 
 #include "cli/ScanCommand.h"
-#include "engine/Digest.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,12 +50,6 @@ std::string ReadAll(std::FILE* file)
 }
 
 }  // namespace
-
-std::string DigestOf(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
-}
 
 Outcome RunScan(const std::vector<std::string>& args)
 {

@@ -2,13 +2,13 @@
 
 // Runs qirn-scan in this process and captures what it writes.
 
+#include "tests/TestDoubles.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qirn::test {
-
-std::string DigestOf(std::string_view content);
 
 struct Outcome {
     int status = -1;

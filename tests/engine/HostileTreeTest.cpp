@@ -18,14 +18,9 @@
 namespace qirn {
 namespace {
 
+using test::DigestOf;
 using test::MemoryScan;
 using test::TempTree;
-
-std::string DigestOf(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
-}
 
 // readdir in name order; optionally without entry types, with a name that
 // has vanished before each real one, like a file churned in the folder.

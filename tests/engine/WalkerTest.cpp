@@ -17,14 +17,9 @@
 namespace qirn {
 namespace {
 
+using test::DigestOf;
 using test::MemoryScan;
 using test::TempTree;
-
-std::string DigestOf(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
-}
 
 // Lists a real folder in name order and fails on request for chosen names.
 class ScriptedFolder final : public Folder {

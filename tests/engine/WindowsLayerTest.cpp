@@ -21,6 +21,7 @@
 namespace qirn {
 namespace {
 
+using test::DigestOf;
 using test::TempTree;
 
 std::wstring Long(const std::filesystem::path& path)
@@ -42,12 +43,6 @@ void WriteLong(const std::wstring& path, std::string_view content)
     ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     ::CloseHandle(file);
     ASSERT_EQ(written, content.size());
-}
-
-std::string DigestText(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
 }
 
 FileIdentity IdentityOf(const std::filesystem::path& path)
@@ -93,7 +88,7 @@ protected:
 TEST_F(WindowsWalkTest, AttributesDecideWhatIsExaminedAndLinksAreNotFollowed)
 {
     const std::string evil = "evil";
-    tree_.file("sa.kvd", DigestText(evil) + "=Evil\r\n");
+    tree_.file("sa.kvd", DigestOf(evil) + "=Evil\r\n");
     LoadSignatures(scan_.signatures, tree_.root() / "sa.kvd");
 
     struct Entry {
@@ -155,7 +150,7 @@ TEST_F(WindowsWalkTest, AFileOthersHoldOpenForWritingIsStillDigested)
     const HANDLE writer = ::CreateFileW(
         Long(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(mdlMD5::FileMD5(file), DigestText("busy"));
+    EXPECT_EQ(mdlMD5::FileMD5(file), DigestOf("busy"));
     ::CloseHandle(writer);
 }
 
