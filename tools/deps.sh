@@ -10,7 +10,7 @@ packages+=(e2fsprogs)
 # Formatting and static checks.
 packages+=(clang-format clang-tidy)
 # The window and its checks on a private X display.
-packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool)
+packages+=(qt6-base-dev fonts-dejavu-core xvfb trayer xdotool x11-utils)
 # The fleet playbook in deploy/, run against localhost.
 packages+=(ansible)
 # The Windows variant: cross compiler, GoogleTest sources to cross-build, Wine to run the tests.

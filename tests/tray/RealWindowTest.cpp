@@ -4,16 +4,23 @@
 
 #include "ui/MessageBox.h"
 #include "ui/frmTev.h"
+#include "ui/mdlBrowse.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
 
 namespace {
 
@@ -51,6 +58,92 @@ QString ShownTip()
 bool Shown(const frmTev& form)
 {
     return form.isVisible() && form.windowHandle() != nullptr && form.windowHandle()->isExposed();
+}
+
+// The title a window manager reads: _NET_WM_NAME and WM_NAME, as xprop shows them.
+std::map<QString, QString> TitleProperties(WId window)
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+        {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_NAME"), QStringLiteral("WM_NAME")});
+    EXPECT_TRUE(xprop.waitForFinished(kPatienceMs));
+    std::map<QString, QString> titles;
+    for (const QString& line : QString::fromUtf8(xprop.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
+        const qsizetype equals = line.indexOf(QStringLiteral(" = \""));
+        if (equals > 0)
+            titles[line.left(line.indexOf(u'('))] = line.mid(equals + 4).chopped(1);
+    }
+    return titles;
+}
+
+std::map<QString, QString> Titled(const char* title)
+{
+    const QString text = QString::fromUtf8(title);
+    return {{QStringLiteral("_NET_WM_NAME"), text}, {QStringLiteral("WM_NAME"), text}};
+}
+
+TEST(RealWindow, TheProgramsWindowCarriesExactlyItsCaption)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (tests/tray/with-tray-host.sh)";
+    QProcess program;
+    program.start(QStringLiteral(QIRN_CHECKER), {});
+    ASSERT_TRUE(program.waitForStarted(kPatienceMs));
+    // A sanitizer build on a busy machine may take a while to show its window.
+    constexpr int kStartMs = 60000;
+    QString window;
+    const bool appeared = QTest::qWaitFor(
+        [&] {
+            QProcess search;
+            search.start(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                    QString::number(program.processId()), QStringLiteral("--name"), QStringLiteral("^QIRN Checker")});
+            search.waitForFinished(kPatienceMs);
+            window = QString::fromUtf8(search.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+            return !window.isEmpty();
+        },
+        kStartMs);
+    ASSERT_TRUE(appeared) << "qirn-checker showed no window";
+    EXPECT_EQ(TitleProperties(window.toULongLong()), Titled("QIRN Checker 1.1"));
+    program.terminate();
+    program.waitForFinished(kPatienceMs);
+}
+
+TEST(RealWindow, BoxesAndTheFolderChooserCarryExactlyTheirTitles)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (tests/tray/with-tray-host.sh)";
+    QTemporaryDir start;
+    // Reads the title of the modal window the action opens, then closes it.
+    const auto titlesOf = [](const std::function<void()>& open, QString* folder = nullptr) {
+        std::map<QString, QString> titles;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal->windowHandle() == nullptr || !modal->windowHandle()->isExposed())
+                return;
+            poll.stop();
+            QTest::qWait(200);  // the properties are set before the window is mapped; let the server settle
+            titles = TitleProperties(modal->winId());
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog != nullptr && folder != nullptr)
+                *folder = dialog->directory().absolutePath();
+            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+        });
+        poll.start(50);
+        open();
+        return titles;
+    };
+    ModalMessageBoxes boxes;
+    EXPECT_EQ(titlesOf([&] { boxes.Exclamation(nullptr, QStringLiteral("Can't Delete"), QStringLiteral("No file")); }),
+        Titled("Can't Delete"));
+    EXPECT_EQ(titlesOf([&] { boxes.Information(nullptr, QStringLiteral("Results was saved in Application path")); }),
+        Titled("QIRN Checker"));
+    SystemFolderDialog chooser;
+    QString opened;
+    EXPECT_EQ(
+        titlesOf([&] { chooser.ChooseFolder(QStringLiteral("Select a drive or a folder:"), start.path()); }, &opened),
+        Titled("Select a drive or a folder:"));
+    EXPECT_EQ(opened, QDir(start.path()).absolutePath());
 }
 
 TEST(RealWindow, TrayIconGoTrayAndRestore)
