@@ -92,12 +92,14 @@ TEST(RealWindow, TheProgramsWindowCarriesExactlyItsCaption)
     // A sanitizer build on a busy machine may take a while to show its window.
     constexpr int kStartMs = 60000;
     QString window;
+    // --all: the tray icon's own window has the same pid and is visible too.
     const bool appeared = QTest::qWaitFor(
         [&] {
             QProcess search;
             search.start(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                    QString::number(program.processId()), QStringLiteral("--name"), QStringLiteral("^QIRN Checker")});
+                {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--pid"), QString::number(program.processId()), QStringLiteral("--name"),
+                    QStringLiteral("^QIRN Checker")});
             search.waitForFinished(kPatienceMs);
             window = QString::fromUtf8(search.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
             return !window.isEmpty();
