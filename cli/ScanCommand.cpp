@@ -113,7 +113,7 @@ public:
         ++summary_.counts.hit;
         progress_.Erase();
         for (const Hit& hit : pending_) {
-            if (!output_->Hit(TextFromPath(hit.path), hit.signatureName, *file.digest, file.size))
+            if (!output_->Hit(TextFromPath(hit.path), hit.signatureName, *file.digest, file.sha256, file.size))
                 return WriteFailed();
         }
         if (quarantine_) {

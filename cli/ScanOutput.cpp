@@ -77,7 +77,8 @@ class TextOutput final : public ScanOutput {
 public:
     explicit TextOutput(std::FILE* out) : out_(out) { }
 
-    bool Hit(std::string_view path, std::string_view signature, const Md5Digest&, std::uint64_t) override
+    bool Hit(std::string_view path, std::string_view signature, const Md5Digest&, const Sha256Digest*,
+        std::uint64_t) override
     {
         return WriteLine(out_, EscapeForText(path) + ": " + EscapeForText(signature) + " FOUND\n");
     }
@@ -100,13 +101,16 @@ class JsonLinesOutput final : public ScanOutput {
 public:
     explicit JsonLinesOutput(std::FILE* out) : out_(out) { }
 
-    bool Hit(std::string_view path, std::string_view signature, const Md5Digest& digest, std::uint64_t size) override
+    bool Hit(std::string_view path, std::string_view signature, const Md5Digest& digest, const Sha256Digest* sha256,
+        std::uint64_t size) override
     {
         std::string line = R"({"type":"hit",)";
         AppendJsonField(line, "path", path);
         line += ',';
         AppendJsonField(line, "signature", signature);
         line += R"(,"md5":")" + mdlMD5::DigestToHex(digest) + '"';
+        if (sha256 != nullptr)
+            line += R"(,"sha256":")" + mdlMD5::DigestToHex(*sha256) + '"';
         AppendNumberField(line, "size", size);
         line += "}\n";
         return WriteLine(out_, line);

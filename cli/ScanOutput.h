@@ -69,8 +69,9 @@ struct QuarantineNote {
 class ScanOutput {
 public:
     virtual ~ScanOutput() = default;
-    virtual bool Hit(
-        std::string_view path, std::string_view signature, const Md5Digest& digest, std::uint64_t size) = 0;
+    // sha256 is null unless the list held SHA-256 signatures.
+    virtual bool Hit(std::string_view path, std::string_view signature, const Md5Digest& digest,
+        const Sha256Digest* sha256, std::uint64_t size) = 0;
     virtual bool Unreadable(std::string_view path, const Failure& failure) = 0;
     virtual bool Quarantined(const QuarantineNote& note) = 0;
     virtual bool Summary(const ScanSummary& summary) = 0;

@@ -4,6 +4,7 @@
 #include "engine/Platform.h"
 
 #include <array>
+#include <vector>
 
 namespace qirn {
 
@@ -24,14 +25,13 @@ int HexValue(char c)
     return kHexValues[static_cast<unsigned char>(c)];
 }
 
-}  // namespace
-
-std::optional<Md5Digest> DigestFromText(std::string_view text)
+template <std::size_t N>
+std::optional<std::array<std::uint8_t, N>> BytesFromHex(std::string_view text)
 {
-    if (text.size() != 32)
+    if (text.size() != 2 * N)
         return std::nullopt;
-    Md5Digest digest{};
-    for (std::size_t i = 0; i < digest.size(); ++i) {
+    std::array<std::uint8_t, N> digest{};
+    for (std::size_t i = 0; i < N; ++i) {
         const int high = HexValue(text[2 * i]);
         const int low = HexValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
@@ -39,6 +39,53 @@ std::optional<Md5Digest> DigestFromText(std::string_view text)
         digest[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return digest;
+}
+
+// Reads whole files in pieces of this size.
+constexpr std::size_t kFilePiece = 65536;
+
+}  // namespace
+
+std::optional<Md5Digest> DigestFromText(std::string_view text)
+{
+    return BytesFromHex<16>(text);
+}
+
+std::optional<Sha256Digest> Sha256FromText(std::string_view text)
+{
+    return BytesFromHex<32>(text);
+}
+
+FileDigests Digester::Compute(std::span<const std::byte> bytes, bool withSha256)
+{
+    FileDigests digests;
+    digests.md5 = md5_.Compute(bytes);
+    if (withSha256)
+        digests.sha256 = sha256_.Compute(bytes);
+    return digests;
+}
+
+FileDigests Digester::ComputeFile(const std::filesystem::path& path, bool withSha256)
+{
+    InputFile file(path, Links::NotFollowed);
+    md5_.Begin();
+    if (withSha256)
+        sha256_.Begin();
+    std::vector<std::byte> buffer(kFilePiece);
+    for (;;) {
+        const std::size_t got = file.Read(buffer);
+        const auto piece = std::span(buffer).first(got);
+        md5_.Update(piece);
+        if (withSha256)
+            sha256_.Update(piece);
+        if (got < buffer.size())
+            break;
+    }
+    FileDigests digests;
+    digests.md5 = md5_.Finish();
+    if (withSha256)
+        digests.sha256 = sha256_.Finish();
+    return digests;
 }
 
 }  // namespace qirn
@@ -59,18 +106,8 @@ std::string DigestToHex(std::span<const std::uint8_t> bytes)
 
 std::string FileMD5(const std::filesystem::path& path)
 {
-    qirn::InputFile file(path, qirn::Links::NotFollowed);
-    qirn::Md5 md5;
-    md5.Begin();
-    std::array<std::byte, 65536> buffer{};
-    for (;;) {
-        const std::size_t got = file.Read(buffer);
-        md5.Update(std::span(buffer).first(got));
-        if (got < buffer.size())
-            break;
-    }
-    const qirn::Md5Digest digest = md5.Finish();
-    return DigestToHex(digest);
+    qirn::Digester digester;
+    return DigestToHex(digester.ComputeFile(path, false).md5);
 }
 
 }  // namespace mdlMD5

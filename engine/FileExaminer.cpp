@@ -32,11 +32,11 @@ FileRead FileExaminer::ReadWhole(Folder& folder, const std::string& name)
     }
 }
 
-FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, bool digest)
+FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, DigestNeed need)
 {
     FileOutcome outcome;
     try {
-        if (!digest) {
+        if (need == DigestNeed::kNone) {
             const std::uint64_t length = folder.Length(name);
             const bool tooLong = sizeLimit_ < 0 || length > static_cast<std::uint64_t>(sizeLimit_);
             outcome.kind = tooLong ? FileOutcome::Kind::TooLong : FileOutcome::Kind::Examined;
@@ -49,7 +49,7 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, bool 
             outcome.kind = FileOutcome::Kind::TooLong;
             return outcome;
         }
-        outcome.digest = md5_.Compute(std::span(buffer_).first(read.size));
+        outcome.digests = digester_.Compute(std::span(buffer_).first(read.size), need == DigestNeed::kMd5AndSha256);
         outcome.size = read.size;
         outcome.identity = read.identity;
         outcome.digested = true;
@@ -85,9 +85,9 @@ ExaminerPool::~ExaminerPool()
         worker.join();
 }
 
-bool ExaminerPool::Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest)
+bool ExaminerPool::Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need)
 {
-    filling_.push_back({std::move(folder), digest, {std::move(folderPath), std::move(name), {}}});
+    filling_.push_back({std::move(folder), need, {std::move(folderPath), std::move(name), {}}});
     if (filling_.size() < kBatchSize)
         return false;
     Flush();
@@ -149,7 +149,7 @@ void ExaminerPool::Work(std::int32_t sizeLimit)
         lock.unlock();
         for (Job& job : batch->jobs) {
             try {
-                job.done.outcome = examiner.Examine(*job.folder, job.done.name, job.digest);
+                job.done.outcome = examiner.Examine(*job.folder, job.done.name, job.need);
             } catch (const std::exception& error) {
                 job.done.outcome.failure = Failure(0, error.what());
             }

@@ -19,23 +19,26 @@
 
 namespace qirn {
 
+// Which digests a file's bytes get: none (only the length is read), MD5, or
+// MD5 and SHA-256 from the same read.
+enum class DigestNeed { kNone, kMd5, kMd5AndSha256 };
+
 struct FileOutcome {
     enum class Kind { TooLong, Examined, Failed };
     Kind kind = Kind::Failed;
     bool digested = false;
     std::uint64_t size = 0;  // of an examined file
-    Md5Digest digest{};
+    FileDigests digests;
     FileIdentity identity;
     std::optional<Failure> failure;
 };
 
-// One examiner per thread: it owns the read buffer and the MD5 context.
+// One examiner per thread: it owns the read buffer and the digest contexts.
 class FileExaminer {
 public:
     explicit FileExaminer(std::int32_t sizeLimit);
 
-    // With digest false only the length is read.
-    FileOutcome Examine(Folder& folder, const std::string& name, bool digest);
+    FileOutcome Examine(Folder& folder, const std::string& name, DigestNeed need);
 
 private:
     FileRead ReadWhole(Folder& folder, const std::string& name);
@@ -43,7 +46,7 @@ private:
     std::int32_t sizeLimit_;
     std::size_t capacity_;           // one byte more than the limit: a full read means too long
     std::vector<std::byte> buffer_;  // grows up to capacity_ with the longest file read
-    Md5 md5_;
+    Digester digester_;
 };
 
 // Examines files on worker threads; outcomes are taken back in the order the
@@ -62,7 +65,7 @@ public:
     ~ExaminerPool();
 
     // True when this handed a full batch to the workers.
-    bool Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, bool digest);
+    bool Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need);
     // Hands out the batch being filled, however short.
     void Flush();
     bool Idle() const;
@@ -73,7 +76,7 @@ public:
 private:
     struct Job {
         std::shared_ptr<Folder> folder;
-        bool digest = false;
+        DigestNeed need = DigestNeed::kNone;
         Done done;
     };
     struct Batch {

@@ -216,12 +216,15 @@ private:
     void Examine(const Level& level, std::string name)
     {
         // The list may have been reloaded during the yield.
-        const bool digest = elements_.signatures.Count() > 0;
+        const qirn::SignatureList& signatures = elements_.signatures;
+        const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
+            : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
+                                                              : qirn::DigestNeed::kMd5;
         if (!pool_) {
-            Record({path_, name, examiner_.Examine(*level.folder, name, digest)});
+            Record({path_, name, examiner_.Examine(*level.folder, name, need)});
             return;
         }
-        if (pool_->Add(level.folder, path_, std::move(name), digest)) {
+        if (pool_->Add(level.folder, path_, std::move(name), need)) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 Record(done);
         }
@@ -248,15 +251,15 @@ private:
         }
         std::size_t hits = 0;
         if (outcome.digested) {
-            elements_.signatures.ForEachMatch(outcome.digest, [&](std::string_view signatureName) {
+            elements_.signatures.ForEachMatch(outcome.digests, [&](std::string_view signatureName) {
                 RecordHit(done, signatureName);
                 ++hits;
             });
         }
         elements_.counter.Advance(done.name);
         if (log != nullptr)
-            log->Examined(
-                {done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digest : nullptr, hits});
+            log->Examined({done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digests.md5 : nullptr,
+                outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits});
     }
 
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)

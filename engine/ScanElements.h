@@ -42,7 +42,8 @@ struct ExaminedFile {
     std::string_view folderPath;  // separator included
     std::string_view name;
     std::uint64_t size = 0;
-    const Md5Digest* digest = nullptr;  // null when the signature list was empty
+    const Md5Digest* digest = nullptr;     // null when the signature list was empty
+    const Sha256Digest* sha256 = nullptr;  // null unless the list held SHA-256 signatures
     std::size_t hits = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "engine/Platform.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <span>
@@ -13,16 +14,6 @@
 namespace qirn {
 
 namespace {
-
-bool SameDigest(const Md5Digest& a, const Md5Digest& b)
-{
-    std::uint64_t a0 = 0, a1 = 0, b0 = 0, b1 = 0;
-    std::memcpy(&a0, a.data(), 8);
-    std::memcpy(&a1, a.data() + 8, 8);
-    std::memcpy(&b0, b.data(), 8);
-    std::memcpy(&b1, b.data() + 8, 8);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-}
 
 // Signature lines are read in pieces of this size, so the whole file is never
 // held in memory at once.
@@ -34,19 +25,19 @@ void SignatureList::Clear()
 {
     names_.clear();
     nameEnds_.clear();
-    digests_.clear();
     next_.clear();
-    slots_ = std::vector<Slot>(16);
-    distinct_ = 0;
+    md5Index_.Clear();
+    sha256Index_.Clear();
 }
 
-void SignatureList::Reserve(std::size_t entries, std::size_t nameBytes)
+void SignatureList::Reserve(std::size_t entries, std::size_t nameBytes, std::size_t sha256Entries)
 {
     names_.reserve(nameBytes);
     nameEnds_.reserve(entries);
-    digests_.reserve(entries);
     next_.reserve(entries);
-    MakeRoom(entries);
+    sha256Entries = std::min(sha256Entries, entries);
+    md5Index_.Reserve(entries - sha256Entries);
+    sha256Index_.Reserve(sha256Entries);
 }
 
 std::string_view SignatureList::Name(std::size_t index) const
@@ -57,70 +48,7 @@ std::string_view SignatureList::Name(std::size_t index) const
 
 std::size_t SignatureList::LongestProbe() const
 {
-    std::size_t longest = 0;
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slots_[slot].last != kNone) {
-            const std::size_t home = HomeOf(HashOf(digests_[slots_[slot].last]));
-            longest = std::max(longest, (slot - home) & (slots_.size() - 1));
-        }
-    }
-    return longest;
-}
-
-std::uint32_t SignatureList::FindLast(const Md5Digest& digest) const
-{
-    if (slots_.empty())
-        return kNone;
-    const std::uint64_t hash = HashOf(digest);
-    const auto tag = static_cast<std::uint32_t>(hash);
-    for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
-        const Slot& at = slots_[slot];
-        if (at.last == kNone || (at.tag == tag && SameDigest(digests_[at.last], digest)))
-            return at.last;
-    }
-}
-
-void SignatureList::MakeRoom(std::size_t distinct)
-{
-    std::size_t wanted = std::max<std::size_t>(slots_.size(), 16);
-    while (distinct * 4 > wanted * 3)
-        wanted *= 2;
-    if (wanted > slots_.size())
-        Rehash(wanted);
-}
-
-void SignatureList::Rehash(std::size_t slotCount)
-{
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(slotCount, Slot{});
-    for (const Slot& moving : old) {
-        if (moving.last == kNone)
-            continue;
-        std::size_t slot = HomeOf(HashOf(digests_[moving.last]));
-        while (slots_[slot].last != kNone)
-            slot = (slot + 1) & (slots_.size() - 1);
-        slots_[slot] = moving;
-    }
-}
-
-void SignatureList::Insert(std::uint32_t entry, const Md5Digest& digest, std::uint64_t hash)
-{
-    const auto tag = static_cast<std::uint32_t>(hash);
-    std::size_t slot = HomeOf(hash);
-    for (;; slot = (slot + 1) & (slots_.size() - 1)) {
-        Slot& at = slots_[slot];
-        if (at.last == kNone) {
-            at = {tag, entry};
-            ++distinct_;
-            return;
-        }
-        if (at.tag == tag && SameDigest(digests_[at.last], digest)) {
-            next_[entry] = next_[at.last];
-            next_[at.last] = entry;
-            at.last = entry;
-            return;
-        }
-    }
+    return std::max(md5Index_.LongestProbe(), sha256Index_.LongestProbe());
 }
 
 void SignatureList::Append(std::string_view digestText, std::string_view name)
@@ -136,28 +64,54 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
     constexpr std::size_t kGroup = 32;
     if (signatures.size() >= kNone - nameEnds_.size())
         throw Failure(kTooManySignatures, "too many signatures");
-    MakeRoom(distinct_ + signatures.size());
 
-    std::array<std::optional<Md5Digest>, kGroup> digests;
+    enum class Kind : std::uint8_t { kNone, kMd5, kSha256 };
+    std::array<Kind, kGroup> kinds{};
+    std::array<Md5Digest, kGroup> md5s{};
+    std::array<Sha256Digest, kGroup> sha256s{};
     std::array<std::uint64_t, kGroup> hashes{};
     while (!signatures.empty()) {
         const auto group = signatures.first(std::min(kGroup, signatures.size()));
         signatures = signatures.subspan(group.size());
+        std::size_t md5Count = 0;
+        std::size_t sha256Count = 0;
         for (std::size_t i = 0; i < group.size(); ++i) {
-            digests[i] = DigestFromText(group[i].digestText);
-            if (digests[i]) {
-                hashes[i] = HashOf(*digests[i]);
-                __builtin_prefetch(&slots_[HomeOf(hashes[i])]);
+            kinds[i] = Kind::kNone;
+            const std::string_view text = group[i].digestText;
+            if (text.size() == 32) {
+                if (const auto digest = DigestFromText(text)) {
+                    md5s[i] = *digest;
+                    kinds[i] = Kind::kMd5;
+                    ++md5Count;
+                }
+            } else if (text.size() == 64) {
+                if (const auto digest = Sha256FromText(text)) {
+                    sha256s[i] = *digest;
+                    kinds[i] = Kind::kSha256;
+                    ++sha256Count;
+                }
+            }
+        }
+        md5Index_.MakeRoom(md5Count);
+        sha256Index_.MakeRoom(sha256Count);
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            if (kinds[i] == Kind::kMd5) {
+                hashes[i] = md5Index_.HashOf(md5s[i]);
+                md5Index_.Prefetch(hashes[i]);
+            } else if (kinds[i] == Kind::kSha256) {
+                hashes[i] = sha256Index_.HashOf(sha256s[i]);
+                sha256Index_.Prefetch(hashes[i]);
             }
         }
         for (std::size_t i = 0; i < group.size(); ++i) {
             const auto entry = static_cast<std::uint32_t>(nameEnds_.size());
             names_.append(group[i].name);
             nameEnds_.push_back(names_.size());
-            digests_.push_back(digests[i].value_or(Md5Digest{}));
             next_.push_back(entry);
-            if (digests[i])
-                Insert(entry, *digests[i], hashes[i]);
+            if (kinds[i] == Kind::kMd5)
+                md5Index_.Insert(entry, md5s[i], hashes[i], next_);
+            else if (kinds[i] == Kind::kSha256)
+                sha256Index_.Insert(entry, sha256s[i], hashes[i], next_);
         }
     }
 }

@@ -1,17 +1,16 @@
 #pragma once
 
-// The signature list: names in file order and an index from digest to the
-// entries that carry it. Only a digest text of exactly 32 lowercase hex digits
-// can ever match a file; any other text is kept as an entry that never matches.
+// The signature list: names in file order and an index per digest kind from
+// digest to the entries that carry it. Only a digest text of exactly 32 (MD5)
+// or 64 (SHA-256) lowercase hex digits can ever match a file; any other text
+// is kept as an entry that never matches.
 
 #include "engine/Digest.h"
-#include "engine/KeyedHash.h"
+#include "engine/DigestIndex.h"
 #include "engine/Parse.h"
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,13 +21,16 @@ namespace qirn {
 class SignatureList {
 public:
     void Clear();
-    void Reserve(std::size_t entries, std::size_t nameBytes);
+    // Room for entries signatures, sha256Entries of them SHA-256 ones.
+    void Reserve(std::size_t entries, std::size_t nameBytes, std::size_t sha256Entries = 0);
     void Append(std::string_view digestText, std::string_view name);
     // The same for many signatures at once, which is much faster for long lists.
     void Append(std::span<const SignatureFields> signatures);
 
     std::size_t Count() const { return nameEnds_.size(); }
     std::string_view Name(std::size_t index) const;
+    // Whether any entry can match a file's SHA-256: only then is it computed.
+    bool HasSha256() const { return !sha256Index_.Empty(); }
     // The longest distance of an index slot from its hash's home slot: what
     // the worst lookup costs.
     std::size_t LongestProbe() const;
@@ -37,7 +39,48 @@ public:
     template <class F>
     void ForEachMatch(const Md5Digest& digest, F&& onName) const
     {
-        const std::uint32_t last = FindLast(digest);
+        ForEachInRing(md5Index_.FindLast(digest), onName);
+    }
+    template <class F>
+    void ForEachMatch(const Sha256Digest& digest, F&& onName) const
+    {
+        ForEachInRing(sha256Index_.FindLast(digest), onName);
+    }
+    // Both digests of a file; the entries of either come in list order.
+    template <class F>
+    void ForEachMatch(const FileDigests& digests, F&& onName) const
+    {
+        const std::uint32_t md5Last = md5Index_.FindLast(digests.md5);
+        const std::uint32_t sha256Last = digests.sha256 ? sha256Index_.FindLast(*digests.sha256) : kNone;
+        if (md5Last == kNone || sha256Last == kNone) {
+            ForEachInRing(md5Last, onName);
+            ForEachInRing(sha256Last, onName);
+            return;
+        }
+        // Each ring is in list order: merged, so are the hits.
+        std::uint32_t md5Entry = next_[md5Last];
+        std::uint32_t sha256Entry = next_[sha256Last];
+        bool md5Done = false;
+        bool sha256Done = false;
+        while (!md5Done || !sha256Done) {
+            if (!sha256Done && (md5Done || sha256Entry < md5Entry)) {
+                onName(Name(sha256Entry));
+                sha256Done = sha256Entry == sha256Last;
+                sha256Entry = next_[sha256Entry];
+            } else {
+                onName(Name(md5Entry));
+                md5Done = md5Entry == md5Last;
+                md5Entry = next_[md5Entry];
+            }
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kNone = DigestIndex<Md5Digest>::kNone;
+
+    template <class F>
+    void ForEachInRing(std::uint32_t last, F& onName) const
+    {
         if (last == kNone)
             return;
         std::uint32_t entry = last;
@@ -47,34 +90,12 @@ public:
         } while (entry != last);
     }
 
-private:
-    static constexpr std::uint32_t kNone = UINT32_MAX;
-
-    // A slot of the index: the last entry of one digest, and hash bits that
-    // spare most digest comparisons.
-    struct Slot {
-        std::uint32_t tag = 0;
-        std::uint32_t last = kNone;
-    };
-
-    std::uint64_t HashOf(const Md5Digest& digest) const { return KeyedHash(key_, digest); }
-    std::size_t HomeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & (slots_.size() - 1); }
-    std::uint32_t FindLast(const Md5Digest& digest) const;
-    void Insert(std::uint32_t entry, const Md5Digest& digest, std::uint64_t hash);
-    void MakeRoom(std::size_t distinct);
-    void Rehash(std::size_t slotCount);
-
     std::string names_;
     std::vector<std::uint64_t> nameEnds_;
-    std::vector<Md5Digest> digests_;
-    // Entries of one digest form a ring in list order: next_ of the last entry
-    // is the first, and the index slot holds the last.
+    // Entries of one digest form a ring in list order; see DigestIndex.
     std::vector<std::uint32_t> next_;
-    std::vector<Slot> slots_;
-    std::size_t distinct_ = 0;
-    // Digests are attacker-chosen: a secret key keeps them from sharing a
-    // probe sequence.
-    HashKey key_ = ProcessHashKey();
+    DigestIndex<Md5Digest> md5Index_;
+    DigestIndex<Sha256Digest> sha256Index_;
 };
 
 // Rebuilds list from the signature file. On failure the list holds the

@@ -24,8 +24,9 @@ namespace qirn::test {
 // The standard antivirus test file and its MD5 digest.
 inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 inline constexpr std::string_view kEicarMd5 = "44d88612fea8a8f36de82e1278abb02f";
-// MD5 of "hello".
+// MD5 and SHA-256 of "hello".
 inline constexpr std::string_view kHelloMd5 = "5d41402abc4b2a76b9719d911017c592";
+inline constexpr std::string_view kHelloSha256 = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";
 
 // The MD5 of content as the signature file writes it.
 inline std::string DigestOf(std::string_view content)

@@ -1,4 +1,4 @@
-// MD5 through OpenSSL's libcrypto.
+// MD5 and SHA-256 through OpenSSL's libcrypto.
 
 #include "engine/Digest.h"
 
@@ -6,64 +6,81 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace qirn {
 
 namespace {
 
-// Fetched once: an implicit fetch on every initialisation is slow in OpenSSL 3.
-const EVP_MD* Md5Algorithm()
+const char* AlgorithmName(DigestAlgorithm algorithm)
 {
-    static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "MD5", nullptr);
+    return algorithm == DigestAlgorithm::kMd5 ? "MD5" : "SHA-256";
+}
+
+// Fetched once per algorithm: an implicit fetch on every initialisation is
+// slow in OpenSSL 3.
+template <DigestAlgorithm A>
+const EVP_MD* Algorithm()
+{
+    static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, AlgorithmName(A), nullptr);
     if (algorithm == nullptr)
-        throw std::runtime_error("OpenSSL offers no MD5");
+        throw std::runtime_error(std::string("OpenSSL offers no ") + AlgorithmName(A));
     return algorithm;
 }
 
-EVP_MD_CTX* Evp(Md5Context* context)
+EVP_MD_CTX* Evp(DigestContext* context)
 {
     return reinterpret_cast<EVP_MD_CTX*>(context);
 }
 
 }  // namespace
 
-Md5::Md5() : context_(reinterpret_cast<Md5Context*>(EVP_MD_CTX_new()))
+template <DigestAlgorithm A, std::size_t N>
+HashFunction<A, N>::HashFunction() : context_(reinterpret_cast<DigestContext*>(EVP_MD_CTX_new()))
 {
     if (context_ == nullptr)
         throw std::bad_alloc();
 }
 
-Md5::~Md5()
+template <DigestAlgorithm A, std::size_t N>
+HashFunction<A, N>::~HashFunction()
 {
     EVP_MD_CTX_free(Evp(context_));
 }
 
-void Md5::Begin()
+template <DigestAlgorithm A, std::size_t N>
+void HashFunction<A, N>::Begin()
 {
-    if (EVP_DigestInit_ex2(Evp(context_), Md5Algorithm(), nullptr) != 1)
-        throw std::runtime_error("MD5 initialisation failed");
+    if (EVP_DigestInit_ex2(Evp(context_), Algorithm<A>(), nullptr) != 1)
+        throw std::runtime_error(std::string(AlgorithmName(A)) + " initialisation failed");
 }
 
-void Md5::Update(std::span<const std::byte> bytes)
+template <DigestAlgorithm A, std::size_t N>
+void HashFunction<A, N>::Update(std::span<const std::byte> bytes)
 {
     if (EVP_DigestUpdate(Evp(context_), bytes.data(), bytes.size()) != 1)
-        throw std::runtime_error("MD5 update failed");
+        throw std::runtime_error(std::string(AlgorithmName(A)) + " update failed");
 }
 
-Md5Digest Md5::Finish()
+template <DigestAlgorithm A, std::size_t N>
+typename HashFunction<A, N>::Digest HashFunction<A, N>::Finish()
 {
-    Md5Digest digest{};
+    Digest digest{};
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(Evp(context_), digest.data(), &length) != 1 || length != digest.size())
-        throw std::runtime_error("MD5 completion failed");
+        throw std::runtime_error(std::string(AlgorithmName(A)) + " completion failed");
     return digest;
 }
 
-Md5Digest Md5::Compute(std::span<const std::byte> bytes)
+template <DigestAlgorithm A, std::size_t N>
+typename HashFunction<A, N>::Digest HashFunction<A, N>::Compute(std::span<const std::byte> bytes)
 {
     Begin();
     Update(bytes);
     return Finish();
 }
+
+template class HashFunction<DigestAlgorithm::kMd5, 16>;
+template class HashFunction<DigestAlgorithm::kSha256, 32>;
 
 }  // namespace qirn

@@ -51,6 +51,12 @@ std::string ReadAll(std::FILE* file)
 
 }  // namespace
 
+std::string Sha256Of(std::string_view content)
+{
+    Sha256 sha256;
+    return mdlMD5::DigestToHex(sha256.Compute(std::as_bytes(std::span(content.data(), content.size()))));
+}
+
 Outcome RunScan(const std::vector<std::string>& args)
 {
     Capture out;

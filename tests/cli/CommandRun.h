@@ -10,6 +10,8 @@
 
 namespace qirn::test {
 
+std::string Sha256Of(std::string_view content);
+
 struct Outcome {
     int status = -1;
     std::string out;

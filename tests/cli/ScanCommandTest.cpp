@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace {
 using test::DigestOf;
 using test::Outcome;
 using test::RunScan;
+using test::Sha256Of;
 using test::TempTree;
 
 class ScanCommandTest : public ::testing::Test {
@@ -41,6 +43,29 @@ TEST_F(ScanCommandTest, PrintsEachHitInWalkOrderAndExitsOne)
     EXPECT_NE(outcome.err.find("Hits: 3\n"), std::string::npos);
     EXPECT_NE(outcome.err.find("Unreadable: 0\n"), std::string::npos);
     EXPECT_NE(outcome.err.find("Time: "), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, Sha256SignaturesHitInListOrderAndJsonLinesCarryBothDigests)
+{
+    tree_.file("scan/a.exe", "evil");
+    tree_.file("scan/b.txt", "worse");
+    std::string upper = Sha256Of("worse");
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string kvd = Signatures(Sha256Of("evil") + "=Evil.Sha\r\n" + DigestOf("evil") + "=Evil.Md5\r\n" +
+        Sha256Of("evil") + "=Evil.Sha.Again\r\n" + upper + "=Upper.Never\r\n" + DigestOf("worse") + "=Worse\r\n");
+
+    const Outcome text = RunScan({"--signatures", kvd, tree_.path("scan")});
+    EXPECT_EQ(text.status, kFound);
+    EXPECT_EQ(text.out,
+        tree_.path("scan") + "/a.exe: Evil.Sha FOUND\n" + tree_.path("scan") + "/a.exe: Evil.Md5 FOUND\n" +
+            tree_.path("scan") + "/a.exe: Evil.Sha.Again FOUND\n" + tree_.path("scan") + "/b.txt: Worse FOUND\n");
+
+    const Outcome json = RunScan({"--signatures", kvd, "--format", "jsonl", tree_.path("scan")});
+    EXPECT_NE(
+        json.out.find(R"("md5":")" + DigestOf("evil") + R"(","sha256":")" + Sha256Of("evil") + '"'), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find(R"("sha256":")" + Sha256Of("worse") + '"'), std::string::npos) << json.out;
 }
 
 TEST_F(ScanCommandTest, CleanTreeExitsZeroAndSeveralFoldersAreScanned)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -31,10 +32,36 @@ TEST(DigestTest, Rfc1321Suite)
     }
 }
 
+// FIPS 180-4's examples, with the MD5 of the same bytes, from one read.
+TEST(DigestTest, BothDigestsOfAFileFromOneRead)
+{
+    const std::vector<std::array<std::string, 3>> suite = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "8215ef0796a20bcaaae116d3876c664a",
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    TempTree tree;
+    qirn::Digester digester;
+    for (const auto& [content, md5, sha256] : suite) {
+        SCOPED_TRACE(content);
+        const auto path = tree.file("f", content);
+        const qirn::FileDigests both = digester.ComputeFile(path, true);
+        EXPECT_EQ(mdlMD5::DigestToHex(both.md5), md5);
+        ASSERT_TRUE(both.sha256);
+        EXPECT_EQ(mdlMD5::DigestToHex(*both.sha256), sha256);
+        const qirn::FileDigests md5Only = digester.ComputeFile(path, false);
+        EXPECT_EQ(mdlMD5::DigestToHex(md5Only.md5), md5);
+        EXPECT_FALSE(md5Only.sha256);
+    }
+}
+
 TEST(DigestTest, FileDigestEqualsDigestOfItsBytesAtBlockAndBufferBoundaries)
 {
     TempTree tree;
     qirn::Md5 md5;
+    qirn::Sha256 sha256;
+    qirn::Digester digester;
     for (const std::size_t size : {63u, 64u, 65u, 127u, 128u, 129u, 65535u, 65536u, 65537u, 83000u, 200000u}) {
         SCOPED_TRACE(size);
         std::string content(size, '\0');
@@ -44,6 +71,10 @@ TEST(DigestTest, FileDigestEqualsDigestOfItsBytesAtBlockAndBufferBoundaries)
         const std::string digest = mdlMD5::FileMD5(tree.file("f", content));
         EXPECT_EQ(digest, mdlMD5::DigestToHex(md5.Compute(bytes)));
         EXPECT_EQ(digest.size(), 32u);
+        const qirn::FileDigests both = digester.ComputeFile(tree.root() / "f", true);
+        EXPECT_EQ(mdlMD5::DigestToHex(both.md5), digest);
+        EXPECT_EQ(both.sha256, sha256.Compute(bytes));
+        EXPECT_EQ(digester.Compute(bytes, true).sha256, sha256.Compute(bytes));
     }
 }
 

@@ -38,7 +38,11 @@ std::vector<std::string> LinearMatches(
 std::vector<std::string> IndexMatches(const SignatureList& list, const std::string& digestText)
 {
     std::vector<std::string> names;
-    list.ForEachMatch(*DigestFromText(digestText), [&](std::string_view name) { names.emplace_back(name); });
+    const auto add = [&](std::string_view name) { names.emplace_back(name); };
+    if (digestText.size() == 64)
+        list.ForEachMatch(*Sha256FromText(digestText), add);
+    else
+        list.ForEachMatch(*DigestFromText(digestText), add);
     return names;
 }
 
@@ -49,6 +53,9 @@ TEST(SignatureListTest, IndexFindsExactlyTheHitsOfComparingEveryEntry)
     pool.reserve(300);
     for (int i = 0; i < 300; ++i)
         pool.push_back(RandomDigestText(random));
+    // A SHA-256 text whose first half is an MD5 text of the pool.
+    for (int i = 0; i < 100; ++i)
+        pool.push_back(pool[i] + RandomDigestText(random));
 
     std::vector<std::pair<std::string, std::string>> entries;
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
@@ -70,6 +77,28 @@ TEST(SignatureListTest, IndexFindsExactlyTheHitsOfComparingEveryEntry)
             ASSERT_EQ(IndexMatches(list, digest), LinearMatches(entries, digest));
         EXPECT_TRUE(IndexMatches(list, RandomDigestText(random)).empty());
     }
+}
+
+TEST(SignatureListTest, BothDigestsOfAFileHitInListOrder)
+{
+    const std::string md5 = "0cc175b9c0f1b6a831c399e269772661";
+    const std::string sha256 = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
+    SignatureList list;
+    EXPECT_FALSE(list.HasSha256());
+    for (const auto& [digest, name] : std::vector<std::pair<std::string, std::string>>{{sha256, "1"}, {md5, "2"},
+             {"CA978112CA1BBDCAFAC231B39A23DC4DA786EFF8147C4E72B9807785AFEE48BB", "upper"}, {md5, "3"}, {sha256, "4"},
+             {sha256, "5"}, {md5, "6"}})
+        list.Append(digest, name);
+    EXPECT_TRUE(list.HasSha256());
+    FileDigests digests{*DigestFromText(md5), Sha256FromText(sha256)};
+    std::vector<std::string> names;
+    list.ForEachMatch(digests, [&](std::string_view name) { names.emplace_back(name); });
+    EXPECT_EQ(names, (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+
+    digests.sha256.reset();
+    names.clear();
+    list.ForEachMatch(digests, [&](std::string_view name) { names.emplace_back(name); });
+    EXPECT_EQ(names, (std::vector<std::string>{"2", "3", "6"}));
 }
 
 TEST(SignatureListTest, ReserveKeepsEntriesAlreadyIndexed)
@@ -123,6 +152,11 @@ TEST(SignatureListTest, DigestTextMustBe32LowercaseHexDigits)
     EXPECT_FALSE(DigestFromText("0123456789abcdef0123456789abcdef0"));
     EXPECT_FALSE(DigestFromText("0123456789abcdef0123456789abcdeg"));
     EXPECT_FALSE(DigestFromText(""));
+    EXPECT_TRUE(Sha256FromText(std::string(64, 'f')));
+    EXPECT_FALSE(Sha256FromText(std::string(63, 'f')));
+    EXPECT_FALSE(Sha256FromText(std::string(65, 'f')));
+    EXPECT_FALSE(Sha256FromText(std::string(63, 'f') + "F"));
+    EXPECT_FALSE(DigestFromText(std::string(64, 'f')));
 }
 
 }  // namespace

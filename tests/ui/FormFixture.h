@@ -62,8 +62,9 @@ class FormFixture : public testing::Test {
 protected:
     FormFixture()
     {
+        // One signature of each digest kind.
         folder.file("app/sa.kvd",
-            std::string(kEicarMd5) + "=EICAR-Test-File\r\n" + std::string(kHelloMd5) + "=Hello.Greeting\r\n");
+            std::string(kEicarMd5) + "=EICAR-Test-File\r\n" + std::string(kHelloSha256) + "=Hello.Greeting\r\n");
         messages.resultsFile = folder.root() / "app/Results.txt";
     }
 

@@ -11,5 +11,6 @@ using TestFolder = qirn::test::TempTree;
 using test::kEicar;
 using test::kEicarMd5;
 using test::kHelloMd5;
+using test::kHelloSha256;
 
 }  // namespace qirn::uitest

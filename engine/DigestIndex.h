@@ -1,0 +1,136 @@
+#pragma once
+
+// An open-addressing index from digest to the last list entry that carries
+// it. Entries of one digest form a ring through the list's next array, in
+// list order: next of the last entry is the first.
+
+#include "engine/KeyedHash.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+namespace qirn {
+
+template <class Digest>
+class DigestIndex {
+public:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    void Clear()
+    {
+        slots_ = std::vector<Slot>(16);
+        keys_.clear();
+    }
+
+    bool Empty() const { return keys_.empty(); }
+
+    // Room for more distinct digests without rehashing.
+    void MakeRoom(std::size_t more)
+    {
+        const std::size_t distinct = keys_.size() + more;
+        std::size_t wanted = std::max<std::size_t>(slots_.size(), 16);
+        while (distinct * 4 > wanted * 3)
+            wanted *= 2;
+        if (wanted > slots_.size())
+            Rehash(wanted);
+    }
+
+    void Reserve(std::size_t distinct)
+    {
+        MakeRoom(distinct > keys_.size() ? distinct - keys_.size() : 0);
+        keys_.reserve(distinct);
+    }
+
+    std::uint64_t HashOf(const Digest& digest) const { return KeyedHash(key_, digest); }
+
+    // Fetches the home slot of hash ahead of its use.
+    void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[HomeOf(hash)]); }
+
+    std::uint32_t FindLast(const Digest& digest) const
+    {
+        if (slots_.empty())
+            return kNone;
+        const std::uint64_t hash = HashOf(digest);
+        const auto tag = static_cast<std::uint32_t>(hash);
+        for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
+            const Slot& at = slots_[slot];
+            if (at.key == kNone)
+                return kNone;
+            if (at.tag == tag && Same(keys_[at.key].digest, digest))
+                return keys_[at.key].last;
+        }
+    }
+
+    // Makes entry the last of its digest's ring. hash is HashOf(digest).
+    void Insert(std::uint32_t entry, const Digest& digest, std::uint64_t hash, std::vector<std::uint32_t>& next)
+    {
+        const auto tag = static_cast<std::uint32_t>(hash);
+        for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
+            Slot& at = slots_[slot];
+            if (at.key == kNone) {
+                at = {tag, static_cast<std::uint32_t>(keys_.size())};
+                keys_.push_back({digest, entry});
+                return;
+            }
+            if (at.tag == tag && Same(keys_[at.key].digest, digest)) {
+                std::uint32_t& last = keys_[at.key].last;
+                next[entry] = next[last];
+                next[last] = entry;
+                last = entry;
+                return;
+            }
+        }
+    }
+
+    // The longest distance of a slot from its hash's home slot: what the
+    // worst lookup costs.
+    std::size_t LongestProbe() const
+    {
+        std::size_t longest = 0;
+        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+            if (slots_[slot].key != kNone) {
+                const std::size_t home = HomeOf(HashOf(keys_[slots_[slot].key].digest));
+                longest = std::max(longest, (slot - home) & (slots_.size() - 1));
+            }
+        }
+        return longest;
+    }
+
+private:
+    // Hash bits that spare most digest comparisons, and the digest's key.
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t key = kNone;
+    };
+    struct Key {
+        Digest digest;
+        std::uint32_t last;  // entry
+    };
+
+    static bool Same(const Digest& a, const Digest& b) { return std::memcmp(a.data(), b.data(), a.size()) == 0; }
+
+    std::size_t HomeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & (slots_.size() - 1); }
+
+    void Rehash(std::size_t slotCount)
+    {
+        slots_.assign(slotCount, Slot{});
+        for (std::uint32_t key = 0; key < keys_.size(); ++key) {
+            const std::uint64_t hash = HashOf(keys_[key].digest);
+            std::size_t slot = HomeOf(hash);
+            while (slots_[slot].key != kNone)
+                slot = (slot + 1) & (slots_.size() - 1);
+            slots_[slot] = {static_cast<std::uint32_t>(hash), key};
+        }
+    }
+
+    std::vector<Slot> slots_ = std::vector<Slot>(16);
+    std::vector<Key> keys_;
+    // Digests are attacker-chosen: a secret key keeps them from sharing a
+    // probe sequence.
+    HashKey key_ = ProcessHashKey();
+};
+
+}  // namespace qirn
