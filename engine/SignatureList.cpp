@@ -65,7 +65,7 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
     if (signatures.size() >= kNone - nameEnds_.size())
         throw Failure(kTooManySignatures, "too many signatures");
 
-    enum class Kind : std::uint8_t { kNone, kMd5, kSha256 };
+    enum class Kind : std::uint8_t { kNeither, kMd5, kSha256 };
     std::array<Kind, kGroup> kinds{};
     std::array<Md5Digest, kGroup> md5s{};
     std::array<Sha256Digest, kGroup> sha256s{};
@@ -76,7 +76,7 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
         std::size_t md5Count = 0;
         std::size_t sha256Count = 0;
         for (std::size_t i = 0; i < group.size(); ++i) {
-            kinds[i] = Kind::kNone;
+            kinds[i] = Kind::kNeither;
             const std::string_view text = group[i].digestText;
             if (text.size() == 32) {
                 if (const auto digest = DigestFromText(text)) {

@@ -48,7 +48,7 @@ TEST_F(ScanCommandTest, PrintsEachHitInWalkOrderAndExitsOne)
 TEST_F(ScanCommandTest, Sha256SignaturesHitInListOrderAndJsonLinesCarryBothDigests)
 {
     tree_.file("scan/a.exe", "evil");
-    tree_.file("scan/b.txt", "worse");
+    tree_.file("scan/sub/b.txt", "worse");
     std::string upper = Sha256Of("worse");
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -59,7 +59,7 @@ TEST_F(ScanCommandTest, Sha256SignaturesHitInListOrderAndJsonLinesCarryBothDiges
     EXPECT_EQ(text.status, kFound);
     EXPECT_EQ(text.out,
         tree_.path("scan") + "/a.exe: Evil.Sha FOUND\n" + tree_.path("scan") + "/a.exe: Evil.Md5 FOUND\n" +
-            tree_.path("scan") + "/a.exe: Evil.Sha.Again FOUND\n" + tree_.path("scan") + "/b.txt: Worse FOUND\n");
+            tree_.path("scan") + "/a.exe: Evil.Sha.Again FOUND\n" + tree_.path("scan") + "/sub/b.txt: Worse FOUND\n");
 
     const Outcome json = RunScan({"--signatures", kvd, "--format", "jsonl", tree_.path("scan")});
     EXPECT_NE(
