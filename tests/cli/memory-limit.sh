@@ -17,7 +17,7 @@ with open(sys.argv[1] + "/sparse.kvd", "wb") as f:
     f.write(b"=\n" * (1 << 19))
     f.truncate(2 << 30)
 with open(sys.argv[1] + "/many.kvd", "wb") as f:
-    f.write(b"=\n" * (12 << 20))
+    f.write(b"=\n" * (24 << 20))
 PY
 
 limited() {
