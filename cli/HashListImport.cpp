@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace qirn {
@@ -92,9 +93,12 @@ private:
 
 using FileCloser = decltype([](std::FILE* file) { std::fclose(file); });
 
+// Windows takes either slash between folders; POSIX only "/".
+constexpr std::string_view kSeparators = std::filesystem::path::preferred_separator == '\\' ? "/\\" : "/";
+
 std::string_view FileNameOf(std::string_view path)
 {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 

@@ -1,4 +1,6 @@
 #include "cli/SigTool.h"
+#include "engine/Console.h"
+#include "engine/Platform.h"
 
 #include <cstdio>
 #include <string>
@@ -6,8 +8,11 @@
 
 int main(int argc, char** argv)
 {
+    qirn::PrepareCommandLineProcess();
+    // sa.kvd goes to standard output with its CR LF exactly.
+    qirn::WriteBytesUnchanged(stdout);
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = qirn::ProgramArguments(argc, argv);
     return qirn::RunSigTool(args, stdout, stderr);
 }

@@ -16,6 +16,10 @@ int InterruptSignal();
 
 bool IsTerminal(std::FILE* stream);
 
+// From now on stream writes its bytes unchanged: no LF to CR LF translation
+// (Windows' text mode).
+void WriteBytesUnchanged(std::FILE* stream);
+
 // Columns of the terminal behind stream, or 0 when unknown.
 unsigned TerminalColumns(std::FILE* stream);
 

@@ -37,6 +37,11 @@ bool IsTerminal(std::FILE* stream)
     return ::isatty(::fileno(stream)) == 1;
 }
 
+void WriteBytesUnchanged(std::FILE*)
+{
+    // POSIX streams never translate line ends.
+}
+
 unsigned TerminalColumns(std::FILE* stream)
 {
     winsize size{};

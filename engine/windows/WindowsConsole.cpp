@@ -51,6 +51,14 @@ bool IsTerminal(std::FILE* stream)
     return ::GetConsoleMode(ConsoleOf(stream), &mode) != 0;
 }
 
+void WriteBytesUnchanged(std::FILE* stream)
+{
+    // _O_BINARY, which only <fcntl.h> names.
+    constexpr int kBinary = 0x8000;
+    std::fflush(stream);
+    ::_setmode(::_fileno(stream), kBinary);
+}
+
 unsigned TerminalColumns(std::FILE* stream)
 {
     CONSOLE_SCREEN_BUFFER_INFO info{};
