@@ -205,17 +205,9 @@ bool Quarantine::Move(const Hit& hit, const Md5Digest& digest, const std::vector
 
 bool Quarantine::Remove(const Hit& hit, const Md5Digest& digest)
 {
-    try {
-        // Content and identity are checked right before the removal.
-        if (mdlMD5::FileMD5(hit.path) != mdlMD5::DigestToHex(digest)) {
-            reason_ = "the file changed after the scan";
-            return false;
-        }
-    } catch (const Failure& failure) {
-        reason_ = FailureReason(failure);
-        return false;
-    }
-    const RemovalResult result = RemoveDetectedFile(hit.path, hit.identity);
+    // Identity and content are checked once the file is out of everybody
+    // else's reach, right before it goes.
+    const RemovalResult result = RemoveDetectedFile({hit.path, hit.identity, digest});
     reason_ = result.status == RemovalResult::Status::Missing ? "it is gone" : result.errorText;
     return result.status == RemovalResult::Status::Deleted;
 }

@@ -264,8 +264,8 @@ private:
 
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
     {
-        elements_.infections.AddHit(
-            {std::string(signatureName), qirn::PathFromText(done.folderPath + done.name), done.outcome.identity});
+        elements_.infections.AddHit({std::string(signatureName), qirn::PathFromText(done.folderPath + done.name),
+            done.outcome.identity, done.outcome.digests.md5});
         std::string line = "\r\nFile ";
         line += done.name;
         line += " was detected as ";

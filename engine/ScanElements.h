@@ -23,6 +23,7 @@ struct Hit {
     std::string signatureName;
     std::filesystem::path path;  // native bytes
     FileIdentity identity;       // of the file that was digested
+    Md5Digest digest;            // its digest
 };
 
 class InfectionList {

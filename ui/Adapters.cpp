@@ -13,6 +13,8 @@ void HitLists::AddHit(qirn::Hit hit)
     name->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
     name->setData(kDeviceRole, QVariant::fromValue<qulonglong>(hit.identity.device));
     name->setData(kInodeRole, QVariant::fromValue<qulonglong>(hit.identity.inode));
+    name->setData(kDigestRole,
+        QByteArray(reinterpret_cast<const char*>(hit.digest.data()), static_cast<qsizetype>(hit.digest.size())));
     names_.addItem(name);
     auto* shownPath = new QListWidgetItem(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
     shownPath->setToolTip(shownPath->text());

@@ -119,6 +119,7 @@ public:
     static constexpr int kPathRole = Qt::UserRole;
     static constexpr int kDeviceRole = Qt::UserRole + 1;
     static constexpr int kInodeRole = Qt::UserRole + 2;
+    static constexpr int kDigestRole = Qt::UserRole + 3;
 
     HitLists(QListWidget& names, QListWidget& paths) : names_(names), paths_(paths) { }
     void AddHit(qirn::Hit hit) override;

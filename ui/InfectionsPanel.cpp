@@ -11,6 +11,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 namespace {
 
 // The selected index: -1 when the current row is not selected.
@@ -68,14 +70,17 @@ void InfectionsPanel::lstVNa_Click()
     const QListWidgetItem* path = selected < 0 ? nullptr : lstVPt_.item(selected);
     if (name == nullptr || path == nullptr) {
         lblPav_.setText(QString());
-        shownPath_.clear();
-        shownIdentity_ = {};
+        shown_ = {};
         return;
     }
     lblPav_.setText(path->text());
     const QByteArray native = name->data(HitLists::kPathRole).toByteArray();
-    shownPath_ = std::filesystem::path(native.toStdString());
-    shownIdentity_ = {name->data(HitLists::kDeviceRole).toULongLong(), name->data(HitLists::kInodeRole).toULongLong()};
+    shown_.path = std::filesystem::path(native.toStdString());
+    shown_.identity = {name->data(HitLists::kDeviceRole).toULongLong(), name->data(HitLists::kInodeRole).toULongLong()};
+    const QByteArray digest = name->data(HitLists::kDigestRole).toByteArray();
+    shown_.digest = {};
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(digest.constData()),
+        std::min<std::size_t>(shown_.digest.size(), static_cast<std::size_t>(digest.size())), shown_.digest.begin());
 }
 
 void InfectionsPanel::lstVNa_Scroll()
@@ -108,7 +113,7 @@ void InfectionsPanel::cmdDel_Click()
         messages_.Exclamation(lblPav_.window(), QStringLiteral("Can't Delete"), QStringLiteral("No file is selected"));
         return;
     }
-    const qirn::RemovalResult result = remover_(shownPath_, shownIdentity_);
+    const qirn::RemovalResult result = remover_(shown_);
     switch (result.status) {
     case qirn::RemovalResult::Status::Missing:
         return;
@@ -116,6 +121,8 @@ void InfectionsPanel::cmdDel_Click()
         RemoveSelected();
         return;
     case qirn::RemovalResult::Status::Replaced:
+    case qirn::RemovalResult::Status::Changed:
+    case qirn::RemovalResult::Status::Refused:
     case qirn::RemovalResult::Status::StillThere:
         messages_.Exclamation(lblPav_.window(), QStringLiteral("Can't Delete"),
             lblPav_.text() + QStringLiteral(" was not deleted: ") + QString::fromLocal8Bit(result.errorText.c_str()) +

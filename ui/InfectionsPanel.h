@@ -19,7 +19,7 @@ class InfectionsPanel final : public QObject {
     Q_OBJECT
 
 public:
-    using Remover = std::function<qirn::RemovalResult(const std::filesystem::path&, const qirn::FileIdentity&)>;
+    using Remover = std::function<qirn::RemovalResult(const qirn::DetectedFile&)>;
 
     InfectionsPanel(QListWidget& lstVNa, QListWidget& lstVPt, QLabel& lblPav, QPushButton& cmdDel, QPushButton& cmdRem,
         MessageBoxes& messages, Remover remover = qirn::RemoveDetectedFile);
@@ -43,8 +43,7 @@ private:
     QLabel& lblPav_;
     MessageBoxes& messages_;
     Remover remover_;
-    // The hit lblPav shows, by its native path and the identity of the file found.
-    std::filesystem::path shownPath_;
-    qirn::FileIdentity shownIdentity_;
+    // The hit lblPav shows: its native path, and the identity and digest of the file found.
+    qirn::DetectedFile shown_;
     bool removing_ = false;
 };

@@ -252,23 +252,22 @@ private:
             entry);
     }
 
+    // The file is set aside beside itself and checked there, out of
+    // everybody else's reach; the checked bytes are copied and only then is
+    // it removed. Anything else puts it back.
     QuarantineResult CopyAcross(int parent, const std::filesystem::path& path, const std::string& stem,
         const FileIdentity& identity, const Md5Digest& digest, const std::filesystem::path& absolute,
         const std::function<std::string(const QuarantineFacts&)>& sidecar)
     {
         struct stat info { };
-        std::optional<std::vector<std::byte>> bytes;
-        try {
-            const UniqueFd file = OpenRegularFile(parent, path.filename().c_str(), Links::NotFollowed, &info);
-            if (IdentityOf(info) != identity)
-                return Result(Status::Changed, "the file was replaced after the scan");
-            bytes = ReadExactly(file.get(), static_cast<std::uint64_t>(info.st_size));
-        } catch (const Failure& failure) {
-            return Result(failure.number() == ENOENT ? Status::Missing : Status::Changed, failure.description());
-        }
+        if (::fstatat(parent, path.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
+        const Seizure seizure = SeizeDetectedFile({path, identity, digest});
+        if (!seizure.held)
+            return FromRemoval(seizure.result);
         QuarantineFacts facts = FactsOf(info, absolute);
-        if (!bytes || Md5().Compute(*bytes) != digest)
-            return Result(Status::Changed, "the file changed after the scan");
+        const std::span<const std::byte> bytes = seizure.held->Content();
+        facts.size = bytes.size();
         facts.digest = digest;
 
         std::string entry;
@@ -284,7 +283,7 @@ private:
         const UniqueFd copy(created);
         if (copy.get() < 0)
             return Result(Status::Failed, "no free name in the quarantine folder");
-        if (!WriteFully(copy.get(), *bytes) || ::fsync(copy.get()) != 0) {
+        if (!WriteFully(copy.get(), bytes) || ::fsync(copy.get()) != 0) {
             const std::string why = ErrorText(errno);
             ::unlinkat(fd_.get(), entry.c_str(), 0);
             return Result(Status::Failed, why);
@@ -292,13 +291,26 @@ private:
         QuarantineResult done = Finish(entry, facts, sidecar);
         if (done.status != Status::Done)
             return done;
-        const RemovalResult removed = RemoveDetectedFile(path, identity);
-        if (removed.status == RemovalResult::Status::Deleted || removed.status == RemovalResult::Status::Missing)
+        const RemovalResult removed = seizure.held->Remove();
+        if (removed.status == RemovalResult::Status::Deleted)
             return done;
         ::unlinkat(fd_.get(), entry.c_str(), 0);
         ::unlinkat(fd_.get(), (entry + ".json").c_str(), 0);
-        return Result(
-            removed.status == RemovalResult::Status::Replaced ? Status::Changed : Status::Failed, removed.errorText);
+        return FromRemoval(removed);
+    }
+
+    static QuarantineResult FromRemoval(const RemovalResult& removal)
+    {
+        using Removal = RemovalResult::Status;
+        switch (removal.status) {
+        case Removal::Missing:
+            return Result(Status::Missing);
+        case Removal::Replaced:
+        case Removal::Changed:
+            return Result(Status::Changed, removal.errorText);
+        default:
+            return Result(Status::Failed, removal.errorText);
+        }
     }
 
     // Writes the sidecar and makes both entries durable.

@@ -1,16 +1,22 @@
-// Removal by handle: the entry is opened itself (never through a link),
-// with no sharing of writes or deletion, checked, and marked for deletion
-// through that same handle. Nobody can swap or change the file between the
-// check and the removal.
+// Setting a detected file aside on Windows: the entry itself is opened (never
+// through a link) with no sharing of writes or deletion. While that handle is
+// open nobody can write, rename or delete it, so the file ID and the digest
+// are checked on it, and the removal is marked through the same handle.
 
 #include "engine/FileRemoval.h"
 
+#include "engine/Failure.h"
+#include "engine/FindFiles.h"
 #include "engine/windows/WindowsIo.h"
 #include "engine/windows/WindowsText.h"
+
+#include <vector>
 
 namespace qirn {
 
 namespace {
+
+using Status = RemovalResult::Status;
 
 constexpr int kAttempts = 3;
 
@@ -58,59 +64,85 @@ bool MarkReadOnlyForDeletion(HANDLE file, DWORD attributes)
     return false;
 }
 
+RemovalResult Result(Status status, std::string text = {})
+{
+    return {status, std::move(text), {}};
+}
+
+// Held by a handle that shares only reading: nothing to put back, closing the
+// handle without marking it lets it be.
+class WindowsHeldFile final : public HeldFile {
+public:
+    WindowsHeldFile(windows::UniqueHandle file, DWORD attributes, std::vector<std::byte> content)
+        : file_(std::move(file)), attributes_(attributes), content_(std::move(content))
+    {
+    }
+
+    std::span<const std::byte> Content() const override { return content_; }
+
+    RemovalResult Remove() override
+    {
+        for (int attempt = 1;; ++attempt) {
+            const bool marked = (attributes_ & FILE_ATTRIBUTE_READONLY) != 0
+                ? MarkReadOnlyForDeletion(file_.get(), attributes_)
+                : MarkForDeletion(file_.get());
+            if (marked) {
+                // The entry goes when the handle closes.
+                file_ = windows::UniqueHandle();
+                return Result(Status::Deleted);
+            }
+            const DWORD error = ::GetLastError();
+            if (!Transient(error) || attempt == kAttempts)
+                return Result(Status::StillThere, SystemText(error));
+            ::Sleep(50);
+        }
+    }
+
+private:
+    windows::UniqueHandle file_;
+    DWORD attributes_;
+    std::vector<std::byte> content_;
+};
+
 }  // namespace
 
-RemovalResult RemoveDetectedFile(const std::filesystem::path& path, const FileIdentity& identity)
+Seizure SeizeDetectedFile(const DetectedFile& detected)
 {
-    RemovalResult result;
-    const std::wstring longPath = windows::LongPath(path.native());
+    const std::wstring longPath = windows::LongPath(detected.path.native());
     for (int attempt = 1;; ++attempt) {
         // Others may keep reading; nobody may write, rename or delete it
-        // while it is checked.
-        const windows::UniqueHandle file(::CreateFileW(longPath.c_str(),
-            DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
-            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        // while it is held.
+        windows::UniqueHandle file(::CreateFileW(longPath.c_str(),
+            DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
+            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!file.valid()) {
             const DWORD error = ::GetLastError();
-            if (Gone(error)) {
-                result.status = RemovalResult::Status::Missing;
-                return result;
-            }
+            if (Gone(error))
+                return {nullptr, Result(Status::Missing)};
             if (Transient(error) && attempt < kAttempts) {
                 ::Sleep(50);
                 continue;
             }
-            result.status = RemovalResult::Status::StillThere;
-            result.errorText = SystemText(error);
-            return result;
+            return {nullptr, Result(Status::StillThere, SystemText(error))};
         }
         BY_HANDLE_FILE_INFORMATION info{};
-        if (::GetFileInformationByHandle(file.get(), &info) == 0) {
-            result.status = RemovalResult::Status::StillThere;
-            result.errorText = SystemText(::GetLastError());
-            return result;
-        }
+        if (::GetFileInformationByHandle(file.get(), &info) == 0)
+            return {nullptr, Result(Status::StillThere, SystemText(::GetLastError()))};
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            windows::IsNameSurrogate(file.get(), info.dwFileAttributes) || windows::IdentityOf(info) != identity) {
-            result.status = RemovalResult::Status::Replaced;
-            result.errorText = "the file was replaced after the scan";
-            return result;
+            windows::IsNameSurrogate(file.get(), info.dwFileAttributes) ||
+            windows::IdentityOf(info) != detected.identity)
+            return {nullptr, Result(Status::Replaced, "the file was replaced after the scan")};
+        std::vector<std::byte> content(static_cast<std::size_t>(mdlFindFiles::kSizeLimit) + 1);
+        try {
+            content.resize(windows::ReadFully(file.get(), content, windows::Narrow(detected.path.native())));
+        } catch (const Failure& failure) {
+            return {nullptr,
+                Result(Status::StillThere, std::string("its content cannot be checked: ") + failure.description())};
         }
-        const bool marked = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
-            ? MarkReadOnlyForDeletion(file.get(), info.dwFileAttributes)
-            : MarkForDeletion(file.get());
-        if (marked) {
-            // The entry goes when the handle closes, at the end of this scope.
-            result.status = RemovalResult::Status::Deleted;
-            return result;
-        }
-        const DWORD error = ::GetLastError();
-        if (!Transient(error) || attempt == kAttempts) {
-            result.status = RemovalResult::Status::StillThere;
-            result.errorText = SystemText(error);
-            return result;
-        }
-        ::Sleep(50);
+        if (content.size() > static_cast<std::size_t>(mdlFindFiles::kSizeLimit) ||
+            Md5().Compute(content) != detected.digest)
+            return {nullptr, Result(Status::Changed, "its content changed after the scan")};
+        return {std::make_unique<WindowsHeldFile>(std::move(file), info.dwFileAttributes, std::move(content)), {}};
     }
 }
 

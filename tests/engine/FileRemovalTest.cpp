@@ -1,9 +1,12 @@
 #include "engine/FileRemoval.h"
+#include "engine/Digest.h"
 #include "tests/TempTree.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,24 +24,36 @@ FileIdentity IdentityOf(const fs::path& path)
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
+Md5Digest DigestOf(std::string_view content)
+{
+    Md5 md5;
+    return md5.Compute(std::as_bytes(std::span(content.data(), content.size())));
+}
+
+// The file at path as a scan that found content there would describe it.
+DetectedFile Detected(const fs::path& path, std::string_view content = "evil")
+{
+    return {path, IdentityOf(path), DigestOf(content)};
+}
+
 TEST(FileRemovalTest, DeletesTheDetectedFileWhateverItsName)
 {
     TempTree tree;
     for (const char* name : {"plain.exe", ".hidden", "odd\xff\xfe name"}) {
         SCOPED_TRACE(name);
         const fs::path file = tree.file(name, "evil");
-        const RemovalResult result = RemoveDetectedFile(file, IdentityOf(file));
+        const RemovalResult result = RemoveDetectedFile(Detected(file));
         EXPECT_EQ(result.status, Status::Deleted);
         EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-        EXPECT_EQ(RemoveDetectedFile(file, {}).status, Status::Missing);
+        EXPECT_EQ(RemoveDetectedFile({file, {}, {}}).status, Status::Missing);
     }
 }
 
 TEST(FileRemovalTest, NothingAtThePathIsNothingToDo)
 {
     TempTree tree;
-    EXPECT_EQ(RemoveDetectedFile(tree.root() / "never", {}).status, Status::Missing);
-    EXPECT_EQ(RemoveDetectedFile(tree.root() / "no-folder" / "file", {}).status, Status::Missing);
+    EXPECT_EQ(RemoveDetectedFile({tree.root() / "never", {}, {}}).status, Status::Missing);
+    EXPECT_EQ(RemoveDetectedFile({tree.root() / "no-folder" / "file", {}, {}}).status, Status::Missing);
 }
 
 TEST(FileRemovalTest, AnEntryReplacedAfterTheScanIsKept)
@@ -50,7 +65,7 @@ TEST(FileRemovalTest, AnEntryReplacedAfterTheScanIsKept)
     const FileIdentity linkedIdentity = IdentityOf(linked);
     fs::remove(linked);
     fs::create_symlink(target, linked);
-    EXPECT_EQ(RemoveDetectedFile(linked, linkedIdentity).status, Status::Replaced);
+    EXPECT_EQ(RemoveDetectedFile({linked, linkedIdentity, DigestOf("evil")}).status, Status::Replaced);
     EXPECT_TRUE(fs::is_symlink(linked));
     EXPECT_TRUE(fs::exists(target));
 
@@ -59,15 +74,33 @@ TEST(FileRemovalTest, AnEntryReplacedAfterTheScanIsKept)
     const FileIdentity swappedIdentity = IdentityOf(swapped);
     const fs::path other = tree.file("other", "innocent");
     fs::rename(other, swapped);
-    EXPECT_EQ(RemoveDetectedFile(swapped, swappedIdentity).status, Status::Replaced);
+    EXPECT_EQ(RemoveDetectedFile({swapped, swappedIdentity, DigestOf("evil")}).status, Status::Replaced);
     EXPECT_TRUE(fs::exists(swapped));
 
     const fs::path folder = tree.file("became-folder", "evil");
     const FileIdentity folderIdentity = IdentityOf(folder);
     fs::remove(folder);
     fs::create_directory(folder);
-    EXPECT_EQ(RemoveDetectedFile(folder, folderIdentity).status, Status::Replaced);
+    EXPECT_EQ(RemoveDetectedFile({folder, folderIdentity, DigestOf("evil")}).status, Status::Replaced);
     EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST(FileRemovalTest, TheDetectedFileWithOtherContentNowIsKept)
+{
+    TempTree tree;
+    const fs::path file = tree.file("rewritten.exe", "evil");
+    const DetectedFile detected = Detected(file);
+    for (const std::string_view content : {"harmless", "", "evil, and longer"}) {
+        SCOPED_TRACE(content);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        ASSERT_EQ(IdentityOf(file), detected.identity) << "overwritten in place";
+        const RemovalResult result = RemoveDetectedFile(detected);
+        EXPECT_EQ(result.status, Status::Changed);
+        EXPECT_EQ(result.errorText, "its content changed after the scan");
+        EXPECT_EQ(TempTree::read(file), content);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(tree.root()), fs::directory_iterator()), 1)
+        << "no folder left behind";
 }
 
 TEST(FileRemovalTest, FileInAFolderThatMayNotBeWrittenStaysAndSaysWhy)
@@ -78,7 +111,7 @@ TEST(FileRemovalTest, FileInAFolderThatMayNotBeWrittenStaysAndSaysWhy)
     const fs::path file = tree.file("locked/evil", "evil");
     const FileIdentity identity = IdentityOf(file);
     fs::permissions(tree.root() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    const RemovalResult result = RemoveDetectedFile(file, identity);
+    const RemovalResult result = RemoveDetectedFile({file, identity, DigestOf("evil")});
     EXPECT_EQ(result.status, Status::StillThere);
     EXPECT_EQ(result.errorText, "Permission denied");
     EXPECT_TRUE(fs::exists(file));

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,19 @@ TEST_F(QuarantineTest, FileReplacedInBetweenStaysWhereItIs)
         fs::create_symlink(tree_.file("scan/target", "evil"), linked);
         EXPECT_EQ(MoveInto(*folder, linked, linkedIdentity, "evil").result.status, Status::Changed);
         EXPECT_TRUE(fs::is_symlink(linked));
+
+        // Overwritten in place while its record is made: what is written
+        // then is never removed with it.
+        const fs::path late = tree_.file("scan/late", "evil");
+        const QuarantineResult moved = folder->Move(late, IdentityOf(late), DigestOf("evil"), [&](const auto& facts) {
+            std::ofstream(late, std::ios::binary | std::ios::trunc) << "harmless";
+            return Sidecar(facts);
+        });
+        ASSERT_EQ(moved.status, Status::Done) << moved.errorText;
+        EXPECT_EQ(TempTree::read(late), "harmless");
+        EXPECT_EQ(TempTree::read(place / moved.entry), "evil");
+        fs::remove(place / moved.entry);
+        fs::remove(place / (moved.entry + ".json"));
 
         EXPECT_EQ(MoveInto(*folder, tree_.root() / "scan/never", {}, "evil").result.status, Status::Missing);
         EXPECT_TRUE(fs::is_empty(place));

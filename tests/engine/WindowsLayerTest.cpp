@@ -50,6 +50,13 @@ FileIdentity IdentityOf(const std::filesystem::path& path)
     return InputFile(path, Links::NotFollowed).Identity();
 }
 
+// The file at path as a scan that found "evil" there would describe it.
+DetectedFile Detected(const std::filesystem::path& path, const FileIdentity& identity)
+{
+    const std::string_view evil = "evil";
+    return {path, identity, Md5().Compute(std::as_bytes(std::span(evil.data(), evil.size())))};
+}
+
 TEST(WindowsTextTest, NamesSurviveTheRoundTripThroughEngineText)
 {
     struct Case {
@@ -163,12 +170,15 @@ TEST(WindowsRemovalTest, RemovesOnlyTheDetectedFileThroughOneHandle)
         bool replaced;
         RemovalResult::Status status;
         bool gone;
+        const char* rewrittenAs = nullptr;  // its content after the scan
     };
     const std::vector<Case> cases = {
         {"plain", 0, false, RemovalResult::Status::Deleted, true},
         {"hidden", FILE_ATTRIBUTE_HIDDEN, false, RemovalResult::Status::Deleted, true},
         {"read-only", FILE_ATTRIBUTE_READONLY, false, RemovalResult::Status::Deleted, true},
         {"replaced", 0, true, RemovalResult::Status::Replaced, false},
+        {"rewritten", 0, false, RemovalResult::Status::Changed, false, "harmless"},
+        {"emptied", FILE_ATTRIBUTE_HIDDEN, false, RemovalResult::Status::Changed, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,13 +188,19 @@ TEST(WindowsRemovalTest, RemovesOnlyTheDetectedFileThroughOneHandle)
             // Made while the first exists, so it cannot reuse its file number.
             std::filesystem::rename(tree.file(std::string(c.what) + ".new", "innocent"), file);
         }
+        if (c.rewrittenAs != nullptr) {
+            tree.file(c.what, c.rewrittenAs);
+            ASSERT_EQ(IdentityOf(file), identity) << "overwritten in place";
+        }
         if (c.attributes != 0)
             SetAttributes(file, c.attributes);
-        const RemovalResult result = RemoveDetectedFile(file, identity);
+        const RemovalResult result = RemoveDetectedFile(Detected(file, identity));
         EXPECT_EQ(result.status, c.status) << result.errorText;
         EXPECT_EQ(std::filesystem::exists(file), !c.gone);
+        if (c.rewrittenAs != nullptr)
+            EXPECT_EQ(TempTree::read(file), c.rewrittenAs);
     }
-    EXPECT_EQ(RemoveDetectedFile(tree.root() / "never-there", {}).status, RemovalResult::Status::Missing);
+    EXPECT_EQ(RemoveDetectedFile(Detected(tree.root() / "never-there", {})).status, RemovalResult::Status::Missing);
 }
 
 TEST(WindowsRemovalTest, AFileAnotherProgramHoldsStaysAndSaysWhy)
@@ -194,7 +210,7 @@ TEST(WindowsRemovalTest, AFileAnotherProgramHoldsStaysAndSaysWhy)
     const FileIdentity identity = IdentityOf(file);
     const HANDLE holder = ::CreateFileW(Long(file).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    const RemovalResult result = RemoveDetectedFile(file, identity);
+    const RemovalResult result = RemoveDetectedFile(Detected(file, identity));
     ::CloseHandle(holder);
     EXPECT_EQ(result.status, RemovalResult::Status::StillThere);
     EXPECT_FALSE(result.errorText.empty());

@@ -178,7 +178,7 @@ public:
                     if (digestTexts_[j] != digest)
                         continue;
                     const std::string name(signatures_.Name(j));
-                    record_.AddHit({name, path + file.name, {1, file.inode}});
+                    record_.AddHit({name, path + file.name, {1, file.inode}, {}});
                     record_.Append("\r\nFile " + file.name + " was detected as " + name);
                 }
             }

@@ -77,8 +77,8 @@ protected:
         environment.endProgram = [this] { ++programEnds; };
         environment.scanFolder = QString::fromStdString(folder.path("tree"));
         environment.folders = &folderDialog;
-        environment.remover = [this](const std::filesystem::path& path, const qirn::FileIdentity& identity) {
-            return remover ? remover(path, identity) : qirn::RemoveDetectedFile(path, identity);
+        environment.remover = [this](const qirn::DetectedFile& detected) {
+            return remover ? remover(detected) : qirn::RemoveDetectedFile(detected);
         };
         if (!updateUrl.isEmpty())
             environment.updateUrl = updateUrl;

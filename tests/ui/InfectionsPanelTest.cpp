@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace qirn::uitest {
 namespace {
@@ -167,11 +168,24 @@ TEST_F(InfectionsPanelTest, FileReplacedAfterTheScanIsKeptAndTheUserIsTold)
     }
 }
 
+TEST_F(InfectionsPanelTest, FileOverwrittenInPlaceAfterTheScanIsKeptAndTheUserIsTold)
+{
+    const std::vector<fs::path> files = ScanHits({"rewritten.exe"});
+    std::ofstream(files[0], std::ios::binary | std::ios::trunc) << "harmless now";
+    Select(0);
+    Click("cmdDel");
+    EXPECT_EQ(TestFolder::read(files[0]), "harmless now");
+    EXPECT_EQ(Paths().size(), 1u);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text,
+        Shown(files[0]) + QStringLiteral(" was not deleted: its content changed after the scan."));
+}
+
 TEST_F(InfectionsPanelTest, FileThatCannotBeDeletedIsReportedAndTheHitStays)
 {
     const std::vector<fs::path> files = ScanHits({"locked.exe"});
-    remover = [](const fs::path&, const FileIdentity&) {
-        return RemovalResult{RemovalResult::Status::StillThere, "Permission denied"};
+    remover = [](const DetectedFile&) {
+        return RemovalResult{RemovalResult::Status::StillThere, "Permission denied", {}};
     };
     Select(0);
     Click("cmdDel");
