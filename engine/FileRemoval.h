@@ -10,12 +10,16 @@
 #include "engine/FileSystem.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
 
 namespace qirn {
+
+// No scan digests a longer file.
+inline constexpr std::uint64_t kLargestDigested = 2147483646;
 
 // What a hit says about the file it found.
 struct DetectedFile {

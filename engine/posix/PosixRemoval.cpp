@@ -4,7 +4,6 @@
 #include "engine/FileRemoval.h"
 
 #include "engine/Failure.h"
-#include "engine/FindFiles.h"
 #include "engine/SystemRandom.h"
 #include "engine/posix/PosixIo.h"
 
@@ -13,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +27,7 @@ using Status = RemovalResult::Status;
 constexpr int kAttempts = 3;
 constexpr const char* kHeldName = "held";
 constexpr const char* kReplaced = "the file was replaced after the scan";
+constexpr const char* kChanged = "its content changed after the scan";
 
 bool Transient(int error)
 {
@@ -73,9 +74,18 @@ public:
             HoldingFolder made(parentFd, std::move(name));
             struct stat info { };
             // fchmod also clears what a default ACL of the parent granted.
-            if (made.fd_.get() < 0 || ::fchmod(made.fd_.get(), 0700) != 0 || ::fstat(made.fd_.get(), &info) != 0) {
+            if (made.fd_.get() < 0) {
                 error = errno;
-                made.Remove(parentFd);
+                // Only an empty folder goes, whoever made it.
+                ::unlinkat(parentFd, made.name_.c_str(), AT_REMOVEDIR);
+                return std::nullopt;
+            }
+            if (::fchmod(made.fd_.get(), 0700) != 0 || ::fstat(made.fd_.get(), &info) != 0) {
+                error = errno;
+                if (::fstat(made.fd_.get(), &info) == 0) {
+                    made.identity_ = IdentityOf(info);
+                    made.Remove(parentFd);
+                }
                 return std::nullopt;
             }
             // Not the folder made here: another took its name in between.
@@ -157,18 +167,21 @@ public:
                 Result(Status::StillThere, std::string("its content cannot be checked: ") + ErrorText(errno)));
         if (!IsDetected(info, detected.identity))
             return PutBack(Result(Status::Replaced, kReplaced));
-        content_.resize(static_cast<std::size_t>(mdlFindFiles::kSizeLimit) + 1);
-        std::size_t size = 0;
+        // One byte more than its length shows that it grew while it was read.
+        const auto length = static_cast<std::uint64_t>(info.st_size);
+        if (length > kLargestDigested)
+            return PutBack(Result(Status::Changed, kChanged));
         try {
-            size = ReadFully(file.get(), content_, kHeldName);
+            content_.resize(static_cast<std::size_t>(length) + 1);
+            content_.resize(ReadFully(file.get(), content_, kHeldName));
+        } catch (const std::bad_alloc&) {
+            return PutBack(Result(Status::StillThere, "there is not enough memory to check its content"));
         } catch (const Failure& failure) {
             return PutBack(
                 Result(Status::StillThere, std::string("its content cannot be checked: ") + failure.description()));
         }
-        content_.resize(size);
-        Md5 md5;
-        if (size > static_cast<std::size_t>(mdlFindFiles::kSizeLimit) || md5.Compute(content_) != detected.digest)
-            return PutBack(Result(Status::Changed, "its content changed after the scan"));
+        if (Md5().Compute(content_) != detected.digest)
+            return PutBack(Result(Status::Changed, kChanged));
         return std::nullopt;
     }
 
@@ -248,8 +261,7 @@ Seizure SeizeDetectedFile(const DetectedFile& detected)
             return {nullptr, Result(Status::Missing)};
         if (error == EXDEV || error == EINVAL || error == ENOSYS)
             return {nullptr,
-                Result(Status::Refused,
-                    std::string("it cannot be set aside on its file system: ") + ErrorText(error))};
+                Result(Status::Refused, std::string("it cannot be set aside on its file system: ") + ErrorText(error))};
         return {nullptr, Result(Status::StillThere, ErrorText(error))};
     }
     auto held = std::make_unique<PosixHeldFile>(std::move(folderFd), folder, name, std::move(*hold));

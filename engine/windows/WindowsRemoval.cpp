@@ -6,10 +6,11 @@
 #include "engine/FileRemoval.h"
 
 #include "engine/Failure.h"
-#include "engine/FindFiles.h"
 #include "engine/windows/WindowsIo.h"
 #include "engine/windows/WindowsText.h"
 
+#include <cstdint>
+#include <new>
 #include <vector>
 
 namespace qirn {
@@ -19,6 +20,7 @@ namespace {
 using Status = RemovalResult::Status;
 
 constexpr int kAttempts = 3;
+constexpr const char* kChanged = "its content changed after the scan";
 
 bool Transient(DWORD error)
 {
@@ -132,16 +134,22 @@ Seizure SeizeDetectedFile(const DetectedFile& detected)
             windows::IsNameSurrogate(file.get(), info.dwFileAttributes) ||
             windows::IdentityOf(info) != detected.identity)
             return {nullptr, Result(Status::Replaced, "the file was replaced after the scan")};
-        std::vector<std::byte> content(static_cast<std::size_t>(mdlFindFiles::kSizeLimit) + 1);
+        // Nobody may write it while it is held, so its length stands.
+        const std::uint64_t length = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        if (length > kLargestDigested)
+            return {nullptr, Result(Status::Changed, kChanged)};
+        std::vector<std::byte> content;
         try {
+            content.resize(static_cast<std::size_t>(length) + 1);
             content.resize(windows::ReadFully(file.get(), content, windows::Narrow(detected.path.native())));
+        } catch (const std::bad_alloc&) {
+            return {nullptr, Result(Status::StillThere, "there is not enough memory to check its content")};
         } catch (const Failure& failure) {
             return {nullptr,
                 Result(Status::StillThere, std::string("its content cannot be checked: ") + failure.description())};
         }
-        if (content.size() > static_cast<std::size_t>(mdlFindFiles::kSizeLimit) ||
-            Md5().Compute(content) != detected.digest)
-            return {nullptr, Result(Status::Changed, "its content changed after the scan")};
+        if (Md5().Compute(content) != detected.digest)
+            return {nullptr, Result(Status::Changed, kChanged)};
         return {std::make_unique<WindowsHeldFile>(std::move(file), info.dwFileAttributes, std::move(content)), {}};
     }
 }

@@ -5,6 +5,7 @@
 #include "engine/Digest.h"
 #include "engine/FileRemoval.h"
 #include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +33,8 @@ struct stat StatOf(const std::filesystem::path& path)
 TEST(FileRemovalRaceTest, RenameExchangesNeverMakeDeleteRemoveAnotherFile)
 {
     TempTree tree;
-    Md5 md5;
     const std::string evil = "evil";
-    const Md5Digest digest = md5.Compute(std::as_bytes(std::span(evil.data(), evil.size())));
+    const Md5Digest digest = *DigestFromText(test::DigestOf(evil));
     constexpr int kExchanges = 2000;
     int exchanges = 0;
     int deleted = 0;

@@ -1,12 +1,14 @@
 #include "engine/FileRemoval.h"
 #include "engine/Digest.h"
 #include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,8 +28,7 @@ FileIdentity IdentityOf(const fs::path& path)
 
 Md5Digest DigestOf(std::string_view content)
 {
-    Md5 md5;
-    return md5.Compute(std::as_bytes(std::span(content.data(), content.size())));
+    return *DigestFromText(test::DigestOf(content));
 }
 
 // The file at path as a scan that found content there would describe it.
@@ -39,11 +40,17 @@ DetectedFile Detected(const fs::path& path, std::string_view content = "evil")
 TEST(FileRemovalTest, DeletesTheDetectedFileWhateverItsName)
 {
     TempTree tree;
-    for (const char* name : {"plain.exe", ".hidden", "odd\xff\xfe name"}) {
-        SCOPED_TRACE(name);
-        const fs::path file = tree.file(name, "evil");
-        const RemovalResult result = RemoveDetectedFile(Detected(file));
-        EXPECT_EQ(result.status, Status::Deleted);
+    // Longer than the window's limit: what qirn-scan --max-size found.
+    const std::string large(200'000, 'x');
+    const struct {
+        const char* name;
+        std::string_view content;
+    } cases[] = {{"plain.exe", "evil"}, {".hidden", "evil"}, {"odd\xff\xfe name", "evil"}, {"large.bin", large}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = tree.file(c.name, c.content);
+        const RemovalResult result = RemoveDetectedFile(Detected(file, c.content));
+        EXPECT_EQ(result.status, Status::Deleted) << result.errorText;
         EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
         EXPECT_EQ(RemoveDetectedFile({file, {}, {}}).status, Status::Missing);
     }

@@ -1,6 +1,7 @@
 #include "engine/Quarantine.h"
 #include "engine/Failure.h"
 #include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ FileIdentity IdentityOf(const fs::path& path)
 
 Md5Digest DigestOf(std::string_view content)
 {
-    return Md5().Compute(std::as_bytes(std::span(content.data(), content.size())));
+    return *DigestFromText(test::DigestOf(content));
 }
 
 // The sidecar text is the caller's; here it just names the original path.

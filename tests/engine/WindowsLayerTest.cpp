@@ -53,8 +53,7 @@ FileIdentity IdentityOf(const std::filesystem::path& path)
 // The file at path as a scan that found "evil" there would describe it.
 DetectedFile Detected(const std::filesystem::path& path, const FileIdentity& identity)
 {
-    const std::string_view evil = "evil";
-    return {path, identity, Md5().Compute(std::as_bytes(std::span(evil.data(), evil.size())))};
+    return {path, identity, *DigestFromText(DigestOf("evil"))};
 }
 
 TEST(WindowsTextTest, NamesSurviveTheRoundTripThroughEngineText)
@@ -197,8 +196,9 @@ TEST(WindowsRemovalTest, RemovesOnlyTheDetectedFileThroughOneHandle)
         const RemovalResult result = RemoveDetectedFile(Detected(file, identity));
         EXPECT_EQ(result.status, c.status) << result.errorText;
         EXPECT_EQ(std::filesystem::exists(file), !c.gone);
-        if (c.rewrittenAs != nullptr)
+        if (c.rewrittenAs != nullptr) {
             EXPECT_EQ(TempTree::read(file), c.rewrittenAs);
+        }
     }
     EXPECT_EQ(RemoveDetectedFile(Detected(tree.root() / "never-there", {})).status, RemovalResult::Status::Missing);
 }
