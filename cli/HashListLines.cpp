@@ -1,15 +1,39 @@
 #include "cli/HashListLines.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace qirn {
 
 namespace {
 
+// Each byte's lowercase hex digit, or 0 for a byte that is none: ASCII
+// only, whatever the locale, and without branches, since every digit of
+// every line passes here and lists mix upper and lower case.
+constexpr std::array<char, 256> kHexDigits = [] {
+    std::array<char, 256> digits{};
+    for (char c = '0'; c <= '9'; ++c)
+        digits[static_cast<unsigned char>(c)] = c;
+    for (char c = 'a'; c <= 'f'; ++c) {
+        digits[static_cast<unsigned char>(c)] = c;
+        digits[static_cast<unsigned char>(c - 'a' + 'A')] = c;
+    }
+    return digits;
+}();
+
 bool IsHexDigit(char c)
 {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    return kHexDigits[static_cast<unsigned char>(c)] != 0;
+}
+
+// True when every byte of text is a hex digit.
+bool AllHex(std::string_view text)
+{
+    char zero = 1;
+    for (const char c : text)
+        zero = static_cast<char>(zero & (kHexDigits[static_cast<unsigned char>(c)] != 0 ? 1 : 0));
+    return zero != 0;
 }
 
 std::string_view Trimmed(std::string_view text)
@@ -134,20 +158,20 @@ CsvColumns ReadCsvHeader(std::string_view line)
 
 bool LineReader::Accept(LineOutcome& outcome, std::string_view digest, std::string_view name, std::size_t slot)
 {
-    if (digest.size() == 40 && std::all_of(digest.begin(), digest.end(), IsHexDigit)) {
+    if (digest.size() == 40 && AllHex(digest)) {
         outcome.kind = LineOutcome::Kind::Rejected;
         outcome.reason = "a SHA-1 digest (only MD5 and SHA-256 are matched)";
         return false;
     }
-    if ((digest.size() != 32 && digest.size() != 64) || !std::all_of(digest.begin(), digest.end(), IsHexDigit)) {
+    if ((digest.size() != 32 && digest.size() != 64) || !AllHex(digest)) {
         outcome.kind = LineOutcome::Kind::Rejected;
         outcome.reason = "no MD5 or SHA-256 digest";
         return false;
     }
     std::string& lower = digests_[slot];
     lower.assign(digest);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-        [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    for (char& c : lower)
+        c = kHexDigits[static_cast<unsigned char>(c)];
     std::string& clean = names_[slot];
     clean.assign(Trimmed(name));
     if (clean.empty() || clean == "n/a")

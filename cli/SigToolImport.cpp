@@ -6,8 +6,11 @@
 #include "engine/Platform.h"
 #include "engine/SaveFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace qirn {
@@ -62,26 +65,37 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     // Into the output file only when every list was read: built in memory (the
     // duplicate check holds as much) and saved in one step.
     std::string content;
-    SignatureDedup seen;
-    bool failed = false;
+    if (output) {
+        // sa.kvd is about as long as the lists: room for it at once spares
+        // copying it over and over as it grows.
+        std::uintmax_t total = 0;
+        for (const std::string& file : files) {
+            std::error_code error;
+            const std::uintmax_t size = std::filesystem::file_size(PathFromText(file), error);
+            total += error ? 0 : size;
+        }
+        content.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(total, content.max_size())));
+    }
     std::uint64_t written = 0;
+    SignatureDedup seen([&](std::string_view digestText, std::string_view name) {
+        if (output) {
+            content.append(digestText).append(1, '=').append(name).append("\r\n");
+        } else {
+            std::fwrite(digestText.data(), 1, digestText.size(), out);
+            std::fputc('=', out);
+            std::fwrite(name.data(), 1, name.size(), out);
+            std::fputs("\r\n", out);
+        }
+        ++written;
+    });
+    bool failed = false;
     for (const std::string& file : files) {
-        const ImportReport report = ImportHashList(file, format, [&](const ImportedSignature& signature) {
-            if (!seen.Insert(signature.digestText, signature.name))
-                return;
-            if (output) {
-                content.append(signature.digestText).append(1, '=').append(signature.name).append("\r\n");
-            } else {
-                std::fwrite(signature.digestText.data(), 1, signature.digestText.size(), out);
-                std::fputc('=', out);
-                std::fwrite(signature.name.data(), 1, signature.name.size(), out);
-                std::fputs("\r\n", out);
-            }
-            ++written;
-        });
+        const ImportReport report = ImportHashList(
+            file, format, [&](const ImportedSignature& signature) { seen.Add(signature.digestText, signature.name); });
         PrintReport(err, file, report);
         failed = failed || report.error.has_value();
     }
+    seen.Finish();
     if (!output && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
         std::fprintf(err, "qirn-sigtool: writing the signatures failed: %s\n", ErrorText(errno).c_str());
         return 2;

@@ -21,15 +21,24 @@ std::uint64_t HashOf(const HashKey& key, const Record& record)
     return KeyedHash(key, bytes);
 }
 
+template <class Record>
+void Fill(Record& record, std::string_view digestText, std::uint32_t name)
+{
+    for (std::size_t i = 0; i < record.digest.size(); ++i)
+        record.digest[i] =
+            static_cast<std::uint8_t>(HexValue(digestText[2 * i]) * 16 + HexValue(digestText[2 * i + 1]));
+    record.name = name;
+}
+
 }  // namespace
 
 template <std::size_t N>
-bool SignatureDedup::Table<N>::Insert(const HashKey& key, const Record& record)
+bool SignatureDedup::Table<N>::Insert(const HashKey& key, const Record& record, std::uint64_t hash)
 {
     if ((used + 1) * 4 > slots.size() * 3)
         Grow(key);
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t slot = HashOf(key, record) & mask;; slot = (slot + 1) & mask) {
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         Record& at = slots[slot];
         if (at.name == UINT32_MAX) {
             at = record;
@@ -57,32 +66,97 @@ void SignatureDedup::Table<N>::Grow(const HashKey& key)
     }
 }
 
-std::uint32_t SignatureDedup::NameNumber(std::string_view name)
+void SignatureDedup::GrowNames()
 {
-    if (const auto known = names_.find(name); known != names_.end())
-        return known->second;
-    if (names_.size() >= UINT32_MAX - 1)
-        throw std::length_error("too many signature names");
-    return names_.emplace(std::string(name), static_cast<std::uint32_t>(names_.size())).first->second;
+    std::vector<NameSlot> old = std::move(nameSlots_);
+    nameSlots_.assign(old.size() * 2, NameSlot{});
+    const std::size_t mask = nameSlots_.size() - 1;
+    for (const NameSlot& moving : old) {
+        if (moving.number == UINT32_MAX)
+            continue;
+        const std::string& name = names_[moving.number];
+        const std::uint64_t hash =
+            KeyedHash(key_, std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
+        std::size_t slot = hash & mask;
+        while (nameSlots_[slot].number != UINT32_MAX)
+            slot = (slot + 1) & mask;
+        nameSlots_[slot] = moving;
+    }
 }
 
-bool SignatureDedup::Insert(std::string_view digestText, std::string_view name)
+const std::string* SignatureDedup::Name(std::string_view name, std::uint32_t& number)
 {
-    const std::uint32_t number = NameNumber(name);
-    const auto fill = [&](auto& digest) {
-        for (std::size_t i = 0; i < digest.size(); ++i)
-            digest[i] = static_cast<std::uint8_t>(HexValue(digestText[2 * i]) * 16 + HexValue(digestText[2 * i + 1]));
-    };
-    if (digestText.size() == 32) {
-        Table<16>::Record record;
-        fill(record.digest);
-        record.name = number;
-        return md5_.Insert(key_, record);
+    if (lastName_ == nullptr || name != *lastName_) {
+        if ((names_.size() + 1) * 2 > nameSlots_.size())
+            GrowNames();
+        const std::uint64_t hash =
+            KeyedHash(key_, std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        const std::size_t mask = nameSlots_.size() - 1;
+        std::size_t slot = hash & mask;
+        while (nameSlots_[slot].number != UINT32_MAX &&
+            (nameSlots_[slot].tag != tag || names_[nameSlots_[slot].number] != name))
+            slot = (slot + 1) & mask;
+        if (nameSlots_[slot].number == UINT32_MAX) {
+            if (names_.size() >= UINT32_MAX - 1)
+                throw std::length_error("too many signature names");
+            nameSlots_[slot] = {tag, static_cast<std::uint32_t>(names_.size())};
+            names_.emplace_back(name);
+        }
+        // A deque keeps its elements where they are as it grows.
+        lastNumber_ = nameSlots_[slot].number;
+        lastName_ = &names_[lastNumber_];
     }
-    Table<32>::Record record;
-    fill(record.digest);
-    record.name = number;
-    return sha256_.Insert(key_, record);
+    number = lastNumber_;
+    return lastName_;
+}
+
+void SignatureDedup::Check(const Waiting& pair)
+{
+    const bool isNew =
+        pair.isSha256 ? sha256_.Insert(key_, pair.sha256, pair.hash) : md5_.Insert(key_, pair.md5, pair.hash);
+    if (!isNew)
+        return;
+    std::array<char, 64> text{};
+    const std::span<const std::uint8_t> digest = pair.isSha256 ? std::span<const std::uint8_t>(pair.sha256.digest)
+                                                               : std::span<const std::uint8_t>(pair.md5.digest);
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        text[2 * i] = kDigits[digest[i] >> 4];
+        text[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    onNew_(std::string_view(text.data(), 2 * digest.size()), *pair.name);
+}
+
+void SignatureDedup::Add(std::string_view digestText, std::string_view name)
+{
+    if (count_ == kAhead) {
+        Check(waiting_[first_]);
+        first_ = (first_ + 1) % kAhead;
+        --count_;
+    }
+    Waiting& pair = waiting_[(first_ + count_) % kAhead];
+    std::uint32_t number = 0;
+    pair.name = Name(name, number);
+    pair.isSha256 = digestText.size() == 64;
+    if (pair.isSha256) {
+        Fill(pair.sha256, digestText, number);
+        pair.hash = HashOf(key_, pair.sha256);
+        sha256_.Prefetch(pair.hash);
+    } else {
+        Fill(pair.md5, digestText, number);
+        pair.hash = HashOf(key_, pair.md5);
+        md5_.Prefetch(pair.hash);
+    }
+    ++count_;
+}
+
+void SignatureDedup::Finish()
+{
+    for (; count_ > 0; --count_) {
+        Check(waiting_[first_]);
+        first_ = (first_ + 1) % kAhead;
+    }
 }
 
 }  // namespace qirn

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -141,6 +144,43 @@ TEST(SigToolImportTest, BadInputIsNamedAndLosesNothing)
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.root()), {}),
             static_cast<std::ptrdiff_t>(c.lists.size() + 1 - (c.what == "a missing list"s ? 1 : 0)));
     }
+}
+
+TEST(SigToolImportTest, LargeListsKeepEachPairOnceInFirstSeenOrder)
+{
+    // Thousands of pairs over two lists (the tables grow several times),
+    // repeated within and across the lists, in both cases and both digest
+    // kinds; names repeat in runs and scattered.
+    const auto digest = [](int n, bool sha) {
+        char text[65];
+        std::snprintf(text, sizeof text, sha ? "%064x" : "%032x", static_cast<unsigned>(n) * 7919U);
+        return std::string(text);
+    };
+    std::string first;
+    std::string second;
+    std::vector<std::string> expected;
+    std::set<std::string> seen;
+    for (int i = 0; i < 6000; ++i) {
+        const bool sha = i % 3 == 0;
+        std::string hex = digest(i % 2500, sha);
+        const std::string name = "file-" + std::to_string(i < 3000 ? i / 100 : i % 37) + ".exe";
+        if (seen.insert(hex + "=" + name).second)
+            expected.push_back(hex + "=" + name + "\r\n");
+        if (i % 2 == 1)
+            std::transform(hex.begin(), hex.end(), hex.begin(),
+                [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+        (i < 4000 ? first : second) += hex + "  dir/" + name + "\n";
+    }
+    TempTree tree;
+    const std::string output = tree.path("sa.kvd");
+    const Outcome outcome = SigTool(
+        {"import", "--output", output, tree.file("A.sums", first).string(), tree.file("B.sums", second).string()});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::string kvd;
+    for (const std::string& line : expected)
+        kvd += line;
+    EXPECT_EQ(TempTree::read(output), kvd);
+    EXPECT_NE(outcome.err.find(std::to_string(expected.size()) + " signatures written"), std::string::npos);
 }
 
 #ifndef _WIN32
