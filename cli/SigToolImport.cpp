@@ -9,13 +9,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
 namespace qirn {
 
 namespace {
+
+constexpr std::uintmax_t kReserveLimit = std::uintmax_t{1} << 30;
 
 void PrintReport(std::FILE* err, const std::string& file, const ImportReport& report)
 {
@@ -74,28 +78,45 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
             const std::uintmax_t size = std::filesystem::file_size(PathFromText(file), error);
             total += error ? 0 : size;
         }
-        content.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(total, content.max_size())));
+        // At most kReserveLimit: a sparse or enormous list must not cost
+        // memory before its lines do, and a refusal only means growing later.
+        try {
+            content.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(total, kReserveLimit)));
+        } catch (const std::bad_alloc&) {
+        }
     }
     std::uint64_t written = 0;
-    SignatureDedup seen([&](std::string_view digestText, std::string_view name) {
-        if (output) {
-            content.append(digestText).append(1, '=').append(name).append("\r\n");
-        } else {
-            std::fwrite(digestText.data(), 1, digestText.size(), out);
-            std::fputc('=', out);
-            std::fwrite(name.data(), 1, name.size(), out);
-            std::fputs("\r\n", out);
-        }
-        ++written;
-    });
     bool failed = false;
-    for (const std::string& file : files) {
-        const ImportReport report = ImportHashList(
-            file, format, [&](const ImportedSignature& signature) { seen.Add(signature.digestText, signature.name); });
-        PrintReport(err, file, report);
-        failed = failed || report.error.has_value();
+    try {
+        SignatureDedup seen([&](std::string_view digestText, std::string_view name) {
+            if (output) {
+                content.append(digestText).append(1, '=').append(name).append("\r\n");
+            } else {
+                std::fwrite(digestText.data(), 1, digestText.size(), out);
+                std::fputc('=', out);
+                std::fwrite(name.data(), 1, name.size(), out);
+                std::fputs("\r\n", out);
+            }
+            ++written;
+        });
+        for (const std::string& file : files) {
+            const ImportReport report = ImportHashList(file, format,
+                [&](const ImportedSignature& signature) { seen.Add(signature.digestText, signature.name); });
+            PrintReport(err, file, report);
+            failed = failed || report.error.has_value();
+        }
+        seen.Finish();
+    } catch (const std::bad_alloc&) {
+        std::fputs("qirn-sigtool: not enough memory for the signatures\n", err);
+        if (output)
+            std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
+        return 2;
+    } catch (const std::length_error& error) {
+        std::fprintf(err, "qirn-sigtool: %s\n", error.what());
+        if (output)
+            std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
+        return 2;
     }
-    seen.Finish();
     if (!output && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
         std::fprintf(err, "qirn-sigtool: writing the signatures failed: %s\n", ErrorText(errno).c_str());
         return 2;
