@@ -11,8 +11,9 @@ constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
 
 }  // namespace
 
-FileExaminer::FileExaminer(std::int32_t sizeLimit)
+FileExaminer::FileExaminer(std::int32_t sizeLimit, const ScanCache* cache)
     : sizeLimit_(sizeLimit),
+      cache_(cache),
       capacity_(static_cast<std::size_t>(std::max(sizeLimit, -1)) + 1),
       buffer_(std::min(capacity_, kFirstBuffer))
 {
@@ -26,10 +27,31 @@ FileRead FileExaminer::ReadWhole(Folder& folder, const std::string& name)
             return read;
         const std::uint64_t length = folder.Length(name);
         if (length >= capacity_)
-            return {capacity_, read.identity};
+            return {capacity_, read.identity, read.stamp};
         // The file may still grow: each round the buffer does too, up to capacity_.
         buffer_.resize(std::min<std::uint64_t>(capacity_, std::max<std::uint64_t>(length + 1, buffer_.size() * 2)));
     }
+}
+
+bool FileExaminer::TakeFromCache(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome) const
+{
+    const std::optional<FileStamp> stamp = folder.Stamp(name);
+    if (!stamp)
+        return false;
+    if (sizeLimit_ < 0 || stamp->size > static_cast<std::uint64_t>(sizeLimit_)) {
+        outcome.kind = FileOutcome::Kind::TooLong;
+        return true;
+    }
+    outcome.cached = cache_->Trusted(*stamp, need == DigestNeed::kMd5AndSha256);
+    if (outcome.cached == nullptr)
+        return false;
+    outcome.digests = {outcome.cached->digest.md5, outcome.cached->digest.sha256};
+    outcome.identity = stamp->identity;
+    outcome.stamp = *stamp;
+    outcome.size = stamp->size;
+    outcome.digested = true;
+    outcome.kind = FileOutcome::Kind::Examined;
+    return true;
 }
 
 FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, DigestNeed need)
@@ -43,6 +65,9 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
             outcome.size = length;
             return outcome;
         }
+        if (cache_ != nullptr && TakeFromCache(folder, name, need, outcome))
+            return outcome;
+        outcome.readNs = WallClockNs();
         // A file that grew past the limit since it was listed fills the buffer.
         const FileRead read = ReadWhole(folder, name);
         if (read.size >= capacity_) {
@@ -52,6 +77,7 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
         outcome.digests = digester_.Compute(std::span(buffer_).first(read.size), need == DigestNeed::kMd5AndSha256);
         outcome.size = read.size;
         outcome.identity = read.identity;
+        outcome.stamp = read.stamp;
         outcome.digested = true;
         outcome.kind = FileOutcome::Kind::Examined;
     } catch (const Failure& failure) {
@@ -67,11 +93,12 @@ constexpr std::size_t kBatchSize = 32;
 
 }  // namespace
 
-ExaminerPool::ExaminerPool(unsigned workers, std::int32_t sizeLimit) : maxOut_(std::size_t{workers} * 4)
+ExaminerPool::ExaminerPool(unsigned workers, std::int32_t sizeLimit, const ScanCache* cache)
+    : maxOut_(std::size_t{workers} * 4)
 {
     filling_.reserve(kBatchSize);
     for (unsigned i = 0; i < workers; ++i)
-        workers_.emplace_back([this, sizeLimit] { Work(sizeLimit); });
+        workers_.emplace_back([this, sizeLimit, cache] { Work(sizeLimit, cache); });
 }
 
 ExaminerPool::~ExaminerPool()
@@ -127,9 +154,9 @@ std::vector<ExaminerPool::Done> ExaminerPool::TakeFinished(bool wait)
     return finished;
 }
 
-void ExaminerPool::Work(std::int32_t sizeLimit)
+void ExaminerPool::Work(std::int32_t sizeLimit, const ScanCache* cache)
 {
-    FileExaminer examiner(sizeLimit);
+    FileExaminer examiner(sizeLimit, cache);
     std::unique_lock lock(mutex_);
     for (;;) {
         Batch* batch = nullptr;

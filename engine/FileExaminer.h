@@ -5,6 +5,7 @@
 #include "engine/Digest.h"
 #include "engine/Failure.h"
 #include "engine/FileSystem.h"
+#include "engine/ScanCache.h"
 #include "engine/SignatureList.h"
 
 #include <condition_variable>
@@ -31,19 +32,26 @@ struct FileOutcome {
     FileDigests digests;
     FileIdentity identity;
     std::optional<Failure> failure;
+    // With a cache: the entry whose digest was taken instead of reading, or
+    // else the stamp of what was read and when the read began.
+    const ScanCache::Entry* cached = nullptr;
+    FileStamp stamp;
+    std::int64_t readNs = 0;
 };
 
 // One examiner per thread: it owns the read buffer and the digest contexts.
 class FileExaminer {
 public:
-    explicit FileExaminer(std::int32_t sizeLimit);
+    explicit FileExaminer(std::int32_t sizeLimit, const ScanCache* cache = nullptr);
 
     FileOutcome Examine(Folder& folder, const std::string& name, DigestNeed need);
 
 private:
     FileRead ReadWhole(Folder& folder, const std::string& name);
+    bool TakeFromCache(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome) const;
 
     std::int32_t sizeLimit_;
+    const ScanCache* cache_;
     std::size_t capacity_;           // one byte more than the limit: a full read means too long
     std::vector<std::byte> buffer_;  // grows up to capacity_ with the longest file read
     Digester digester_;
@@ -59,7 +67,7 @@ public:
         FileOutcome outcome;
     };
 
-    ExaminerPool(unsigned workers, std::int32_t sizeLimit);
+    ExaminerPool(unsigned workers, std::int32_t sizeLimit, const ScanCache* cache = nullptr);
     ExaminerPool(const ExaminerPool&) = delete;
     ExaminerPool& operator=(const ExaminerPool&) = delete;
     ~ExaminerPool();
@@ -85,7 +93,7 @@ private:
         bool finished = false;
     };
 
-    void Work(std::int32_t sizeLimit);
+    void Work(std::int32_t sizeLimit, const ScanCache* cache);
 
     std::vector<Job> filling_;
     std::size_t maxOut_;

@@ -38,6 +38,17 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// What tells a file's content apart without reading it: identity, size and
+// times in nanoseconds since the epoch (the change time moves on every write,
+// also one whose modification time was set back).
+struct FileStamp {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
 struct FolderEntry {
     std::string_view name;  // valid until the next call of Next or Rewind
     unsigned attributes = 0;
@@ -46,6 +57,7 @@ struct FolderEntry {
 struct FileRead {
     std::size_t size = 0;  // bytes placed in the buffer
     FileIdentity identity;
+    FileStamp stamp;  // taken from the open file before reading
 };
 
 // One open folder. Every method throws qirn::Failure when the platform fails.
@@ -67,6 +79,10 @@ public:
     virtual FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) = 0;
     // The file system this folder lies on; nullopt from folders that cannot tell.
     virtual std::optional<std::uint64_t> Device() { return std::nullopt; }
+    // The stamp of a regular file, without opening it and never through a
+    // link; nullopt for any other entry, and from folders that cannot tell
+    // (their files are then always read).
+    virtual std::optional<FileStamp> Stamp(const std::string& /*name*/) { return std::nullopt; }
 };
 
 // Opens a folder by path; a link naming the folder itself is followed.

@@ -40,10 +40,10 @@ struct Level {
 class Walker {
 public:
     Walker(std::string_view pattern, std::int32_t sizeLimit, const qirn::ScanElements& elements, unsigned jobs)
-        : pattern_(pattern), elements_(elements), examiner_(sizeLimit)
+        : pattern_(pattern), elements_(elements), examiner_(sizeLimit, elements.cache)
     {
         if (jobs > 1)
-            pool_.emplace(jobs, sizeLimit);
+            pool_.emplace(jobs, sizeLimit, elements.cache);
     }
 
     void Run(Folder& top, std::string path)
@@ -251,6 +251,7 @@ private:
         }
         std::size_t hits = 0;
         if (outcome.digested) {
+            RememberDigest(done);
             elements_.signatures.ForEachMatch(outcome.digests, [&](std::string_view signatureName) {
                 RecordHit(done, signatureName);
                 ++hits;
@@ -260,6 +261,19 @@ private:
         if (log != nullptr)
             log->Examined({done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digests.md5 : nullptr,
                 outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits});
+    }
+
+    void RememberDigest(const qirn::ExaminerPool::Done& done)
+    {
+        qirn::ScanCache* cache = elements_.cache;
+        if (cache == nullptr)
+            return;
+        const std::string path = done.folderPath + done.name;
+        const FileOutcome& outcome = done.outcome;
+        if (outcome.cached != nullptr)
+            cache->Reused(path, *outcome.cached);
+        else
+            cache->Read(path, outcome.stamp, outcome.readNs, outcome.digests);
     }
 
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)

@@ -17,6 +17,7 @@
 namespace qirn {
 
 class Failure;
+class ScanCache;
 class SignatureList;
 
 struct Hit {
@@ -82,6 +83,7 @@ struct ScanElements {
     EventPump& events;
     ProblemLog* problems = nullptr;
     const WalkFilter* filter = nullptr;
+    ScanCache* cache = nullptr;  // digests kept between scans, when used
 };
 
 }  // namespace qirn

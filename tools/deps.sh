@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev python3 util-linux)
+packages=(cmake ninja-build g++ pkg-config libssl-dev libsqlite3-dev libgtest-dev python3 util-linux)
 # Test certificates for the HTTPS download tests.
 packages+=(openssl)
 # mkfs.ext2 for the test on a file system that keeps no entry types.

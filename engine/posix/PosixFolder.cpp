@@ -130,7 +130,8 @@ public:
         struct stat info { };
         const UniqueFd file = OpenRegularFile(listing_->Fd(), name.c_str(), Links::NotFollowed, &info);
         FileRead result;
-        result.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+        result.stamp = StampFromStat(info);
+        result.identity = result.stamp.identity;
         // Too long already: no need to read.
         result.size = static_cast<std::uint64_t>(info.st_size) >= buffer.size() ? buffer.size()
                                                                                 : ReadFully(file.get(), buffer, name);
@@ -143,6 +144,16 @@ public:
         if (::fstat(listing_->Fd(), &info) != 0)
             throw Failure::FromErrno(errno, "fstat");
         return static_cast<std::uint64_t>(info.st_dev);
+    }
+
+    std::optional<FileStamp> Stamp(const std::string& name) override
+    {
+        struct stat info { };
+        if (::fstatat(::dirfd(dir_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            throw Failure::FromErrno(errno, name);
+        if (!S_ISREG(info.st_mode))
+            return std::nullopt;
+        return StampFromStat(info);
     }
 
 private:

@@ -31,6 +31,9 @@ private:
 // throws qirn::Failure for anything else.
 UniqueFd OpenRegularFile(int folderFd, const char* name, Links links, struct stat* info = nullptr);
 
+// Identity, size and nanosecond times of a stat result.
+FileStamp StampFromStat(const struct stat& info);
+
 // Reads until buffer is full or the file ends; returns the bytes read.
 std::size_t ReadFully(int fd, std::span<std::byte> buffer, std::string_view context);
 

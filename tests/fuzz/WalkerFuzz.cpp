@@ -105,7 +105,7 @@ public:
         const Node& child = Find(name);
         const std::size_t size = std::min(child.content.size(), buffer.size());
         std::memcpy(buffer.data(), child.content.data(), size);
-        return {size, FileIdentity{1, child.inode}};
+        return {size, FileIdentity{1, child.inode}, {}};
     }
 
 private:

@@ -1,0 +1,315 @@
+#include "engine/DigestCache.h"
+
+#include "engine/PrivateFile.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <system_error>
+
+namespace qirn {
+
+namespace {
+
+constexpr std::int64_t kSecond = 1'000'000'000;
+
+constexpr int kApplicationId = 0x5149524E;  // "QIRN"
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS digests("
+    " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
+    " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL,"
+    " path BLOB NOT NULL, md5 BLOB NOT NULL, sha256 BLOB,"
+    " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS digests_by_path ON digests(path);"
+    "CREATE TABLE IF NOT EXISTS upkeep(id INTEGER PRIMARY KEY CHECK(id = 1), pruned_ns INTEGER);";
+
+constexpr const char* kSelectUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
+                                     "sha256, path FROM digests WHERE path >= ?1 AND path < ?2 ORDER BY path";
+
+constexpr const char* kInsert = "INSERT OR REPLACE INTO digests(device, inode, size, modified_ns, changed_ns, "
+                                "read_ns, seen_ns, path, md5, sha256) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+
+// Integers travel through SQLite's signed 64 bits unchanged.
+std::int64_t Signed(std::uint64_t value)
+{
+    return static_cast<std::int64_t>(value);
+}
+
+std::uint64_t Unsigned(std::int64_t value)
+{
+    return static_cast<std::uint64_t>(value);
+}
+
+template <std::size_t N>
+bool BlobInto(sqlite3_stmt* statement, int column, std::array<std::uint8_t, N>& into)
+{
+    if (sqlite3_column_type(statement, column) != SQLITE_BLOB ||
+        sqlite3_column_bytes(statement, column) != static_cast<int>(N))
+        return false;
+    std::memcpy(into.data(), sqlite3_column_blob(statement, column), N);
+    return true;
+}
+
+// Readies a statement for its next use; it may have been finalised meanwhile.
+class Reset {
+public:
+    explicit Reset(sqlite3_stmt* const& statement) : statement_(statement) { }
+    Reset(const Reset&) = delete;
+    Reset& operator=(const Reset&) = delete;
+    ~Reset()
+    {
+        if (statement_ == nullptr)
+            return;
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+
+private:
+    sqlite3_stmt* const& statement_;
+};
+
+// Bounds are kept at most this long after the last pruning.
+constexpr std::int64_t kPruneIntervalNs = 3600 * kSecond;
+
+}  // namespace
+
+DigestCache::DigestCache(Settings settings, Notice notice) : settings_(std::move(settings)), notice_(std::move(notice))
+{
+    Open();
+}
+
+DigestCache::~DigestCache()
+{
+    Close();
+}
+
+void DigestCache::Tell(const std::string& text)
+{
+    if (told_)
+        return;
+    told_ = true;
+    if (notice_)
+        notice_("digest cache " + settings_.file.native() + ": " + text);
+}
+
+void DigestCache::Close()
+{
+    sqlite3_finalize(select_);
+    sqlite3_finalize(insert_);
+    select_ = insert_ = nullptr;
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool DigestCache::Exec(const char* sql)
+{
+    const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        Fail(code, sql);
+    return code == SQLITE_OK;
+}
+
+bool DigestCache::Open()
+{
+    const PrivateFile file = PreparePrivateFile(settings_.file);
+    if (!file.ready) {
+        Tell(file.problem + "; the scan goes on without the cache");
+        return false;
+    }
+    return OpenDatabase() && Prepare();
+}
+
+bool DigestCache::OpenDatabase()
+{
+    const int opened = sqlite3_open_v2(
+        settings_.file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+    if (opened != SQLITE_OK) {
+        Fail(opened, "open");
+        return false;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, static_cast<int>(settings_.lockWait.count()));
+    // Reading the header is the first access: a damaged or locked file shows here.
+    int applicationId = 0;
+    int version = 0;
+    int objects = 0;
+    sqlite3_stmt* probe = nullptr;
+    int code = sqlite3_prepare_v2(db_,
+        "SELECT (SELECT application_id FROM pragma_application_id), (SELECT user_version FROM pragma_user_version), "
+        "(SELECT count(*) FROM sqlite_schema)",
+        -1, &probe, nullptr);
+    if (code == SQLITE_OK) {
+        code = sqlite3_step(probe);
+        if (code == SQLITE_ROW) {
+            applicationId = sqlite3_column_int(probe, 0);
+            version = sqlite3_column_int(probe, 1);
+            objects = sqlite3_column_int(probe, 2);
+            code = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(probe);
+    if (code != SQLITE_OK) {
+        Fail(code, "reading its header");
+        return false;
+    }
+    if (applicationId == 0 && version == 0 && objects == 0) {
+        // A new file; two scans may get here at once, so the schema is made in one write transaction.
+        if (!Exec("PRAGMA journal_mode=WAL") || !Exec("BEGIN IMMEDIATE"))
+            return false;
+        const std::string create = std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+            ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT";
+        if (!Exec(create.c_str()))
+            return false;
+        applicationId = kApplicationId;
+        version = kSchemaVersion;
+    }
+    if (applicationId != kApplicationId) {
+        Close();
+        Tell("not a QIRN Checker digest cache; left as it is, and the scan goes on without it");
+        return false;
+    }
+    if (version != kSchemaVersion) {
+        Close();
+        Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
+        return false;
+    }
+    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL");
+}
+
+bool DigestCache::Prepare()
+{
+    for (const auto& [sql, statement] : {std::pair{kSelectUnder, &select_}, std::pair{kInsert, &insert_}}) {
+        const int code = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
+        if (code != SQLITE_OK) {
+            Fail(code, "preparing its statements");
+            return false;
+        }
+    }
+    return true;
+}
+
+void DigestCache::Fail(int code, std::string_view during)
+{
+    const int primary = code & 0xFF;
+    std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+    Close();
+    if ((primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) && !rebuilt_) {
+        // Moved aside rather than deleted, so that the damage can be looked at.
+        rebuilt_ = true;
+        std::error_code error;
+        std::filesystem::path aside = settings_.file;
+        aside += ".corrupt";
+        std::filesystem::rename(settings_.file, aside, error);
+        for (const char* suffix : {"-wal", "-shm"}) {
+            std::filesystem::path companion = settings_.file;
+            companion += suffix;
+            std::filesystem::remove(companion, error);
+        }
+        Tell("damaged (" + why + "); moved to " + aside.native() + " and rebuilt, and this scan reads every file");
+        Open();
+        return;
+    }
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        why = "locked by another program for more than " + std::to_string(settings_.lockWait.count()) + " ms";
+    Tell(why + " (while " + std::string(during) + "); the scan goes on without the cache");
+}
+
+std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string& folder)
+{
+    std::vector<CacheRecord> records;
+    if (!Usable())
+        return records;
+    std::string low = folder;
+    if (low.empty() || low.back() != kPathSeparator)
+        low += kPathSeparator;
+    std::string high = low;
+    high.back() = static_cast<char>(kPathSeparator + 1);
+    const Reset reset(select_);
+    sqlite3_bind_blob64(select_, 1, low.data(), low.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(select_, 2, high.data(), high.size(), SQLITE_STATIC);
+    int code = SQLITE_OK;
+    while ((code = sqlite3_step(select_)) == SQLITE_ROW) {
+        CacheRecord record;
+        CachedDigest& digest = record.digest;
+        digest.stamp.identity = {
+            Unsigned(sqlite3_column_int64(select_, 0)), Unsigned(sqlite3_column_int64(select_, 1))};
+        digest.stamp.size = Unsigned(sqlite3_column_int64(select_, 2));
+        digest.stamp.modifiedNs = sqlite3_column_int64(select_, 3);
+        digest.stamp.changedNs = sqlite3_column_int64(select_, 4);
+        digest.readNs = sqlite3_column_int64(select_, 5);
+        record.seenNs = sqlite3_column_int64(select_, 6);
+        Sha256Digest sha256{};
+        if (BlobInto(select_, 8, sha256))
+            digest.sha256 = sha256;
+        // A row that does not hold a whole digest is not used.
+        if (!BlobInto(select_, 7, digest.md5))
+            continue;
+        const auto* path = static_cast<const char*>(sqlite3_column_blob(select_, 9));
+        record.path.assign(path != nullptr ? path : "", static_cast<std::size_t>(sqlite3_column_bytes(select_, 9)));
+        records.push_back(std::move(record));
+    }
+    if (code != SQLITE_DONE) {
+        records.clear();
+        Fail(code, "reading");
+    }
+    return records;
+}
+
+void DigestCache::Store(const std::vector<CacheRecord>& records)
+{
+    if (!Usable() || records.empty() || !Exec("BEGIN IMMEDIATE"))
+        return;
+    for (const CacheRecord& record : records) {
+        const CachedDigest& digest = record.digest;
+        const Reset reset(insert_);
+        sqlite3_bind_int64(insert_, 1, Signed(digest.stamp.identity.device));
+        sqlite3_bind_int64(insert_, 2, Signed(digest.stamp.identity.inode));
+        sqlite3_bind_int64(insert_, 3, Signed(digest.stamp.size));
+        sqlite3_bind_int64(insert_, 4, digest.stamp.modifiedNs);
+        sqlite3_bind_int64(insert_, 5, digest.stamp.changedNs);
+        sqlite3_bind_int64(insert_, 6, digest.readNs);
+        sqlite3_bind_int64(insert_, 7, record.seenNs);
+        sqlite3_bind_blob64(insert_, 8, record.path.data(), record.path.size(), SQLITE_STATIC);
+        sqlite3_bind_blob64(insert_, 9, digest.md5.data(), digest.md5.size(), SQLITE_STATIC);
+        if (digest.sha256)
+            sqlite3_bind_blob64(insert_, 10, digest.sha256->data(), digest.sha256->size(), SQLITE_STATIC);
+        const int code = sqlite3_step(insert_);
+        if (code != SQLITE_DONE) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            Fail(code, "writing");
+            return;
+        }
+    }
+    if (Exec("COMMIT"))
+        Prune(WallClockNs(), records.size());
+}
+
+void DigestCache::Prune(std::int64_t nowNs, std::size_t stored)
+{
+    std::int64_t prunedNs = 0;
+    sqlite3_stmt* last = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT pruned_ns FROM upkeep", -1, &last, nullptr) == SQLITE_OK &&
+        sqlite3_step(last) == SQLITE_ROW)
+        prunedNs = sqlite3_column_int64(last, 0);
+    sqlite3_finalize(last);
+    // Counting and sorting the whole table is not worth doing after every small scan.
+    if (nowNs - prunedNs < kPruneIntervalNs && stored < settings_.maxEntries / 64)
+        return;
+    const std::int64_t maxAgeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.maxAge).count();
+    const std::string sql = "BEGIN IMMEDIATE;"
+                            "DELETE FROM digests WHERE seen_ns < " +
+        std::to_string(nowNs - maxAgeNs) +
+        ";"
+        "DELETE FROM digests WHERE (device, inode) IN (SELECT device, inode FROM digests ORDER BY seen_ns"
+        " LIMIT max(0, (SELECT count(*) FROM digests) - " +
+        std::to_string(settings_.maxEntries) +
+        "));"
+        "INSERT OR REPLACE INTO upkeep(id, pruned_ns) VALUES(1, " +
+        std::to_string(nowNs) + ");COMMIT";
+    Exec(sql.c_str());
+}
+
+}  // namespace qirn

@@ -1,0 +1,52 @@
+#pragma once
+
+// The digest cache as one walk uses it: what is cached for the walked folder
+// is read in one query before the walk, the examiners look digests up in
+// memory on any thread, and what the walk read is written back in bulk.
+
+#include "engine/DigestCache.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qirn {
+
+// A folder as the cache names it: absolute, links resolved, with a trailing separator.
+std::string CacheFolderPath(const std::string& folder);
+
+class ScanCache {
+public:
+    struct Entry {
+        CachedDigest digest;
+        std::uint64_t pathHash = 0;
+        std::int64_t seenNs = 0;
+    };
+
+    // walkRoot is the folder as the walk names it; the cache keeps absolute paths.
+    ScanCache(DigestCache& cache, const std::string& walkRoot);
+
+    // Any thread: the cached entry for a file stamped so, when it may stand
+    // for the file and holds a SHA-256 where one is needed.
+    const Entry* Trusted(const FileStamp& stamp, bool needSha256) const;
+
+    // The walk thread, as outcomes are recorded; path as the walk forms it.
+    void Read(const std::string& path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
+    void Reused(const std::string& path, const Entry& entry);
+    // Writes back what is still held; also done when too much is held.
+    void Finish();
+
+    std::size_t Loaded() const { return entries_.size(); }
+
+private:
+    std::string CachePath(const std::string& path) const;
+
+    DigestCache& cache_;
+    std::string walkRoot_;
+    std::string cacheRoot_;
+    std::int64_t startNs_;
+    std::vector<Entry> entries_;  // sorted by identity
+    std::vector<CacheRecord> pending_;
+};
+
+}  // namespace qirn

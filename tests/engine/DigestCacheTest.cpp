@@ -1,0 +1,334 @@
+#include "engine/DigestCache.h"
+#include "engine/ScanCache.h"
+#include "tests/TempTree.h"
+#include "tests/engine/ScanDoubles.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qirn {
+namespace {
+
+using test::MemoryScan;
+using test::TempTree;
+using namespace std::chrono_literals;
+
+constexpr std::int64_t kMs = 1'000'000;
+
+std::string DigestOf(std::string_view content)
+{
+    Md5 md5;
+    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
+}
+
+TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
+{
+    constexpr std::int64_t kFine = 1'700'000'000'123'456'789;
+    constexpr std::int64_t kWhole = 1'700'000'000'000'000'000;
+    const FileStamp fine{{1, 2}, 10, kFine, kFine};
+    const FileStamp whole{{1, 2}, 10, kWhole, kWhole};
+    auto with = [](FileStamp stamp, auto change) {
+        change(stamp);
+        return stamp;
+    };
+    struct Case {
+        const char* what;
+        FileStamp cached;
+        std::int64_t readNs;
+        FileStamp now;
+        bool needSha256;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"unchanged, read well after its last change", fine, kFine + 51 * kMs, fine, false, true},
+        {"read within the resolution of the change", fine, kFine + 50 * kMs, fine, false, false},
+        {"read before the change", fine, kFine - kMs, fine, false, false},
+        {"whole-second times, read 1 s after", whole, kWhole + 1000 * kMs, whole, false, false},
+        {"whole-second times, read 2.1 s after", whole, kWhole + 2100 * kMs, whole, false, true},
+        {"change time moved (times reset by touch -r)", fine, kFine + kMs * 100,
+            with(fine, [](FileStamp& s) { s.changedNs += 1; }), false, false},
+        {"modification time moved", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.modifiedNs -= 1; }), false,
+            false},
+        {"size changed", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.size = 11; }), false, false},
+        {"another inode", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.identity.inode = 3; }), false,
+            false},
+        {"another device", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.identity.device = 9; }), false,
+            false},
+        {"SHA-256 needed but none kept", fine, kFine + kMs * 100, fine, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CachedDigest cached;
+        cached.stamp = c.cached;
+        cached.readNs = c.readNs;
+        EXPECT_EQ(DigestTrusted(cached, c.now, c.needSha256), c.trusted);
+    }
+}
+
+// Counts the files read, so that a rescan can show it opened none.
+class CountingFolder final : public Folder {
+public:
+    CountingFolder(std::unique_ptr<Folder> inner, std::atomic<int>& reads) : inner_(std::move(inner)), reads_(reads) { }
+    bool Next(FolderEntry& entry) override { return inner_->Next(entry); }
+    void Rewind() override { inner_->Rewind(); }
+    std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
+    {
+        return std::make_unique<CountingFolder>(inner_->OpenSubfolder(name), reads_);
+    }
+    std::uint64_t Length(const std::string& name) override { return inner_->Length(name); }
+    FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
+    {
+        ++reads_;
+        return inner_->ReadFile(name, buffer);
+    }
+    std::optional<FileStamp> Stamp(const std::string& name) override { return inner_->Stamp(name); }
+
+private:
+    std::unique_ptr<Folder> inner_;
+    std::atomic<int>& reads_;
+};
+
+struct Outcome {
+    std::vector<std::string> hits;
+    std::uint64_t counted = 0;
+    int reads = 0;
+    std::vector<std::string> notices;
+};
+
+class DigestCacheTest : public ::testing::Test {
+protected:
+    DigestCacheTest()
+    {
+        tree_.file("scan/a.txt", "clean a");
+        tree_.file("scan/sub/b.txt", "clean b");
+        tree_.file("scan/sub/c.txt", "clean c");
+        tree_.filled("scan/big", 83001);
+        settings_.file = tree_.root() / "cache" / "digests.sqlite";
+        settings_.lockWait = 50ms;
+    }
+
+    Outcome Scan(unsigned jobs = 1)
+    {
+        Outcome outcome;
+        DigestCache cache(settings_, [&](const std::string& text) { outcome.notices.push_back(text); });
+        const std::string folder = tree_.path("scan");
+        MemoryScan scan;
+        scan.signatures.Append(DigestOf("evil b!"), "Evil.B");
+        scan.signatures.Append(DigestOf("evil c!"), "Evil.C");
+        std::optional<ScanCache> session;
+        if (cache.Usable())
+            session.emplace(cache, folder);
+        ScanElements elements = scan.elements();
+        elements.cache = session ? &*session : nullptr;
+        std::atomic<int> reads = 0;
+        CountingFolder top(OpenFolder(folder), reads);
+        mdlFindFiles::ClearStop();
+        mdlFindFiles::FindFiles(top, folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, jobs);
+        if (session)
+            session->Finish();
+        outcome.hits = scan.HitPaths();
+        outcome.counted = scan.counter.Total();
+        outcome.reads = reads;
+        EXPECT_TRUE(scan.problems.paths.empty());
+        return outcome;
+    }
+
+    // Old enough to be trusted once read.
+    static void LetTimesSettle() { std::this_thread::sleep_for(60ms); }
+
+    void Sql(const std::string& sql)
+    {
+        std::filesystem::create_directories(settings_.file.parent_path());
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(settings_.file.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
+    TempTree tree_;
+    DigestCache::Settings settings_;
+};
+
+TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
+{
+    for (const unsigned jobs : {1u, 2u}) {
+        SCOPED_TRACE(jobs);
+        std::filesystem::remove(settings_.file);
+        const std::string b = tree_.path("scan/sub/b.txt");
+        const std::string c = tree_.path("scan/sub/c.txt");
+        tree_.file("scan/sub/b.txt", "clean b");
+        tree_.file("scan/sub/c.txt", "clean c");
+        LetTimesSettle();
+        EXPECT_EQ(Scan(jobs).reads, 3);
+        const Outcome unchanged = Scan(jobs);
+        EXPECT_EQ(unchanged.reads, 0);
+        EXPECT_EQ(unchanged.counted, 3u);
+        EXPECT_TRUE(unchanged.hits.empty());
+
+        // Rewritten in place with the same size, then both times set back.
+        struct stat before { };
+        ASSERT_EQ(::stat(b.c_str(), &before), 0);
+        tree_.file("scan/sub/b.txt", "evil b!");
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
+        // Replaced by another file of the same size and times.
+        ASSERT_EQ(::stat(c.c_str(), &before), 0);
+        const std::filesystem::path other = tree_.file("scan/other", "evil c!");
+        const timespec otherTimes[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), otherTimes, 0), 0);
+        std::filesystem::rename(other, c);
+
+        const Outcome changed = Scan(jobs);
+        EXPECT_EQ(changed.hits, (std::vector<std::string>{b, c}));
+        EXPECT_EQ(changed.reads, 2);
+        EXPECT_EQ(changed.counted, 3u);
+        EXPECT_TRUE(changed.notices.empty());
+        LetTimesSettle();
+        EXPECT_EQ(Scan(jobs).hits, (std::vector<std::string>{b, c}));
+    }
+}
+
+TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
+{
+    LetTimesSettle();
+    Scan();
+    struct stat info { };
+    ASSERT_EQ(::stat(settings_.file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(settings_.file.parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    struct Case {
+        const char* what;
+        std::size_t maxEntries;
+        std::chrono::seconds maxAge;
+        std::size_t kept;
+    };
+    const Case cases[] = {
+        {"within bounds", 10, 3600s, 3},
+        {"beyond the size bound", 2, 3600s, 2},
+        {"not seen for too long", 10, 0s, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(settings_.file);
+        settings_.maxEntries = c.maxEntries;
+        settings_.maxAge = c.maxAge;
+        Scan();
+        DigestCache cache(settings_, {});
+        EXPECT_EQ(cache.RecordsUnder(tree_.path("scan")).size(), c.kept);
+    }
+}
+
+TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
+{
+    tree_.file("scan/sub/b.txt", "evil b!");
+    const std::vector<std::string> expected = {tree_.path("scan/sub/b.txt")};
+    auto validCache = [&] {
+        LetTimesSettle();
+        Scan();
+    };
+    sqlite3* holder = nullptr;
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"written by a newer version",
+            [&] {
+                validCache();
+                Sql("PRAGMA user_version=2");
+            },
+            "another version"},
+        {"another program's database", [&] { Sql("CREATE TABLE t(x)"); }, "not a QIRN Checker digest cache"},
+        {"truncated",
+            [&] {
+                validCache();
+                std::filesystem::resize_file(settings_.file, 4096 + 100);
+            },
+            "moved to"},
+        {"not a database at all", [&] { tree_.file("cache/digests.sqlite", std::string(5000, 'x')); }, "moved to"},
+        {"a folder", [&] { std::filesystem::create_directories(settings_.file); }, "Is a directory"},
+        {"locked by another program",
+            [&] {
+                validCache();
+                ASSERT_EQ(sqlite3_open(settings_.file.c_str(), &holder), SQLITE_OK);
+                ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM digests",
+                              nullptr, nullptr, nullptr),
+                    SQLITE_OK);
+            },
+            "locked"},
+        {"unwritable",
+            [&] {
+                validCache();
+                ::chmod(settings_.file.c_str(), 0400);
+            },
+            "Permission denied"},
+        {"another user's file",
+            [&] {
+                validCache();
+                ASSERT_EQ(::chown(settings_.file.c_str(), 65534, 65534), 0);
+            },
+            "belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        if (::geteuid() != 0 && (c.says == std::string("belongs to another user")))
+            continue;
+        if (::geteuid() == 0 && c.says == std::string("Permission denied"))
+            continue;
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(settings_.file.parent_path());
+        c.prepare();
+        const Outcome outcome = Scan();
+        sqlite3_close(holder);
+        holder = nullptr;
+        EXPECT_EQ(outcome.hits, expected);
+        EXPECT_EQ(outcome.counted, 3u);
+        ASSERT_EQ(outcome.notices.size(), 1u);
+        EXPECT_NE(outcome.notices[0].find(c.says), std::string::npos) << outcome.notices[0];
+    }
+}
+
+TEST_F(DigestCacheTest, RebuiltCacheIsUsedAgain)
+{
+    tree_.file("cache/digests.sqlite", std::string(5000, 'x'));
+    LetTimesSettle();
+    EXPECT_EQ(Scan().notices.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(settings_.file.native() + ".corrupt"));
+    const Outcome again = Scan();
+    EXPECT_TRUE(again.notices.empty());
+    EXPECT_EQ(again.reads, 0);
+}
+
+TEST_F(DigestCacheTest, TwoScansAtOnceBothRight)
+{
+    tree_.file("scan/sub/c.txt", "evil c!");
+    for (int i = 0; i < 40; ++i)
+        tree_.file("scan/many/f" + std::to_string(i), "file " + std::to_string(i));
+    const std::vector<std::string> expected = {tree_.path("scan/sub/c.txt")};
+    LetTimesSettle();
+    for (int round = 0; round < 3; ++round) {
+        Outcome first;
+        Outcome second;
+        std::thread other([&] { second = Scan(2); });
+        first = Scan(1);
+        other.join();
+        for (const Outcome* outcome : {&first, &second}) {
+            EXPECT_EQ(outcome->hits, expected);
+            EXPECT_EQ(outcome->counted, 43u);
+        }
+    }
+    EXPECT_EQ(Scan().reads, 0);
+}
+
+}  // namespace
+}  // namespace qirn
