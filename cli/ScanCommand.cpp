@@ -1,5 +1,6 @@
 #include "cli/ScanCommand.h"
 
+#include "cli/DigestCacheUse.h"
 #include "cli/Exclusions.h"
 #include "cli/Quarantine.h"
 #include "cli/ScanOptions.h"
@@ -11,6 +12,7 @@
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
 #include "engine/Platform.h"
+#include "engine/ScanCache.h"
 #include "engine/SignatureList.h"
 
 #include <cerrno>
@@ -79,9 +81,18 @@ public:
         const ScanElements elements{
             signatures_, *this, *this, counter, *this, *this, this, exclusions_.Active() ? &exclusions_ : nullptr};
         mdlFindFiles::ClearStop();
+        const std::unique_ptr<DigestCache> cache = OpenDigestCache(options_, err_);
         for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
             top_ = options_.folders[i];
-            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
+            std::optional<ScanCache> kept;
+            if (cache && cache->Usable())
+                kept.emplace(*cache, top_);
+            ScanElements folderElements = elements;
+            folderElements.cache = kept ? &*kept : nullptr;
+            mdlFindFiles::FindFiles(
+                *tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, folderElements, options_.jobs);
+            if (kept)
+                kept->Finish();
         }
         ProcessEvents();
         progress_.Erase();
@@ -240,6 +251,8 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
     }
     if (options->restore)
         return RestoreQuarantined(*options->restore, out, err);
+    if (options->rematch)
+        return RunRematch(*options, out, err);
     return ScanRun(*options, out, err).Run();
 }
 

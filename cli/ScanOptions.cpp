@@ -73,6 +73,20 @@ const OptionRow kOptions[] = {
             o.restore = v;
             return !v.empty();
         }},
+    {"--cache", "", "FILE", "a file",
+        "keep file digests between scans in FILE (default:\n$XDG_CACHE_HOME/qirn-checker/digests.sqlite); a file\n"
+        "that has not changed since it was last read is not\nread again",
+        [](ScanOptions& o, const std::string& v) {
+            o.cacheFile = v;
+            return !v.empty();
+        }},
+    {"--no-cache", "", "", "", "read every file, and keep no digests",
+        [](ScanOptions& o, const std::string&) { return o.noCache = true; }},
+    {"--rematch", "", "", "",
+        "match the digests that earlier scans kept for files\nunder each FOLDER against the signatures, without\n"
+        "walking; each match is read again before it is\nreported. Files new or changed since their last scan\n"
+        "are not covered",
+        [](ScanOptions& o, const std::string&) { return o.rematch = true; }},
     {"--help", "-h", "", "", "show this text", [](ScanOptions& o, const std::string&) { return o.help = true; }},
 };
 
@@ -138,6 +152,10 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
             return std::nullopt;
         }
         return options;
+    }
+    if (options.rematch && options.noCache) {
+        std::fputs("qirn-scan: --rematch needs the digest cache\n", err);
+        return std::nullopt;
     }
     if (options.folders.empty()) {
         std::fputs("qirn-scan: no folder to scan\n", err);

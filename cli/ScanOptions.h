@@ -29,6 +29,9 @@ struct ScanOptions {
     std::optional<std::string> moveTo;
     bool remove = false;
     std::optional<std::string> restore;
+    bool noCache = false;
+    std::optional<std::string> cacheFile;
+    bool rematch = false;
 };
 
 struct OptionRow {

@@ -1,6 +1,7 @@
 #include "engine/Rematch.h"
 
 #include "engine/Failure.h"
+#include "engine/Platform.h"
 #include "engine/ScanCache.h"
 #include "engine/SignatureList.h"
 
@@ -25,7 +26,7 @@ bool Matches(const SignatureList& signatures, const Md5Digest& digest)
 }  // namespace
 
 RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_t sizeLimit,
-    const SignatureList& signatures, InfectionList& infections, ProblemLog* problems)
+    const SignatureList& signatures, const std::function<void(const RematchHit&)>& onHit, ProblemLog* problems)
 {
     RematchCounts counts;
     const std::vector<CacheRecord> records = cache.RecordsUnder(CacheFolderPath(folder));
@@ -35,10 +36,10 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     for (const CacheRecord& record : records) {
         if (!Matches(signatures, record.digest.md5))
             continue;
-        const std::filesystem::path path(record.path);
+        const std::filesystem::path path = PathFromText(record.path);
         try {
-            const std::unique_ptr<Folder> parent = OpenFolder(path.parent_path().native());
-            const FileRead read = parent->ReadFile(path.filename().native(), buffer);
+            const std::unique_ptr<Folder> parent = OpenFolder(TextFromPath(path.parent_path()));
+            const FileRead read = parent->ReadFile(TextFromPath(path.filename()), buffer);
             const Md5Digest digest = md5.Compute(std::span(buffer).first(read.size));
             if (read.identity != record.digest.stamp.identity || read.size == buffer.size() ||
                 !Matches(signatures, digest)) {
@@ -47,7 +48,7 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
             }
             ++counts.confirmed;
             signatures.ForEachMatch(digest, [&](std::string_view name) {
-                infections.AddHit({std::string(name), path, read.identity});
+                onHit({path, name, digest, read.size, read.identity});
             });
         } catch (const Failure& failure) {
             if (failure.number() == ENOENT) {

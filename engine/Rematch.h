@@ -9,7 +9,10 @@
 #include "engine/ScanElements.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace qirn {
 
@@ -19,8 +22,17 @@ struct RematchCounts {
     std::uint64_t changed = 0;    // matched files that are gone or are now another file
 };
 
-// Hits go to infections in path order; files that cannot be read again go to problems.
+struct RematchHit {
+    std::filesystem::path path;
+    std::string_view signatureName;
+    Md5Digest digest{};
+    std::uint64_t size = 0;
+    FileIdentity identity;
+};
+
+// Hits come in path order, one per matching signature; files that cannot be
+// read again go to problems.
 RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_t sizeLimit,
-    const SignatureList& signatures, InfectionList& infections, ProblemLog* problems);
+    const SignatureList& signatures, const std::function<void(const RematchHit&)>& onHit, ProblemLog* problems);
 
 }  // namespace qirn

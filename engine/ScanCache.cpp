@@ -1,5 +1,7 @@
 #include "engine/ScanCache.h"
 
+#include "engine/Platform.h"
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -50,10 +52,10 @@ bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSh
 std::string CacheFolderPath(const std::string& folder)
 {
     std::error_code error;
-    std::filesystem::path absolute = std::filesystem::canonical(folder, error);
+    std::filesystem::path absolute = std::filesystem::canonical(PathFromText(folder), error);
     if (error)
-        absolute = std::filesystem::absolute(folder, error).lexically_normal();
-    std::string text = absolute.native();
+        absolute = std::filesystem::absolute(PathFromText(folder), error).lexically_normal();
+    std::string text = TextFromPath(absolute);
     if (text.empty() || text.back() != kPathSeparator)
         text += kPathSeparator;
     return text;

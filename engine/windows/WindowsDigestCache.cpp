@@ -28,6 +28,8 @@ std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string&)
     return {};
 }
 
-void DigestCache::Store(const std::vector<CacheRecord>&) { }
+void DigestCache::Store(const std::vector<CacheRecord>&)
+{
+}
 
 }  // namespace qirn

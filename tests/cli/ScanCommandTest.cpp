@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,9 @@ using test::TempTree;
 
 class ScanCommandTest : public ::testing::Test {
 protected:
+    // The default digest cache goes into the test's own folder.
+    ScanCommandTest() { ::setenv("XDG_CACHE_HOME", tree_.path("xdg").c_str(), 1); }
+
     std::string Signatures(const std::string& text) { return tree_.file("sa.kvd", text).native(); }
 
     TempTree tree_;
@@ -111,6 +116,8 @@ TEST_F(ScanCommandTest, CannotScan)
         {"size beyond the limit", {"--max-size", "2147483647", tree_.path("scan")}, "--max-size needs a number"},
         {"empty pattern", {"--exclude=", tree_.path("scan")}, "--exclude needs a pattern"},
         {"value for a switch", {"--strict=yes", tree_.path("scan")}, "unknown option"},
+        {"rematch without cache", {"--rematch", "--no-cache", tree_.path("scan")}, "--rematch needs the digest cache"},
+        {"cache without file", {tree_.path("scan"), "--cache"}, "--cache needs a file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -128,6 +135,57 @@ TEST_F(ScanCommandTest, FolderGivenAsLinkIsFollowed)
     const Outcome outcome = RunScan({"--signatures", Signatures(DigestOf("evil") + "=Evil"), tree_.path("alias")});
     EXPECT_EQ(outcome.status, kFound);
     EXPECT_EQ(outcome.out, tree_.path("alias") + "/a: Evil FOUND\n");
+}
+
+TEST_F(ScanCommandTest, CacheFileIsChosenOrNotUsed)
+{
+    tree_.file("scan/a", "evil");
+    const std::string kvd = Signatures(DigestOf("evil") + "=Evil");
+    const std::string defaultCache = tree_.path("xdg/qirn-checker/digests.sqlite");
+    struct Case {
+        std::vector<std::string> options;
+        std::string cacheFile;
+    };
+    const std::vector<Case> cases = {
+        {{"--no-cache"}, ""},
+        {{"--cache", tree_.path("mine.db")}, tree_.path("mine.db")},
+        {{"--cache=" + tree_.path("other.db")}, tree_.path("other.db")},
+        {{}, defaultCache},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cacheFile);
+        for (int run = 0; run < 2; ++run) {
+            std::vector<std::string> args = c.options;
+            args.insert(args.end(), {"--signatures", kvd, tree_.path("scan")});
+            const Outcome outcome = RunScan(args);
+            EXPECT_EQ(outcome.status, kFound);
+            EXPECT_EQ(outcome.out, tree_.path("scan") + "/a: Evil FOUND\n");
+            EXPECT_NE(outcome.err.find("Files examined: 1\n"), std::string::npos) << outcome.err;
+        }
+        EXPECT_EQ(std::filesystem::exists(defaultCache), c.cacheFile == defaultCache);
+        EXPECT_TRUE(c.cacheFile.empty() || std::filesystem::exists(c.cacheFile));
+    }
+}
+
+TEST_F(ScanCommandTest, RematchReportsCachedDigestsOnlyAfterReadingThemAgain)
+{
+    tree_.file("scan/kept", "bad one");
+    tree_.file("scan/sub/changed", "bad two");
+    tree_.file("scan/clean", "fine");
+    tree_.file("elsewhere/bad", "bad one");
+    const std::string cache = tree_.path("cache.db");
+    for (const char* folder : {"scan", "elsewhere"})
+        RunScan({"--cache", cache, "--signatures", Signatures(DigestOf("x") + "=X"), tree_.path(folder)});
+    tree_.file("scan/sub/changed", "now good");
+    tree_.file("scan/new", "bad one");
+
+    const std::string kvd = Signatures(DigestOf("bad one") + "=Bad.One\n" + DigestOf("bad two") + "=Bad.Two\n");
+    const Outcome outcome = RunScan({"--rematch", "--cache", cache, "--signatures", kvd, tree_.path("scan") + "/"});
+    EXPECT_EQ(outcome.status, kFound);
+    EXPECT_EQ(outcome.out, tree_.path("scan") + "/kept: Bad.One FOUND\n");
+    EXPECT_NE(outcome.err.find("files new or changed since their last scan are not covered"), std::string::npos);
+    EXPECT_NE(outcome.err.find("Cached digests checked: 3\n"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("Matched but changed since their last scan: 1\n"), std::string::npos);
 }
 
 TEST_F(ScanCommandTest, HelpExplainsTheExitStatus)

@@ -1,0 +1,111 @@
+#include "cli/DigestCacheUse.h"
+
+#include "cli/ScanCommand.h"
+#include "cli/ScanOutput.h"
+#include "engine/ApplicationFolder.h"
+#include "engine/Failure.h"
+#include "engine/Platform.h"
+#include "engine/PrivateFile.h"
+#include "engine/Rematch.h"
+#include "engine/SignatureList.h"
+
+#include <chrono>
+#include <string>
+
+namespace qirn {
+
+namespace {
+
+class PrintedProblems final : public ProblemLog {
+public:
+    PrintedProblems(ScanOutput& output, std::FILE* err) : output_(output), err_(err) { }
+
+    void Unreadable(const std::string& path, const Failure& failure) override
+    {
+        ++count;
+        std::fprintf(err_, "qirn-scan: cannot read %s (%s)\n", EscapeForText(path).c_str(),
+            EscapeForText(FailureReason(failure)).c_str());
+        writeFailed |= !output_.Unreadable(path, failure);
+    }
+
+    std::uint64_t count = 0;
+    bool writeFailed = false;
+
+private:
+    ScanOutput& output_;
+    std::FILE* err_;
+};
+
+int CannotRematch(const std::string& why, std::FILE* err)
+{
+    std::fprintf(err, "qirn-scan: %s\n", why.c_str());
+    return kCannotScan;
+}
+
+}  // namespace
+
+std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, std::FILE* err)
+{
+    if (options.noCache)
+        return nullptr;
+    DigestCache::Settings settings;
+    settings.file = options.cacheFile ? PathFromText(*options.cacheFile) : DefaultCacheFolder() / kDigestCacheName;
+    return std::make_unique<DigestCache>(settings,
+        [err](const std::string& text) { std::fprintf(err, "qirn-scan: %s\n", EscapeForText(text).c_str()); });
+}
+
+int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
+{
+    const auto started = std::chrono::steady_clock::now();
+    ScanSummary summary;
+    summary.started = std::chrono::system_clock::now();
+    summary.signatureFile = options.signatures ? *options.signatures : TextFromPath(DefaultSignatureFile());
+    SignatureList signatures;
+    try {
+        LoadSignatures(signatures, PathFromText(summary.signatureFile));
+    } catch (const Failure& failure) {
+        return CannotRematch(std::string("cannot load signatures: ") + failure.description(), err);
+    }
+    summary.signatures = signatures.Count();
+    const std::unique_ptr<DigestCache> cache = OpenDigestCache(options, err);
+    if (!cache || !cache->Usable())
+        return CannotRematch("--rematch cannot run without the digest cache", err);
+    std::fputs("qirn-scan: --rematch checks only the digests kept by earlier scans: files new or changed since "
+               "their last scan are not covered\n",
+        err);
+
+    const std::unique_ptr<ScanOutput> output = MakeScanOutput(options.format, out);
+    PrintedProblems problems(*output, err);
+    RematchCounts total;
+    for (const std::string& folder : options.folders) {
+        const RematchCounts counts = Rematch(
+            *cache, folder, options.maxSize, signatures,
+            [&](const RematchHit& hit) {
+                ++summary.counts.hitLines;
+                problems.writeFailed |= !output->Hit(TextFromPath(hit.path), hit.signatureName, hit.digest, hit.size);
+            },
+            &problems);
+        total.cached += counts.cached;
+        total.confirmed += counts.confirmed;
+        total.changed += counts.changed;
+    }
+    summary.counts.hit = total.confirmed;
+    summary.counts.unreadable = problems.count;
+    // Only what earlier scans kept was looked at.
+    summary.complete = false;
+    summary.exitStatus = summary.counts.hitLines > 0 ? kFound : kNothingFound;
+    summary.ended = std::chrono::system_clock::now();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    std::fprintf(err, "Signatures loaded: %zu\n", summary.signatures);
+    std::fprintf(err, "Cached digests checked: %llu\n", static_cast<unsigned long long>(total.cached));
+    std::fprintf(err, "Hits: %llu\n", static_cast<unsigned long long>(summary.counts.hitLines));
+    std::fprintf(
+        err, "Matched but changed since their last scan: %llu\n", static_cast<unsigned long long>(total.changed));
+    std::fprintf(err, "Unreadable: %llu\n", static_cast<unsigned long long>(problems.count));
+    std::fprintf(err, "Time: %.3f s\n", elapsed.count());
+    if (problems.writeFailed || !output->Summary(summary))
+        return CannotRematch("cannot write to standard output", err);
+    return summary.exitStatus;
+}
+
+}  // namespace qirn
