@@ -1,7 +1,9 @@
 #include "engine/ScanControl.h"
 
+#include "engine/DigestCache.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
+#include "engine/ScanCache.h"
 
 #include <cstdio>
 #include <exception>
@@ -14,7 +16,7 @@ void ScanControl::Scan(const std::string& folder)
     try {
         BeginScanUi();
         elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
-        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
+        Walk(folder);
     } catch (const Failure&) {
         // A rejected signature file abandons the scan; its reason precedes the
         // finish line, so that an empty scanner never reads as a clean result.
@@ -25,6 +27,23 @@ void ScanControl::Scan(const std::string& folder)
     }
     elements_.report.Append("\r\nA scan was finished at : " + clock_.DateTimeText() + "\r\n");
     EndScanUi();
+}
+
+void ScanControl::Walk(const std::string& folder)
+{
+    if (!cacheFile_ || folder.empty()) {
+        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
+        return;
+    }
+    DigestCache cache({*cacheFile_}, [this](const std::string& text) { elements_.report.Append("\r\nNote: " + text); });
+    std::optional<ScanCache> session;
+    if (cache.Usable())
+        session.emplace(cache, folder);
+    ScanElements elements = elements_;
+    elements.cache = session ? &*session : nullptr;
+    mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements);
+    if (session)
+        session->Finish();
 }
 
 void ScanControl::Stop()

@@ -9,6 +9,8 @@
 #include "engine/ScanElements.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace qirn {
@@ -49,6 +51,10 @@ public:
     {
     }
 
+    // Scans keep file digests in this cache file, so that a rescan reads
+    // only what changed; a cache that cannot be used is named in the report.
+    void UseDigestCache(std::filesystem::path file) { cacheFile_ = std::move(file); }
+
     // The Click of "Scan": one whole scan of folder.
     void Scan(const std::string& folder);
     // The Click of "Stop".
@@ -59,11 +65,14 @@ public:
     void ElapsedTick(std::uint64_t infectionCount);
 
 private:
+    void Walk(const std::string& folder);
+
     ScanControls controls_;
     ScanElements elements_;
     SignatureSource& signatures_;
     Clock& clock_;
     std::int64_t scanStart_ = 0;
+    std::optional<std::filesystem::path> cacheFile_;
 };
 
 }  // namespace qirn

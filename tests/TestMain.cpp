@@ -4,7 +4,9 @@
 // leave the machine.
 
 #include <QApplication>
+#include <QFile>
 #include <QNetworkProxy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,9 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Scans keep their digest cache here, not in the user's own cache folder.
+    const QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
     QApplication app(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     testing::InitGoogleTest(&argc, argv);

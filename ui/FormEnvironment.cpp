@@ -1,6 +1,8 @@
 #include "ui/FormEnvironment.h"
 
 #include "engine/ApplicationFolder.h"
+#include "engine/DigestCache.h"
+#include "engine/PrivateFile.h"
 #include "ui/Adapters.h"
 #include "ui/MessageBox.h"
 #include "ui/mdlBrowse.h"
@@ -28,5 +30,6 @@ FormEnvironment RealEnvironment()
     environment.folders = &environment.realParts->folders;
     environment.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
     environment.remover = qirn::RemoveDetectedFile;
+    environment.digestCache = qirn::DefaultCacheFolder() / qirn::kDigestCacheName;
     return environment;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -19,14 +20,15 @@ class Clock;
 }
 
 struct FormEnvironment {
-    QString applicationFolder;         // holds sa.kvd and Results.txt
-    MessageBoxes* messages = nullptr;  // modal message boxes
-    qirn::Clock* clock = nullptr;      // the local clock
-    std::function<void()> endProgram;  // leaves the event loop
-    QString scanFolder;                // the user's home folder
-    FolderDialog* folders = nullptr;   // the folder chooser's dialog
-    QUrl updateUrl;                    // qirn::UpdateUrl
-    InfectionsPanel::Remover remover;  // qirn::RemoveDetectedFile
+    QString applicationFolder;          // holds sa.kvd and Results.txt
+    MessageBoxes* messages = nullptr;   // modal message boxes
+    qirn::Clock* clock = nullptr;       // the local clock
+    std::function<void()> endProgram;   // leaves the event loop
+    QString scanFolder;                 // the user's home folder
+    FolderDialog* folders = nullptr;    // the folder chooser's dialog
+    QUrl updateUrl;                     // qirn::UpdateUrl
+    InfectionsPanel::Remover remover;   // qirn::RemoveDetectedFile
+    std::filesystem::path digestCache;  // digests kept between scans; empty: none
 
     struct RealParts;
     std::shared_ptr<RealParts> realParts;  // owns the real boxes, clock and dialog
@@ -34,5 +36,5 @@ struct FormEnvironment {
 
 // The program's own environment: the application folder (qirn::ApplicationFolder), modal boxes, the
 // local clock, the platform's folder dialog, the home folder, the update
-// address and the real deletion.
+// address, the real deletion and the user's digest cache.
 FormEnvironment RealEnvironment();

@@ -96,6 +96,8 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
         environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *environment_.clock);
+    if (!environment_.digestCache.empty())
+        scan_->control.UseDigestCache(environment_.digestCache);
     Connect();
 }
 

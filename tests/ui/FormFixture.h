@@ -82,6 +82,7 @@ protected:
         };
         if (!updateUrl.isEmpty())
             environment.updateUrl = updateUrl;
+        environment.digestCache = folder.root() / "cache" / "digests.sqlite";
         form = std::make_unique<frmTev>(environment);
         form->Load();
     }

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <filesystem>
 #include <functional>
 #include <sys/resource.h>
 
@@ -233,6 +234,24 @@ TEST_F(ScanWindow, TreeDeeperThanTheOpenFileLimitIsScannedToTheBottom)
     EXPECT_EQ(paths[siblingFirst ? 0 : 1], sibling);
     EXPECT_TRUE(paths[siblingFirst ? 1 : 0].endsWith(QStringLiteral("/d/bottom.txt")));
     EXPECT_EQ(form->Counter().Total(), 2u);
+}
+
+TEST_F(ScanWindow, DigestCacheKeepsTheHitsAndNamesItselfOnlyWhenItCannotBeUsed)
+{
+    MakeTree();
+    for (int scan = 1; scan <= 3; ++scan) {
+        if (scan == 3) {
+            std::filesystem::remove(folder.path("cache/digests.sqlite"));
+            std::filesystem::create_directory(folder.path("cache/digests.sqlite"));
+        }
+        Click("cmdCl");
+        Click("cmdScan");
+        EXPECT_EQ(Items("lstVNa").size(), 2u * static_cast<unsigned>(scan));
+        EXPECT_NE(form->Report().find("\r\nFile hello.txt was detected as Hello.Greeting"), std::string::npos);
+        const std::size_t note = form->Report().find("\r\nNote: digest cache ");
+        EXPECT_EQ(note != std::string::npos, scan == 3) << form->Report();
+        EXPECT_EQ(form->Report().find("\r\nNote: ", note + 1), std::string::npos);
+    }
 }
 
 }  // namespace
