@@ -306,6 +306,9 @@ def main():
         raise BenchError("hashdeep not found")
     qirn_help = subprocess.run([qirn, "--help"], capture_output=True).stdout
     qirn_jobs = ["--jobs", str(args.jobs)] if b"--jobs" in qirn_help else []
+    # Every round reads every file, as a first scan does.
+    if b"--no-cache" in qirn_help:
+        qirn_jobs.append("--no-cache")
     if args.parallel and not qirn_jobs:
         raise BenchError("--parallel needs a qirn-scan with --jobs")
 
