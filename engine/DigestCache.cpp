@@ -139,7 +139,7 @@ bool DigestCache::OpenDatabase()
     sqlite3_stmt* probe = nullptr;
     int code = sqlite3_prepare_v2(db_,
         "SELECT (SELECT application_id FROM pragma_application_id), (SELECT user_version FROM pragma_user_version), "
-        "(SELECT count(*) FROM sqlite_schema)",
+        "(SELECT count(*) FROM sqlite_master)",
         -1, &probe, nullptr);
     if (code == SQLITE_OK) {
         code = sqlite3_step(probe);
