@@ -1,6 +1,9 @@
 #include "cli/ScanCommand.h"
 
+#if QIRN_DIGEST_CACHE
 #include "cli/DigestCacheUse.h"
+#include "engine/ScanCache.h"
+#endif
 #include "cli/Exclusions.h"
 #include "cli/Quarantine.h"
 #include "cli/ScanOptions.h"
@@ -12,7 +15,6 @@
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
 #include "engine/Platform.h"
-#include "engine/ScanCache.h"
 #include "engine/SignatureList.h"
 
 #include <cerrno>
@@ -81,9 +83,12 @@ public:
         const ScanElements elements{
             signatures_, *this, *this, counter, *this, *this, this, exclusions_.Active() ? &exclusions_ : nullptr};
         mdlFindFiles::ClearStop();
+#if QIRN_DIGEST_CACHE
         const std::unique_ptr<DigestCache> cache = OpenDigestCache(options_, err_);
+#endif
         for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
             top_ = options_.folders[i];
+#if QIRN_DIGEST_CACHE
             std::optional<ScanCache> kept;
             if (cache && cache->Usable())
                 kept.emplace(*cache, top_);
@@ -93,6 +98,9 @@ public:
                 *tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, folderElements, options_.jobs);
             if (kept)
                 kept->Finish();
+#else
+            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
+#endif
         }
         ProcessEvents();
         progress_.Erase();
@@ -106,8 +114,12 @@ public:
         ++summary_.counts.hitLines;
         pending_.push_back(std::move(hit));
     }
-    void Append(std::string_view) override { }
-    void SetCaption(std::string_view) override { }
+    void Append(std::string_view) override
+    {
+    }
+    void SetCaption(std::string_view) override
+    {
+    }
     void ProcessEvents() override
     {
         if (InterruptSignal() != 0)
@@ -140,9 +152,18 @@ public:
         }
         pending_.clear();
     }
-    void TooLarge(std::string_view, std::string_view) override { ++summary_.counts.tooLarge; }
-    void NotRegular(std::string_view, std::string_view) override { ++summary_.counts.notRegular; }
-    void Excluded(std::string_view, std::string_view) override { ++summary_.counts.excluded; }
+    void TooLarge(std::string_view, std::string_view) override
+    {
+        ++summary_.counts.tooLarge;
+    }
+    void NotRegular(std::string_view, std::string_view) override
+    {
+        ++summary_.counts.notRegular;
+    }
+    void Excluded(std::string_view, std::string_view) override
+    {
+        ++summary_.counts.excluded;
+    }
 
     void Unreadable(const std::string& path, const Failure& failure) override
     {
@@ -251,8 +272,10 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
     }
     if (options->restore)
         return RestoreQuarantined(*options->restore, out, err);
+#if QIRN_DIGEST_CACHE
     if (options->rematch)
         return RunRematch(*options, out, err);
+#endif
     return ScanRun(*options, out, err).Run();
 }
 

@@ -19,6 +19,19 @@ bool ParseNumber(const std::string& text, Number low, Number high, Number& numbe
     return true;
 }
 
+#if QIRN_DIGEST_CACHE
+constexpr std::string_view kCacheHelp =
+    "keep file digests between scans in FILE (default:\n$XDG_CACHE_HOME/qirn-checker/digests.sqlite); a file\n"
+    "that has not changed since it was last read is not\nread again";
+constexpr std::string_view kRematchHelp =
+    "match the digests that earlier scans kept for files\nunder each FOLDER against the signatures, without\n"
+    "walking; each match is read again before it is\nreported. Files new or changed since their last scan\n"
+    "are not covered";
+#else
+constexpr std::string_view kCacheHelp = "not available: this build keeps no digest cache";
+constexpr std::string_view kRematchHelp = kCacheHelp;
+#endif
+
 const OptionRow kOptions[] = {
     {"--signatures", "-s", "FILE", "a file",
         "signature file (default: sa.kvd in the application\nfolder: beside this program, or, installed,\n"
@@ -73,20 +86,14 @@ const OptionRow kOptions[] = {
             o.restore = v;
             return !v.empty();
         }},
-    {"--cache", "", "FILE", "a file",
-        "keep file digests between scans in FILE (default:\n$XDG_CACHE_HOME/qirn-checker/digests.sqlite); a file\n"
-        "that has not changed since it was last read is not\nread again",
+    {"--cache", "", "FILE", "a file", kCacheHelp,
         [](ScanOptions& o, const std::string& v) {
             o.cacheFile = v;
             return !v.empty();
         }},
     {"--no-cache", "", "", "", "read every file, and keep no digests",
         [](ScanOptions& o, const std::string&) { return o.noCache = true; }},
-    {"--rematch", "", "", "",
-        "match the digests that earlier scans kept for files\nunder each FOLDER against the signatures, without\n"
-        "walking; each match is read again before it is\nreported. Files new or changed since their last scan\n"
-        "are not covered",
-        [](ScanOptions& o, const std::string&) { return o.rematch = true; }},
+    {"--rematch", "", "", "", kRematchHelp, [](ScanOptions& o, const std::string&) { return o.rematch = true; }},
     {"--help", "-h", "", "", "show this text", [](ScanOptions& o, const std::string&) { return o.help = true; }},
 };
 
@@ -153,6 +160,13 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
         }
         return options;
     }
+#if !QIRN_DIGEST_CACHE
+    if (options.cacheFile || options.rematch) {
+        std::fprintf(err, "qirn-scan: %s is not available: this build keeps no digest cache\n",
+            options.rematch ? "--rematch" : "--cache");
+        return std::nullopt;
+    }
+#endif
     if (options.rematch && options.noCache) {
         std::fputs("qirn-scan: --rematch needs the digest cache\n", err);
         return std::nullopt;

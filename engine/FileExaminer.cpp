@@ -33,6 +33,7 @@ FileRead FileExaminer::ReadWhole(Folder& folder, const std::string& name)
     }
 }
 
+#if QIRN_DIGEST_CACHE
 bool FileExaminer::TakeFromCache(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome) const
 {
     const std::optional<FileStamp> stamp = folder.Stamp(name);
@@ -53,6 +54,7 @@ bool FileExaminer::TakeFromCache(Folder& folder, const std::string& name, Digest
     outcome.kind = FileOutcome::Kind::Examined;
     return true;
 }
+#endif
 
 FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, DigestNeed need)
 {
@@ -65,9 +67,11 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
             outcome.size = length;
             return outcome;
         }
+#if QIRN_DIGEST_CACHE
         if (cache_ != nullptr && TakeFromCache(folder, name, need, outcome))
             return outcome;
         outcome.readNs = WallClockNs();
+#endif
         // A file that grew past the limit since it was listed fills the buffer.
         const FileRead read = ReadWhole(folder, name);
         if (read.size >= capacity_) {

@@ -251,7 +251,9 @@ private:
         }
         std::size_t hits = 0;
         if (outcome.digested) {
+#if QIRN_DIGEST_CACHE
             RememberDigest(done);
+#endif
             elements_.signatures.ForEachMatch(outcome.digests, [&](std::string_view signatureName) {
                 RecordHit(done, signatureName);
                 ++hits;
@@ -263,6 +265,7 @@ private:
                 outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits});
     }
 
+#if QIRN_DIGEST_CACHE
     void RememberDigest(const qirn::ExaminerPool::Done& done)
     {
         qirn::ScanCache* cache = elements_.cache;
@@ -275,6 +278,7 @@ private:
         else
             cache->Read(path, outcome.stamp, outcome.readNs, outcome.digests);
     }
+#endif
 
     void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
     {

@@ -31,19 +31,22 @@ void ScanControl::Scan(const std::string& folder)
 
 void ScanControl::Walk(const std::string& folder)
 {
-    if (!cacheFile_ || folder.empty()) {
-        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
+#if QIRN_DIGEST_CACHE
+    if (cacheFile_ && !folder.empty()) {
+        DigestCache cache(
+            {*cacheFile_}, [this](const std::string& text) { elements_.report.Append("\r\nNote: " + text); });
+        std::optional<ScanCache> session;
+        if (cache.Usable())
+            session.emplace(cache, folder);
+        ScanElements elements = elements_;
+        elements.cache = session ? &*session : nullptr;
+        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements);
+        if (session)
+            session->Finish();
         return;
     }
-    DigestCache cache({*cacheFile_}, [this](const std::string& text) { elements_.report.Append("\r\nNote: " + text); });
-    std::optional<ScanCache> session;
-    if (cache.Usable())
-        session.emplace(cache, folder);
-    ScanElements elements = elements_;
-    elements.cache = session ? &*session : nullptr;
-    mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements);
-    if (session)
-        session->Finish();
+#endif
+    mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements_);
 }
 
 void ScanControl::Stop()

@@ -53,6 +53,7 @@ public:
 
     // Scans keep file digests in this cache file, so that a rescan reads
     // only what changed; a cache that cannot be used is named in the report.
+    // Builds without the cache (no SQLite) read every file.
     void UseDigestCache(std::filesystem::path file) { cacheFile_ = std::move(file); }
 
     // The Click of "Scan": one whole scan of folder.

@@ -78,21 +78,29 @@ TEST(ScanCommandWindowsTest, PrintsUtf8PathsAndExitsAsOnLinux)
         std::vector<std::string> args;
         int status;
         std::string out;
+        std::string errHas;  // a part of standard error
     };
     const std::vector<Case> cases = {
         {"hit", {"--jobs", "1", "--signatures", kvd, tree.path("scan")}, kFound,
-            tree.path("scan") + "\\" + cyrillic + "\\" + chinese + ": Evil FOUND\n"},
+            tree.path("scan") + "\\" + cyrillic + "\\" + chinese + ": Evil FOUND\n", ""},
         {"hit, threads", {"--jobs", "2", "--signatures", kvd, tree.path("scan") + "\\"}, kFound,
-            tree.path("scan") + "\\" + cyrillic + "\\" + chinese + ": Evil FOUND\n"},
-        {"clean", {"--signatures", kvd, tree.path("clean")}, kNothingFound, ""},
-        {"missing folder", {"--signatures", kvd, tree.path("absent")}, kCannotScan, ""},
-        {"missing signatures", {"--signatures", tree.path("absent.kvd"), tree.path("scan")}, kCannotScan, ""},
+            tree.path("scan") + "\\" + cyrillic + "\\" + chinese + ": Evil FOUND\n", ""},
+        {"clean", {"--signatures", kvd, tree.path("clean")}, kNothingFound, "", ""},
+        {"missing folder", {"--signatures", kvd, tree.path("absent")}, kCannotScan, "", ""},
+        {"missing signatures", {"--signatures", tree.path("absent.kvd"), tree.path("scan")}, kCannotScan, "", ""},
+        // This build keeps no digest cache.
+        {"no cache", {"--no-cache", "--signatures", kvd, tree.path("clean")}, kNothingFound, "", ""},
+        {"cache file", {"--cache", tree.path("c.db"), "--signatures", kvd, tree.path("scan")}, kCannotScan, "",
+            "qirn-scan: --cache is not available: this build keeps no digest cache\n"},
+        {"rematch", {"--rematch", "--signatures", kvd, tree.path("scan")}, kCannotScan, "",
+            "qirn-scan: --rematch is not available: this build keeps no digest cache\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Outcome outcome = RunScan(c.args);
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
         EXPECT_EQ(outcome.out, c.out);
+        EXPECT_NE(outcome.err.find(c.errHas), std::string::npos) << outcome.err;
     }
 }
 
