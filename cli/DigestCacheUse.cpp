@@ -2,7 +2,7 @@
 
 #include "cli/ScanCommand.h"
 #include "cli/ScanOutput.h"
-#include "engine/ApplicationFolder.h"
+#include "cli/SignatureSources.h"
 #include "engine/Failure.h"
 #include "engine/Platform.h"
 #include "engine/PrivateFile.h"
@@ -59,13 +59,9 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     const auto started = std::chrono::steady_clock::now();
     ScanSummary summary;
     summary.started = std::chrono::system_clock::now();
-    summary.signatureFile = options.signatures ? *options.signatures : TextFromPath(DefaultSignatureFile());
     SignatureList signatures;
-    try {
-        LoadSignatures(signatures, PathFromText(summary.signatureFile));
-    } catch (const Failure& failure) {
-        return CannotRematch(std::string("cannot load signatures: ") + failure.description(), err);
-    }
+    if (const auto failure = LoadScanSignatures(signatures, options.signatures, summary.signatureFile, err))
+        return CannotRematch("cannot load signatures: " + *failure, err);
     summary.signatures = signatures.Count();
     const std::unique_ptr<DigestCache> cache = OpenDigestCache(options, err);
     if (!cache || !cache->Usable())

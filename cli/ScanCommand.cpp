@@ -10,7 +10,6 @@
 #include "cli/ScanOutput.h"
 #include "cli/ScanProgress.h"
 #include "cli/SignatureSources.h"
-#include "engine/ApplicationFolder.h"
 #include "engine/Console.h"
 #include "engine/Failure.h"
 #include "engine/FindFiles.h"
@@ -52,19 +51,8 @@ public:
                     std::string(FailureReason(failure)) + ")");
             }
         }
-        if (options_.signatures.empty()) {
-            summary_.signatureFile = TextFromPath(DefaultSignatureFile());
-            try {
-                LoadSignatures(signatures_, PathFromText(summary_.signatureFile));
-            } catch (const Failure& failure) {
-                return CannotRun(std::string("cannot load signatures: ") + failure.description());
-            }
-        } else {
-            for (const std::string& file : options_.signatures)
-                summary_.signatureFile += (summary_.signatureFile.empty() ? "" : ", ") + file;
-            if (const auto failure = LoadSignatureSources(signatures_, options_.signatures, err_))
-                return CannotRun("cannot load signatures: " + *failure);
-        }
+        if (const auto failure = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_))
+            return CannotRun("cannot load signatures: " + *failure);
         summary_.signatures = signatures_.Count();
         if (options_.moveTo || options_.remove) {
             try {

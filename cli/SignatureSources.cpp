@@ -1,7 +1,9 @@
 #include "cli/SignatureSources.h"
 
 #include "cli/HashListImport.h"
+#include "engine/ApplicationFolder.h"
 #include "engine/Failure.h"
+#include "engine/Platform.h"
 
 #include <array>
 #include <fstream>
@@ -50,6 +52,24 @@ std::optional<std::string> LoadSignatureSources(SignatureList& list, std::span<c
                 static_cast<unsigned long long>(report.firstRejected.front().lineNumber),
                 report.firstRejected.front().reason.c_str());
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> LoadScanSignatures(
+    SignatureList& list, std::span<const std::string> files, std::string& names, std::FILE* err)
+{
+    names.clear();
+    if (!files.empty()) {
+        for (const std::string& file : files)
+            names += (names.empty() ? "" : ", ") + file;
+        return LoadSignatureSources(list, files, err);
+    }
+    names = TextFromPath(DefaultSignatureFile());
+    try {
+        LoadSignatures(list, PathFromText(names));
+    } catch (const Failure& failure) {
+        return std::string(failure.description());
     }
     return std::nullopt;
 }

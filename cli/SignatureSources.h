@@ -18,4 +18,10 @@ namespace qirn {
 std::optional<std::string> LoadSignatureSources(
     SignatureList& list, std::span<const std::string> files, std::FILE* err);
 
+// The lists of qirn-scan --signatures, or sa.kvd beside the program when none
+// is given; names gets their names, joined by ", ". The reason they cannot be
+// loaded, or nothing.
+std::optional<std::string> LoadScanSignatures(
+    SignatureList& list, std::span<const std::string> files, std::string& names, std::FILE* err);
+
 }  // namespace qirn
