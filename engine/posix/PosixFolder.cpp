@@ -149,7 +149,7 @@ public:
     std::optional<FileStamp> Stamp(const std::string& name) override
     {
         struct stat info { };
-        if (::fstatat(::dirfd(dir_), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(listing_->Fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             throw Failure::FromErrno(errno, name);
         if (!S_ISREG(info.st_mode))
             return std::nullopt;
