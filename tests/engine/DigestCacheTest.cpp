@@ -83,6 +83,7 @@ public:
     {
         return std::make_unique<CountingFolder>(inner_->OpenSubfolder(name), reads_);
     }
+    FileIdentity Identity() override { return inner_->Identity(); }
     std::uint64_t Length(const std::string& name) override { return inner_->Length(name); }
     FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
     {
