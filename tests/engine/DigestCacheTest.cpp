@@ -1,7 +1,7 @@
 #include "engine/DigestCache.h"
 #include "engine/ScanCache.h"
 #include "tests/TempTree.h"
-#include "tests/engine/ScanDoubles.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,17 +17,12 @@
 namespace qirn {
 namespace {
 
+using test::DigestOf;
 using test::MemoryScan;
 using test::TempTree;
 using namespace std::chrono_literals;
 
 constexpr std::int64_t kMs = 1'000'000;
-
-std::string DigestOf(std::string_view content)
-{
-    Md5 md5;
-    return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
-}
 
 TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
 {
