@@ -1,16 +1,17 @@
-// The floor of a rescan: walks a tree depth first as qirn-scan does (links not
-// followed, one open folder per level) and stats every regular file, reading
-// nothing. Prints the files met and the time taken.
+// The floor of a rescan: walks a tree depth first through the engine's folder
+// layer, as qirn-scan does (links not followed, one open folder per level),
+// and stats every regular file, reading nothing. Prints the files met and the
+// time taken.
 
-#include <cerrno>
+#include "engine/Failure.h"
+#include "engine/FileSystem.h"
+#include "engine/Platform.h"
+
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -20,38 +21,36 @@ struct Totals {
     unsigned long long small = 0;
 };
 
-void Walk(int folderFd, Totals& totals)
+void Walk(qirn::Folder& folder, Totals& totals)
 {
-    DIR* dir = ::fdopendir(folderFd);
-    if (dir == nullptr) {
-        ::close(folderFd);
-        return;
-    }
     std::vector<std::string> subfolders;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+    qirn::FolderEntry entry;
+    while (folder.Next(entry)) {
+        if (entry.name == "." || entry.name == "..")
             continue;
-        unsigned char type = entry->d_type;
-        struct stat info { };
-        if (type == DT_UNKNOWN || type == DT_REG) {
-            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        const std::string name(entry.name);
+        if ((entry.attributes & qirn::kDirectory) != 0) {
+            subfolders.push_back(name);
+            continue;
         }
-        if (type == DT_DIR) {
-            subfolders.emplace_back(name);
-        } else if (type == DT_REG) {
+        try {
+            const std::optional<qirn::FileStamp> stamp = folder.Stamp(name);
+            if (!stamp)
+                continue;
             ++totals.files;
-            totals.small += info.st_size <= 83000 ? 1 : 0;
+            totals.small += stamp->size <= 83000 ? 1 : 0;
+        } catch (const qirn::Failure&) {
+            // Gone or unreadable since it was listed: not counted.
         }
     }
     for (const std::string& name : subfolders) {
-        const int child = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (child >= 0)
-            Walk(child, totals);
+        try {
+            const std::unique_ptr<qirn::Folder> child = folder.OpenSubfolder(name);
+            Walk(*child, totals);
+        } catch (const qirn::Failure&) {
+            // A folder that cannot be opened is skipped, as the scan reports and skips it.
+        }
     }
-    ::closedir(dir);
 }
 
 }  // namespace
@@ -63,13 +62,14 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto started = std::chrono::steady_clock::now();
-    const int top = ::open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (top < 0) {
-        std::fprintf(stderr, "stat-walk: %s: %s\n", argv[1], std::strerror(errno));
+    Totals totals;
+    try {
+        const std::unique_ptr<qirn::Folder> top = qirn::OpenFolder(argv[1]);
+        Walk(*top, totals);
+    } catch (const qirn::Failure& failure) {
+        std::fprintf(stderr, "stat-walk: %s: %s\n", argv[1], failure.description());
         return 2;
     }
-    Totals totals;
-    Walk(top, totals);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     std::printf("Files: %llu\nAt most 83000 bytes: %llu\nTime: %.3f s\n", totals.files, totals.small, elapsed.count());
     return 0;
