@@ -1,12 +1,14 @@
 #include "engine/PrivateFile.h"
 
+#include "engine/Failure.h"
 #include "engine/posix/PosixIo.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
+#include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -27,9 +29,9 @@ std::filesystem::path HomeFromUserDatabase()
     return {};
 }
 
-std::string Describe(const std::filesystem::path& path, const char* what)
+std::string Describe(const std::filesystem::path& path, std::string_view what)
 {
-    return path.native() + ": " + what;
+    return path.native() + ": " + std::string(what);
 }
 
 // Nobody but the owner may add, remove or rename entries (sticky folders
@@ -58,8 +60,9 @@ bool OwnedBySuperuserAllTheWay(const std::filesystem::path& folder)
 std::filesystem::path DefaultCacheFolder()
 {
     std::filesystem::path base;
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
+    // Read on the main thread before a scan starts its workers.
+    const char* xdg = std::getenv("XDG_CACHE_HOME");  // NOLINT(concurrency-mt-unsafe)
+    const char* home = std::getenv("HOME");           // NOLINT(concurrency-mt-unsafe)
     if (xdg != nullptr && xdg[0] == '/')
         base = xdg;
     else if (home != nullptr && home[0] == '/')
@@ -80,12 +83,12 @@ PrivateFile PreparePrivateFile(const std::filesystem::path& file)
         std::error_code ignored;
         std::filesystem::create_directories(folder.parent_path(), ignored);
         if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-            result.problem = Describe(folder, std::strerror(errno));
+            result.problem = Describe(folder, ErrorText(errno));
             return result;
         }
     }
     if (::stat(folder.c_str(), &info) != 0) {
-        result.problem = Describe(folder, std::strerror(errno));
+        result.problem = Describe(folder, ErrorText(errno));
         return result;
     }
     if (!S_ISDIR(info.st_mode) || !FolderSafe(info)) {
@@ -99,12 +102,12 @@ PrivateFile PreparePrivateFile(const std::filesystem::path& file)
         result.created = fd >= 0;
     }
     if (fd < 0) {
-        result.problem = Describe(file, errno == ELOOP ? "is a link" : std::strerror(errno));
+        result.problem = Describe(file, errno == ELOOP ? "is a link" : ErrorText(errno));
         return result;
     }
     const UniqueFd owned(fd);
     if (::fstat(fd, &info) != 0) {
-        result.problem = Describe(file, std::strerror(errno));
+        result.problem = Describe(file, ErrorText(errno));
         return result;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -116,7 +119,7 @@ PrivateFile PreparePrivateFile(const std::filesystem::path& file)
         return result;
     }
     if ((info.st_mode & 077) != 0 && ::fchmod(fd, info.st_mode & 0700) != 0) {
-        result.problem = Describe(file, std::strerror(errno));
+        result.problem = Describe(file, ErrorText(errno));
         return result;
     }
     result.ready = true;

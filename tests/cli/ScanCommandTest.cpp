@@ -22,7 +22,8 @@ using test::TempTree;
 class ScanCommandTest : public ::testing::Test {
 protected:
     // The default digest cache goes into the test's own folder.
-    ScanCommandTest() { ::setenv("XDG_CACHE_HOME", tree_.path("xdg").c_str(), 1); }
+    // Set before any scan thread runs.
+    ScanCommandTest() { ::setenv("XDG_CACHE_HOME", tree_.path("xdg").c_str(), 1); }  // NOLINT(concurrency-mt-unsafe)
 
     std::string Signatures(const std::string& text) { return tree_.file("sa.kvd", text).native(); }
 
