@@ -78,12 +78,14 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
             *cache, folder, options.maxSize, signatures,
             [&](const RematchHit& hit) {
                 ++summary.counts.hitLines;
-                problems.writeFailed |= !output->Hit(TextFromPath(hit.path), hit.signatureName, hit.digest, hit.size);
+                problems.writeFailed |= !output->Hit(TextFromPath(hit.path), hit.signatureName, hit.digests.md5,
+                    hit.digests.sha256 ? &*hit.digests.sha256 : nullptr, hit.size);
             },
             &problems);
         total.cached += counts.cached;
         total.confirmed += counts.confirmed;
         total.changed += counts.changed;
+        total.filled += counts.filled;
     }
     summary.counts.hit = total.confirmed;
     summary.counts.unreadable = problems.count;
@@ -97,6 +99,8 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     std::fprintf(err, "Hits: %llu\n", static_cast<unsigned long long>(summary.counts.hitLines));
     std::fprintf(
         err, "Matched but changed since their last scan: %llu\n", static_cast<unsigned long long>(total.changed));
+    if (signatures.HasSha256())
+        std::fprintf(err, "Read again for their SHA-256: %llu\n", static_cast<unsigned long long>(total.filled));
     std::fprintf(err, "Unreadable: %llu\n", static_cast<unsigned long long>(problems.count));
     std::fprintf(err, "Time: %.3f s\n", elapsed.count());
     if (problems.writeFailed || !output->Summary(summary))

@@ -16,10 +16,10 @@ namespace qirn {
 
 namespace {
 
-bool Matches(const SignatureList& signatures, const Md5Digest& digest)
+bool Matches(const SignatureList& signatures, const FileDigests& digests)
 {
     bool any = false;
-    signatures.ForEachMatch(digest, [&](std::string_view) { any = true; });
+    signatures.ForEachMatch(digests, [&](std::string_view) { any = true; });
     return any;
 }
 
@@ -31,33 +31,44 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     RematchCounts counts;
     const std::vector<CacheRecord> records = cache.RecordsUnder(CacheFolderPath(folder));
     counts.cached = records.size();
+    const bool withSha256 = signatures.HasSha256();
     std::vector<std::byte> buffer(static_cast<std::size_t>(std::max(sizeLimit, 0)) + 1);
-    Md5 md5;
+    Digester digester;
+    std::vector<CacheRecord> filled;
     for (const CacheRecord& record : records) {
-        if (!Matches(signatures, record.digest.md5))
+        const bool lacksSha256 = withSha256 && !record.digest.sha256;
+        const bool matched = Matches(signatures, {record.digest.md5, record.digest.sha256});
+        if (!matched && !lacksSha256)
             continue;
         const std::filesystem::path path = PathFromText(record.path);
         try {
             const std::unique_ptr<Folder> parent = OpenFolder(TextFromPath(path.parent_path()));
+            const std::int64_t readNs = WallClockNs();
             const FileRead read = parent->ReadFile(TextFromPath(path.filename()), buffer);
-            const Md5Digest digest = md5.Compute(std::span(buffer).first(read.size));
-            if (read.identity != record.digest.stamp.identity || read.size == buffer.size() ||
-                !Matches(signatures, digest)) {
-                ++counts.changed;
+            const bool sameFile = read.identity == record.digest.stamp.identity && read.size < buffer.size();
+            const FileDigests digests = digester.Compute(std::span(buffer).first(read.size), withSha256);
+            if (sameFile && lacksSha256) {
+                // What was just read stands in the cache as a scan's read would.
+                filled.push_back({record.path, {read.stamp, readNs, digests.md5, digests.sha256}, record.seenNs});
+                ++counts.filled;
+            }
+            if (!sameFile || !Matches(signatures, digests)) {
+                counts.changed += matched ? 1 : 0;
                 continue;
             }
             ++counts.confirmed;
-            signatures.ForEachMatch(digest, [&](std::string_view name) {
-                onHit({path, name, digest, read.size, read.identity});
+            signatures.ForEachMatch(digests, [&](std::string_view name) {
+                onHit({path, name, digests, read.size, read.identity});
             });
         } catch (const Failure& failure) {
             if (failure.number() == ENOENT) {
-                ++counts.changed;
+                counts.changed += matched ? 1 : 0;
             } else if (problems != nullptr) {
                 problems->Unreadable(record.path, failure);
             }
         }
     }
+    cache.Store(filled);
     return counts;
 }
 

@@ -2,8 +2,9 @@
 
 // Re-checks the digests kept by earlier scans against the current signature
 // list without walking: a cached digest that matches is confirmed by reading
-// the file again before it is reported. Files new or changed since their last
-// scan are not covered.
+// the file again before it is reported. With SHA-256 signatures, a file whose
+// entry holds no SHA-256 yet is read once to fill it in. Files new or changed
+// since their last scan are not covered.
 
 #include "engine/DigestCache.h"
 #include "engine/ScanElements.h"
@@ -20,12 +21,13 @@ struct RematchCounts {
     std::uint64_t cached = 0;     // digests of files last seen under the folder
     std::uint64_t confirmed = 0;  // files read again whose digest still matches
     std::uint64_t changed = 0;    // matched files that are gone or are now another file
+    std::uint64_t filled = 0;     // entries read again for the SHA-256 they lacked
 };
 
 struct RematchHit {
     std::filesystem::path path;
     std::string_view signatureName;
-    Md5Digest digest{};
+    FileDigests digests;
     std::uint64_t size = 0;
     FileIdentity identity;
 };
