@@ -189,6 +189,31 @@ TEST_F(ScanCommandTest, RematchReportsCachedDigestsOnlyAfterReadingThemAgain)
     EXPECT_NE(outcome.err.find("Matched but changed since their last scan: 1\n"), std::string::npos);
 }
 
+TEST_F(ScanCommandTest, Sha256SignaturesAreFoundThroughACacheThatHeldOnlyMd5)
+{
+    tree_.file("scan/evil", "evil");
+    tree_.file("scan/fine", "fine");
+    const std::string cache = tree_.path("cache.db");
+    RunScan({"--cache", cache, "--signatures", Signatures(DigestOf("x") + "=X"), tree_.path("scan")});
+
+    const std::string kvd = Signatures(Sha256Of("evil") + "=Evil.Sha\n");
+    struct Step {
+        bool rematch;
+        const char* told;  // on standard error
+    };
+    // The first rematch reads both files once for their SHA-256; the second finds it kept.
+    for (const Step step : {Step{true, "Read again for their SHA-256: 2\n"}, Step{false, "Files examined: 2\n"},
+             Step{true, "Read again for their SHA-256: 0\n"}}) {
+        std::vector<std::string> args{"--cache", cache, "--signatures", kvd, tree_.path("scan")};
+        if (step.rematch)
+            args.insert(args.begin(), "--rematch");
+        const Outcome outcome = RunScan(args);
+        EXPECT_EQ(outcome.status, kFound);
+        EXPECT_EQ(outcome.out, tree_.path("scan") + "/evil: Evil.Sha FOUND\n");
+        EXPECT_NE(outcome.err.find(step.told), std::string::npos) << outcome.err;
+    }
+}
+
 TEST_F(ScanCommandTest, HelpExplainsTheExitStatus)
 {
     const Outcome outcome = RunScan({"--help"});
