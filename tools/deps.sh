@@ -19,6 +19,8 @@ packages+=(g++-mingw-w64-x86-64-posix googletest wine64)
 packages+=(fonts-freefont-ttf)
 # The scalable theme icon (QSvgGenerator); the Debian package and its checks.
 packages+=(qt6-svg-dev dpkg-dev file desktop-file-utils appstream man-db lintian)
+# The peer that bench/cache_bench.py measures a rescan against.
+packages+=(hashdeep)
 packages+=("$@")
 
 missing=()
