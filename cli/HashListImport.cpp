@@ -2,6 +2,7 @@
 
 #include "cli/HashListLines.h"
 #include "engine/Failure.h"
+#include "engine/Platform.h"
 
 #include <array>
 #include <cerrno>
@@ -176,7 +177,7 @@ ImportReport ImportHashList(const std::string& file, std::optional<HashListForma
     const std::function<void(const ImportedSignature&)>& onSignature)
 {
     ImportReport report;
-    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> in(OpenForReading(PathFromText(file)));
     if (!in) {
         report.error = ErrorText(errno);
         return report;

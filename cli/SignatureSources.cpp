@@ -17,7 +17,7 @@ bool IsSignatureFile(const std::string& file)
 {
     if (file.ends_with(".kvd"))
         return true;
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(PathFromText(file), std::ios::binary);
     std::array<char, 4096> head{};
     in.read(head.data(), head.size());
     std::string_view text(head.data(), static_cast<std::size_t>(in.gcount()));
@@ -36,7 +36,7 @@ std::optional<std::string> LoadSignatureSources(SignatureList& list, std::span<c
     for (const std::string& file : files) {
         if (IsSignatureFile(file)) {
             try {
-                AppendSignatureFile(list, file);
+                AppendSignatureFile(list, PathFromText(file));
             } catch (const Failure& failure) {
                 return std::string(failure.description());
             }

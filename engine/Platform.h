@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -48,6 +49,10 @@ private:
     FileIdentity identity_;
     std::string context_;  // the path, for failure texts
 };
+
+// A C stream on path for binary reading; nullptr with errno set when it
+// cannot be opened.
+std::FILE* OpenForReading(const std::filesystem::path& path);
 
 // Whether path names a folder, links followed.
 bool IsFolder(const std::filesystem::path& path);

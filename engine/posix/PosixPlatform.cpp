@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -40,6 +41,11 @@ InputFile::~InputFile()
 std::size_t InputFile::Read(std::span<std::byte> buffer)
 {
     return ReadFully(static_cast<int>(handle_), buffer, context_);
+}
+
+std::FILE* OpenForReading(const std::filesystem::path& path)
+{
+    return std::fopen(path.c_str(), "rb");
 }
 
 bool IsFolder(const std::filesystem::path& path)

@@ -35,6 +35,11 @@ std::size_t InputFile::Read(std::span<std::byte> buffer)
     return windows::ReadFully(reinterpret_cast<HANDLE>(handle_), buffer, context_);
 }
 
+std::FILE* OpenForReading(const std::filesystem::path& path)
+{
+    return ::_wfopen(windows::LongPath(path.native()).c_str(), L"rb");
+}
+
 bool IsFolder(const std::filesystem::path& path)
 {
     const DWORD attributes = ::GetFileAttributesW(windows::LongPath(path.native()).c_str());

@@ -87,13 +87,15 @@ TEST(SigToolImportTest, ReadsEveryFormatBySight)
                 kMd5Upper + ",,1,1700000000\n5f1d,42,Payload delivery,sha256," + kSha +
                 ",\"EICAR, sample\",1,1700000000\n5f1e,42,Network activity,ip-dst,192.0.2.1,,1,1700000000\n",
             "misp", kMd5 + "=eicar.com\r\n" + kSha + "=EICAR, sample\r\n", ""},
+        {"список.txt", kMd5 + "\n", "plain", kMd5 + "=список.txt\r\n", ""},
         {"old.kvd", kMd5Upper + "=EICAR\r\n" + kMd5 + "=EICAR\r\n", "kvd", kMd5 + "=EICAR\r\n",
             "old.kvd: kvd list, 2 accepted, 0 rejected\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         TempTree tree;
-        const std::string list = tree.file(c.file, c.content).string();
+        tree.file(c.file, c.content);
+        const std::string list = tree.path(c.file);
         const Outcome outcome = SigTool({"import", list});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(outcome.out, c.kvd);
