@@ -27,9 +27,6 @@ Outcome SigTool(const std::vector<std::string>& args)
 
 const std::string kMd5 = "44d88612fea8a8f36de82e1278abb02f";
 const std::string kSha = "275a021bbfb6489e54d471899f7db9d1663fc695ec2fe2a2c4538aabf651fd0f";
-const std::string kMd5Upper = "44D88612FEA8A8F36DE82E1278ABB02F";
-const std::string kShaUpper = "275A021BBFB6489E54D471899F7DB9D1663FC695EC2FE2A2C4538AABF651FD0F";
-const std::string kBom = "\xEF\xBB\xBF";
 
 TEST(SigToolSigningTest, KeygenSignVerify)
 {
