@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -26,8 +27,18 @@ constexpr const char* kSchema =
     "CREATE INDEX IF NOT EXISTS digests_by_path ON digests(path);"
     "CREATE TABLE IF NOT EXISTS upkeep(id INTEGER PRIMARY KEY CHECK(id = 1), pruned_ns INTEGER);";
 
+// The rows under a folder through the path index, which costs a key lookup
+// per row, or by reading the whole table in key order ("+path" keeps the
+// index out), which costs a fraction of that per row.
 constexpr const char* kSelectUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
-                                     "sha256, path FROM digests WHERE path >= ?1 AND path < ?2 ORDER BY path";
+                                     "sha256, path FROM digests WHERE path >= ?1 AND path < ?2";
+constexpr const char* kScanUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
+                                   "sha256, path FROM digests WHERE +path >= ?1 AND +path < ?2";
+constexpr const char* kCountAll = "SELECT count(*) FROM digests";
+constexpr const char* kCountUnder =
+    "SELECT count(*) FROM (SELECT 1 FROM digests WHERE path >= ?1 AND path < ?2 LIMIT ?3)";
+// The whole table is read when at least this share of it lies under the folder.
+constexpr std::int64_t kScanShareDivisor = 4;
 
 constexpr const char* kInsert = "INSERT OR REPLACE INTO digests(device, inode, size, modified_ns, changed_ns, "
                                 "read_ns, seen_ns, path, md5, sha256) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
@@ -97,9 +108,10 @@ void DigestCache::Tell(const std::string& text)
 
 void DigestCache::Close()
 {
-    sqlite3_finalize(select_);
-    sqlite3_finalize(insert_);
-    select_ = insert_ = nullptr;
+    for (sqlite3_stmt** statement : {&select_, &scan_, &countAll_, &countUnder_, &insert_}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -176,12 +188,15 @@ bool DigestCache::OpenDatabase()
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
         return false;
     }
-    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL");
+    // A first scan writes every row and its path index entry in one
+    // transaction; pages that do not fit the page cache are spilled and read again.
+    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") && Exec("PRAGMA cache_size=-65536");
 }
 
 bool DigestCache::Prepare()
 {
-    for (const auto& [sql, statement] : {std::pair{kSelectUnder, &select_}, std::pair{kInsert, &insert_}}) {
+    for (const auto& [sql, statement] : {std::pair{kSelectUnder, &select_}, std::pair{kScanUnder, &scan_},
+             std::pair{kCountAll, &countAll_}, std::pair{kCountUnder, &countUnder_}, std::pair{kInsert, &insert_}}) {
         const int code = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
         if (code != SQLITE_OK) {
             Fail(code, "preparing its statements");
@@ -217,44 +232,80 @@ void DigestCache::Fail(int code, std::string_view during)
     Tell(why + " (while " + std::string(during) + "); the scan goes on without the cache");
 }
 
-std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string& folder)
+bool DigestCache::Count(
+    sqlite3_stmt* const& count, std::string_view low, std::string_view high, std::int64_t limit, std::int64_t& result)
 {
-    std::vector<CacheRecord> records;
+    const Reset reset(count);
+    if (!low.empty()) {
+        sqlite3_bind_blob64(count, 1, low.data(), low.size(), SQLITE_STATIC);
+        sqlite3_bind_blob64(count, 2, high.data(), high.size(), SQLITE_STATIC);
+        sqlite3_bind_int64(count, 3, limit);
+    }
+    const int code = sqlite3_step(count);
+    if (code != SQLITE_ROW) {
+        Fail(code, "reading");
+        return false;
+    }
+    result = sqlite3_column_int64(count, 0);
+    return true;
+}
+
+bool DigestCache::VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit)
+{
     if (!Usable())
-        return records;
+        return false;
     std::string low = folder;
     if (low.empty() || low.back() != kPathSeparator)
         low += kPathSeparator;
     std::string high = low;
     high.back() = static_cast<char>(kPathSeparator + 1);
-    const Reset reset(select_);
-    sqlite3_bind_blob64(select_, 1, low.data(), low.size(), SQLITE_STATIC);
-    sqlite3_bind_blob64(select_, 2, high.data(), high.size(), SQLITE_STATIC);
+    std::int64_t rows = 0;
+    if (!Count(countAll_, {}, {}, 0, rows))
+        return false;
+    std::int64_t under = 0;
+    const std::int64_t enough = rows / kScanShareDivisor + 1;
+    if (!Count(countUnder_, low, high, enough, under))
+        return false;
+    sqlite3_stmt* const& select = under >= enough ? scan_ : select_;
+    const Reset reset(select);
+    sqlite3_bind_blob64(select, 1, low.data(), low.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(select, 2, high.data(), high.size(), SQLITE_STATIC);
     int code = SQLITE_OK;
-    while ((code = sqlite3_step(select_)) == SQLITE_ROW) {
-        CacheRecord record;
-        CachedDigest& digest = record.digest;
-        digest.stamp.identity = {
-            Unsigned(sqlite3_column_int64(select_, 0)), Unsigned(sqlite3_column_int64(select_, 1))};
-        digest.stamp.size = Unsigned(sqlite3_column_int64(select_, 2));
-        digest.stamp.modifiedNs = sqlite3_column_int64(select_, 3);
-        digest.stamp.changedNs = sqlite3_column_int64(select_, 4);
-        digest.readNs = sqlite3_column_int64(select_, 5);
-        record.seenNs = sqlite3_column_int64(select_, 6);
+    CachedDigest digest;
+    while ((code = sqlite3_step(select)) == SQLITE_ROW) {
+        digest.stamp.identity = {Unsigned(sqlite3_column_int64(select, 0)), Unsigned(sqlite3_column_int64(select, 1))};
+        digest.stamp.size = Unsigned(sqlite3_column_int64(select, 2));
+        digest.stamp.modifiedNs = sqlite3_column_int64(select, 3);
+        digest.stamp.changedNs = sqlite3_column_int64(select, 4);
+        digest.readNs = sqlite3_column_int64(select, 5);
         Sha256Digest sha256{};
-        if (BlobInto(select_, 8, sha256))
+        digest.sha256.reset();
+        if (BlobInto(select, 8, sha256))
             digest.sha256 = sha256;
         // A row that does not hold a whole digest is not used.
-        if (!BlobInto(select_, 7, digest.md5))
+        if (!BlobInto(select, 7, digest.md5))
             continue;
-        const auto* path = static_cast<const char*>(sqlite3_column_blob(select_, 9));
-        record.path.assign(path != nullptr ? path : "", static_cast<std::size_t>(sqlite3_column_bytes(select_, 9)));
-        records.push_back(std::move(record));
+        const auto* path = static_cast<const char*>(sqlite3_column_blob(select, 9));
+        const auto pathSize = static_cast<std::size_t>(sqlite3_column_bytes(select, 9));
+        visit({path != nullptr ? std::string_view(path, pathSize) : std::string_view(), digest,
+            sqlite3_column_int64(select, 6)});
     }
     if (code != SQLITE_DONE) {
-        records.clear();
         Fail(code, "reading");
+        return false;
     }
+    return true;
+}
+
+std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string& folder)
+{
+    std::vector<CacheRecord> records;
+    if (!VisitUnder(folder, [&](const RecordView& row) {
+            records.push_back({std::string(row.path), row.digest, row.seenNs});
+        }))
+        records.clear();
+    std::sort(
+        records.begin(), records.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; });
     return records;
 }
 

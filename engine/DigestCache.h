@@ -64,8 +64,18 @@ public:
     bool Usable() const { return db_ != nullptr; }
     const std::filesystem::path& File() const { return settings_.file; }
 
-    // Every record whose path lies under folder (absolute, any trailing
-    // separator), in path order. Empty when the cache cannot be read.
+    // A record as a query returns it; path is valid only during the call.
+    struct RecordView {
+        std::string_view path;
+        const CachedDigest& digest;
+        std::int64_t seenNs;
+    };
+    // Calls visit for every record whose path lies under folder (absolute,
+    // any trailing separator), in no set order, without copying the rows.
+    // False when the cache could not be read to the end: what was visited
+    // then must not be used.
+    bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit);
+    // The same, collected in path order. Empty when the cache cannot be read.
     std::vector<CacheRecord> RecordsUnder(const std::string& folder);
     // Adds or replaces records in one transaction, then drops the entries
     // beyond the age and size bounds, oldest first.
@@ -81,6 +91,9 @@ private:
     void Fail(int code, std::string_view during);
     void Tell(const std::string& text);
     void Prune(std::int64_t nowNs, std::size_t stored);
+    // Runs a count(*) statement, bound to a path range when low is not empty.
+    bool Count(sqlite3_stmt* const& count, std::string_view low, std::string_view high, std::int64_t limit,
+        std::int64_t& result);
 
     Settings settings_;
     Notice notice_;
@@ -88,6 +101,9 @@ private:
     bool rebuilt_ = false;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* select_ = nullptr;
+    sqlite3_stmt* scan_ = nullptr;
+    sqlite3_stmt* countAll_ = nullptr;
+    sqlite3_stmt* countUnder_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
 };
 

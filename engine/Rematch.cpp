@@ -29,9 +29,20 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     const SignatureList& signatures, const std::function<void(const RematchHit&)>& onHit, ProblemLog* problems)
 {
     RematchCounts counts;
-    const std::vector<CacheRecord> records = cache.RecordsUnder(CacheFolderPath(folder));
-    counts.cached = records.size();
     const bool withSha256 = signatures.HasSha256();
+    // Only the entries that match, or lack the SHA-256 the list needs, are kept.
+    std::vector<CacheRecord> records;
+    std::uint64_t cached = 0;
+    const bool visited = cache.VisitUnder(CacheFolderPath(folder), [&](const DigestCache::RecordView& row) {
+        ++cached;
+        if ((withSha256 && !row.digest.sha256) || Matches(signatures, {row.digest.md5, row.digest.sha256}))
+            records.push_back({std::string(row.path), row.digest, row.seenNs});
+    });
+    if (!visited)
+        return counts;
+    counts.cached = cached;
+    std::sort(
+        records.begin(), records.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; });
     std::vector<std::byte> buffer(static_cast<std::size_t>(std::max(sizeLimit, 0)) + 1);
     Digester digester;
     std::vector<CacheRecord> filled;

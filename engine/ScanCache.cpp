@@ -66,10 +66,10 @@ ScanCache::ScanCache(DigestCache& cache, const std::string& walkRoot)
 {
     if (walkRoot_.empty() || walkRoot_.back() != kPathSeparator)
         walkRoot_ += kPathSeparator;
-    std::vector<CacheRecord> records = cache_.RecordsUnder(cacheRoot_);
-    entries_.reserve(records.size());
-    for (CacheRecord& record : records)
-        entries_.push_back({record.digest, PathHash(record.path), record.seenNs});
+    if (!cache_.VisitUnder(cacheRoot_, [this](const DigestCache::RecordView& row) {
+            entries_.push_back({row.digest, PathHash(row.path), row.seenNs});
+        }))
+        entries_.clear();
     std::sort(entries_.begin(), entries_.end(),
         [](const Entry& a, const Entry& b) { return Before(a.digest.stamp.identity, b.digest.stamp.identity); });
 }
@@ -95,9 +95,7 @@ void ScanCache::Read(const std::string& path, const FileStamp& stamp, std::int64
 {
     if (!cache_.Usable())
         return;
-    pending_.push_back({CachePath(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
-    if (pending_.size() >= kMaxPending)
-        Finish();
+    Hold({CachePath(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
 }
 
 void ScanCache::Reused(const std::string& path, const Entry& entry)
@@ -107,7 +105,15 @@ void ScanCache::Reused(const std::string& path, const Entry& entry)
     std::string cachePath = CachePath(path);
     if (startNs_ - entry.seenNs < kSeenRefreshNs && PathHash(cachePath) == entry.pathHash)
         return;
-    pending_.push_back({std::move(cachePath), entry.digest, startNs_});
+    Hold({std::move(cachePath), entry.digest, startNs_});
+}
+
+void ScanCache::Hold(CacheRecord record)
+{
+    // Reserved once: growing a vector of records moves every path it holds.
+    if (pending_.capacity() == 0)
+        pending_.reserve(kMaxPending);
+    pending_.push_back(std::move(record));
     if (pending_.size() >= kMaxPending)
         Finish();
 }

@@ -40,6 +40,7 @@ public:
 
 private:
     std::string CachePath(const std::string& path) const;
+    void Hold(CacheRecord record);
 
     DigestCache& cache_;
     std::string walkRoot_;

@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
@@ -221,6 +222,53 @@ TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
         Scan();
         DigestCache cache(settings_, {});
         EXPECT_EQ(cache.RecordsUnder(tree_.path("scan")).size(), c.kept);
+    }
+}
+
+// A folder holding most of the cache is read by a table scan, a small one
+// through the path index; both must return exactly the rows under the folder.
+TEST_F(DigestCacheTest, RecordsUnderAFolderWhicheverWayTheyAreRead)
+{
+    std::vector<CacheRecord> records;
+    const auto add = [&](const std::string& path) {
+        CacheRecord record;
+        record.path = path;
+        record.digest.stamp.identity = {1, records.size() + 1};
+        record.digest.stamp.size = path.size();
+        record.seenNs = WallClockNs();
+        records.push_back(record);
+    };
+    for (int i = 11; i >= 0; --i)
+        add("/x/big/" + std::to_string(i));
+    for (const char* path : {"/x/small/only", "/x/big2/other", "/x/big", "/x/bi/g"})
+        add(path);
+    DigestCache cache(settings_, {});
+    cache.Store(records);
+
+    struct Case {
+        const char* folder;
+        std::size_t count;
+        const char* first;
+    };
+    const Case cases[] = {
+        {"/x/big", 12, "/x/big/0"},
+        {"/x/big/", 12, "/x/big/0"},
+        {"/x/small", 1, "/x/small/only"},
+        {"/x/big2", 1, "/x/big2/other"},
+        {"/x", 16, "/x/bi/g"},
+        {"/y", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::vector<CacheRecord> under = cache.RecordsUnder(c.folder);
+        ASSERT_EQ(under.size(), c.count);
+        if (!under.empty()) {
+            EXPECT_EQ(under.front().path, c.first);
+        }
+        EXPECT_TRUE(std::is_sorted(
+            under.begin(), under.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; }));
+        for (const CacheRecord& record : under)
+            EXPECT_EQ(record.digest.stamp.size, record.path.size());
     }
 }
 
