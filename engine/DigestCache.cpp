@@ -82,6 +82,8 @@ private:
     sqlite3_stmt* const& statement_;
 };
 
+constexpr std::size_t kLargeBatch = 4096;
+
 // Bounds are kept at most this long after the last pruning.
 constexpr std::int64_t kPruneIntervalNs = 3600 * kSecond;
 
@@ -188,9 +190,7 @@ bool DigestCache::OpenDatabase()
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
         return false;
     }
-    // A first scan writes every row and its path index entry in one
-    // transaction; pages that do not fit the page cache are spilled and read again.
-    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") && Exec("PRAGMA cache_size=-65536");
+    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL");
 }
 
 bool DigestCache::Prepare()
@@ -311,7 +311,13 @@ std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string& folder)
 
 void DigestCache::Store(const std::vector<CacheRecord>& records)
 {
-    if (!Usable() || records.empty() || !Exec("BEGIN IMMEDIATE"))
+    if (!Usable() || records.empty())
+        return;
+    // A large batch writes rows and path index entries all over the tree: pages
+    // that do not fit the page cache would be spilled to the WAL and read back.
+    // Reads go through once and keep the default, which costs fewer page faults.
+    const bool large = records.size() >= kLargeBatch;
+    if ((large && !Exec("PRAGMA cache_size=-65536")) || !Exec("BEGIN IMMEDIATE"))
         return;
     for (const CacheRecord& record : records) {
         const CachedDigest& digest = record.digest;
@@ -334,7 +340,7 @@ void DigestCache::Store(const std::vector<CacheRecord>& records)
             return;
         }
     }
-    if (Exec("COMMIT"))
+    if (Exec("COMMIT") && (!large || Exec("PRAGMA cache_size=-2000")))
         Prune(WallClockNs(), records.size());
 }
 
