@@ -117,6 +117,18 @@ DownloadResult Fetch(QNetworkAccessManager& manager, const QUrl& url, const Fetc
                 .arg(QString::fromLatin1(encoding)),
             {}};
     }
+    // Qt may take a chunked body cut off by a closed connection for the whole
+    // body, so its end cannot be told; a static file comes with its length.
+    if (reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
+        return {DownloadStatus::NetworkError, QStringLiteral("the body came in chunks, so its end cannot be confirmed"),
+            {}};
+    }
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && announced != body.size()) {
+        return {DownloadStatus::NetworkError,
+            QStringLiteral("the transfer ended after %1 of %2 bytes").arg(body.size()).arg(announced), {}};
+    }
     return {DownloadStatus::Ok, {}, body};
 }
 
