@@ -112,7 +112,8 @@ protected:
         settings_.lockWait = 50ms;
     }
 
-    Outcome Scan(unsigned jobs = 1)
+    // The stop flag is one per process: walks that run at once leave it alone.
+    Outcome Scan(unsigned jobs = 1, bool clearStop = true)
     {
         Outcome outcome;
         DigestCache cache(settings_, [&](const std::string& text) { outcome.notices.push_back(text); });
@@ -127,7 +128,8 @@ protected:
         elements.cache = session ? &*session : nullptr;
         std::atomic<int> reads = 0;
         CountingFolder top(OpenFolder(folder), reads);
-        mdlFindFiles::ClearStop();
+        if (clearStop)
+            mdlFindFiles::ClearStop();
         mdlFindFiles::FindFiles(top, folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, jobs);
         if (session)
             session->Finish();
@@ -360,11 +362,12 @@ TEST_F(DigestCacheTest, TwoScansAtOnceBothRight)
         tree_.file("scan/many/f" + std::to_string(i), "file " + std::to_string(i));
     const std::vector<std::string> expected = {tree_.path("scan/sub/c.txt")};
     LetTimesSettle();
+    mdlFindFiles::ClearStop();
     for (int round = 0; round < 3; ++round) {
         Outcome first;
         Outcome second;
-        std::thread other([&] { second = Scan(2); });
-        first = Scan(1);
+        std::thread other([&] { second = Scan(2, false); });
+        first = Scan(1, false);
         other.join();
         for (const Outcome* outcome : {&first, &second}) {
             EXPECT_EQ(outcome->hits, expected);
