@@ -54,7 +54,7 @@ TEST(SignatureListTest, IndexFindsExactlyTheHitsOfComparingEveryEntry)
     for (int i = 0; i < 300; ++i)
         pool.push_back(RandomDigestText(random));
     // A SHA-256 text whose first half is an MD5 text of the pool.
-    for (int i = 0; i < 100; ++i)
+    for (std::size_t i = 0; i < 100; ++i)
         pool.push_back(pool[i] + RandomDigestText(random));
 
     std::vector<std::pair<std::string, std::string>> entries;
