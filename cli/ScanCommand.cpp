@@ -34,6 +34,7 @@ public:
           err_(err),
           output_(MakeScanOutput(options.format, out)),
           progress_(err, !options.quiet && IsTerminal(err)),
+          hitsOnTerminal_(IsTerminal(out)),
           exclusions_(options.excludes, options.oneFileSystem)
     {
         summary_.started = std::chrono::system_clock::now();
@@ -122,7 +123,8 @@ public:
             return;
         }
         ++summary_.counts.hit;
-        progress_.Erase();
+        if (hitsOnTerminal_)
+            progress_.Erase();
         for (const Hit& hit : pending_) {
             if (!output_->Hit(TextFromPath(hit.path), hit.signatureName, *file.digest, file.sha256, file.size))
                 return WriteFailed();
@@ -235,6 +237,8 @@ private:
     std::FILE* err_;
     std::unique_ptr<ScanOutput> output_;
     ScanProgress progress_;
+    // Hit lines share the terminal with the progress line.
+    bool hitsOnTerminal_;
     Exclusions exclusions_;
     std::optional<Quarantine> quarantine_;
     SignatureList signatures_;

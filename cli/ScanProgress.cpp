@@ -63,7 +63,6 @@ void ScanProgress::Erase()
     std::fputs("\r\x1b[K", terminal_);
     std::fflush(terminal_);
     drawn_ = false;
-    nextDraw_ = std::chrono::steady_clock::time_point();
 }
 
 void ScanProgress::Draw(std::string_view folderPath, std::chrono::steady_clock::time_point now)

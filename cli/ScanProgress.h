@@ -25,7 +25,8 @@ public:
         if (now >= nextDraw_)
             Draw(folderPath, now);
     }
-    // Before other text goes to the terminal; the next file draws it again.
+    // Before other text goes to the terminal; the line comes back at the next
+    // redraw, so many messages still cost at most 10 redraws a second.
     void Erase();
 
 private:

@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 SCAN = sys.argv[1]
 NOBODY = 65534
@@ -130,11 +131,18 @@ try:
                                                                                                     first))
     check(b"Scan: incomplete (interrupted)" in err and 1 <= met < 10001, "interrupt summary", err)
 
-    # The progress line: drawn on a terminal and erased at the end; never with --quiet.
-    for quiet in (False, True):
+    # The progress line: drawn on a terminal and erased at the end; never with --quiet. With the hit
+    # lines on the same terminal, it is erased before each and still redrawn at most 10 times a second.
+    hits = os.path.join(root, "hits")
+    os.makedirs(hits)
+    for i in range(3000):
+        with open(os.path.join(hits, str(i)), "wb") as f:
+            f.write(evil)
+    for quiet, shared in ((False, False), (True, False), (False, True)):
         master, slave = pty.openpty()
-        scan = subprocess.Popen([SCAN, "-s", kvd, big] + (["--quiet"] if quiet else []), stdout=subprocess.PIPE,
-                                stderr=slave)
+        began = time.monotonic()
+        scan = subprocess.Popen([SCAN, "-s", kvd, hits if shared else big] + (["--quiet"] if quiet else []),
+                                stdout=slave if shared else subprocess.PIPE, stderr=slave)
         os.close(slave)
         shown = b""
         while True:
@@ -147,13 +155,21 @@ try:
                 break
             shown += chunk
         scan.wait(timeout=60)
+        took = time.monotonic() - began
         os.close(master)
         drawn = b"files/s" in shown
         check(drawn != quiet, "progress line shown" if not quiet else "--quiet", shown[:300])
-        if not quiet:
-            before_summary = shown.split(b"Signatures loaded:")[0]
-            check(before_summary.endswith(b"\r\x1b[K"), "progress line erased", before_summary[-200:])
-            check(b"\n" not in before_summary.split(b"FOUND")[-1], "progress stays on one line", before_summary[-300:])
+        if quiet:
+            continue
+        # What the terminal shows of each line: the text after its last erase.
+        visible = [line.split(b"\r\x1b[K")[-1] for line in shown.split(b"Signatures loaded:")[0].split(b"\n")]
+        check(b"files/s" not in visible[-1], "progress line erased", visible[-3:])
+        if not shared:
+            check(len(visible) == 1, "progress stays on one line", visible[-3:])
+            continue
+        check(sum(b"FOUND" in line and b"files/s" not in line for line in visible) == 3000,
+              "hit lines apart from the progress line", visible[-3:])
+        check(shown.count(b"files/s") <= 10 * took + 1, "at most 10 redraws a second", (shown.count(b"files/s"), took))
 finally:
     shutil.rmtree(root, ignore_errors=True)
 
