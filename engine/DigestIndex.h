@@ -4,12 +4,14 @@
 // it. Entries of one digest form a ring through the list's next array, in
 // list order: next of the last entry is the first.
 
+#include "engine/GrowingArray.h"
 #include "engine/KeyedHash.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace qirn {
@@ -22,15 +24,15 @@ public:
     void Clear()
     {
         slots_ = std::vector<Slot>(16);
-        keys_.clear();
+        keys_.Clear();
     }
 
-    bool Empty() const { return keys_.empty(); }
+    bool Empty() const { return keys_.Empty(); }
 
     // Room for more distinct digests without rehashing.
     void MakeRoom(std::size_t more)
     {
-        const std::size_t distinct = keys_.size() + more;
+        const std::size_t distinct = keys_.Size() + more;
         std::size_t wanted = std::max<std::size_t>(slots_.size(), 16);
         while (distinct * 4 > wanted * 3)
             wanted *= 2;
@@ -40,22 +42,22 @@ public:
 
     void Reserve(std::size_t distinct)
     {
-        MakeRoom(distinct > keys_.size() ? distinct - keys_.size() : 0);
-        keys_.reserve(distinct);
+        MakeRoom(distinct > keys_.Size() ? distinct - keys_.Size() : 0);
+        keys_.Reserve(distinct);
     }
 
     std::uint64_t HashOf(const Digest& digest) const { return KeyedHash(key_, digest); }
 
     // Fetches the home slot of hash ahead of its use.
-    void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[HomeOf(hash)]); }
+    void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[HomeOf(TagOf(hash))]); }
 
     std::uint32_t FindLast(const Digest& digest) const
     {
         if (slots_.empty())
             return kNone;
         const std::uint64_t hash = HashOf(digest);
-        const auto tag = static_cast<std::uint32_t>(hash);
-        for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.size() - 1)) {
             const Slot& at = slots_[slot];
             if (at.key == kNone)
                 return kNone;
@@ -65,14 +67,14 @@ public:
     }
 
     // Makes entry the last of its digest's ring. hash is HashOf(digest).
-    void Insert(std::uint32_t entry, const Digest& digest, std::uint64_t hash, std::vector<std::uint32_t>& next)
+    void Insert(std::uint32_t entry, const Digest& digest, std::uint64_t hash, GrowingArray<std::uint32_t>& next)
     {
-        const auto tag = static_cast<std::uint32_t>(hash);
-        for (std::size_t slot = HomeOf(hash);; slot = (slot + 1) & (slots_.size() - 1)) {
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.size() - 1)) {
             Slot& at = slots_[slot];
             if (at.key == kNone) {
-                at = {tag, static_cast<std::uint32_t>(keys_.size())};
-                keys_.push_back({digest, entry});
+                at = {tag, static_cast<std::uint32_t>(keys_.Size())};
+                keys_.PushBack({digest, entry});
                 return;
             }
             if (at.tag == tag && Same(keys_[at.key].digest, digest)) {
@@ -92,7 +94,7 @@ public:
         std::size_t longest = 0;
         for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
             if (slots_[slot].key != kNone) {
-                const std::size_t home = HomeOf(HashOf(keys_[slots_[slot].key].digest));
+                const std::size_t home = HomeOf(slots_[slot].tag);
                 longest = std::max(longest, (slot - home) & (slots_.size() - 1));
             }
         }
@@ -100,7 +102,8 @@ public:
     }
 
 private:
-    // Hash bits that spare most digest comparisons, and the digest's key.
+    // The hash's high half, which gives the home slot and spares most digest
+    // comparisons, and the digest's key.
     struct Slot {
         std::uint32_t tag = 0;
         std::uint32_t key = kNone;
@@ -112,22 +115,26 @@ private:
 
     static bool Same(const Digest& a, const Digest& b) { return std::memcmp(a.data(), b.data(), a.size()) == 0; }
 
-    std::size_t HomeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 32) & (slots_.size() - 1); }
+    static std::uint32_t TagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+    std::size_t HomeOf(std::uint32_t tag) const { return tag & (slots_.size() - 1); }
 
+    // Moves the slots in order, so the writes run through the new slots in
+    // order too, and no digest is read or hashed again.
     void Rehash(std::size_t slotCount)
     {
-        slots_.assign(slotCount, Slot{});
-        for (std::uint32_t key = 0; key < keys_.size(); ++key) {
-            const std::uint64_t hash = HashOf(keys_[key].digest);
-            std::size_t slot = HomeOf(hash);
+        const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slotCount));
+        for (const Slot& moving : old) {
+            if (moving.key == kNone)
+                continue;
+            std::size_t slot = HomeOf(moving.tag);
             while (slots_[slot].key != kNone)
                 slot = (slot + 1) & (slots_.size() - 1);
-            slots_[slot] = {static_cast<std::uint32_t>(hash), key};
+            slots_[slot] = moving;
         }
     }
 
     std::vector<Slot> slots_ = std::vector<Slot>(16);
-    std::vector<Key> keys_;
+    GrowingArray<Key> keys_;
     // Digests are attacker-chosen: a secret key keeps them from sharing a
     // probe sequence.
     HashKey key_ = ProcessHashKey();

@@ -23,18 +23,18 @@ constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 void SignatureList::Clear()
 {
-    names_.clear();
-    nameEnds_.clear();
-    next_.clear();
+    names_.Clear();
+    nameEnds_.Clear();
+    next_.Clear();
     md5Index_.Clear();
     sha256Index_.Clear();
 }
 
 void SignatureList::Reserve(std::size_t entries, std::size_t nameBytes, std::size_t sha256Entries)
 {
-    names_.reserve(nameBytes);
-    nameEnds_.reserve(entries);
-    next_.reserve(entries);
+    names_.Reserve(nameBytes);
+    nameEnds_.Reserve(entries);
+    next_.Reserve(entries);
     sha256Entries = std::min(sha256Entries, entries);
     md5Index_.Reserve(entries - sha256Entries);
     sha256Index_.Reserve(sha256Entries);
@@ -43,7 +43,7 @@ void SignatureList::Reserve(std::size_t entries, std::size_t nameBytes, std::siz
 std::string_view SignatureList::Name(std::size_t index) const
 {
     const std::size_t begin = index == 0 ? 0 : nameEnds_[index - 1];
-    return std::string_view(names_).substr(begin, nameEnds_[index] - begin);
+    return {names_.Data() + begin, nameEnds_[index] - begin};
 }
 
 std::size_t SignatureList::LongestProbe() const
@@ -62,7 +62,7 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
     // Index slots are random memory accesses: a group's slots are fetched
     // together before any of them is used.
     constexpr std::size_t kGroup = 32;
-    if (signatures.size() >= kNone - nameEnds_.size())
+    if (signatures.size() >= kNone - nameEnds_.Size())
         throw Failure(kTooManySignatures, "too many signatures");
 
     enum class Kind : std::uint8_t { kNeither, kMd5, kSha256 };
@@ -104,10 +104,10 @@ void SignatureList::Append(std::span<const SignatureFields> signatures)
             }
         }
         for (std::size_t i = 0; i < group.size(); ++i) {
-            const auto entry = static_cast<std::uint32_t>(nameEnds_.size());
-            names_.append(group[i].name);
-            nameEnds_.push_back(names_.size());
-            next_.push_back(entry);
+            const auto entry = static_cast<std::uint32_t>(nameEnds_.Size());
+            names_.Append(group[i].name.data(), group[i].name.size());
+            nameEnds_.PushBack(names_.Size());
+            next_.PushBack(entry);
             if (kinds[i] == Kind::kMd5)
                 md5Index_.Insert(entry, md5s[i], hashes[i], next_);
             else if (kinds[i] == Kind::kSha256)

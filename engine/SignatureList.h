@@ -7,6 +7,7 @@
 
 #include "engine/Digest.h"
 #include "engine/DigestIndex.h"
+#include "engine/GrowingArray.h"
 #include "engine/Parse.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ public:
     // The same for many signatures at once, which is much faster for long lists.
     void Append(std::span<const SignatureFields> signatures);
 
-    std::size_t Count() const { return nameEnds_.size(); }
+    std::size_t Count() const { return nameEnds_.Size(); }
     std::string_view Name(std::size_t index) const;
     // Whether any entry can match a file's SHA-256: only then is it computed.
     bool HasSha256() const { return !sha256Index_.Empty(); }
@@ -90,10 +91,10 @@ private:
         } while (entry != last);
     }
 
-    std::string names_;
-    std::vector<std::uint64_t> nameEnds_;
+    GrowingArray<char> names_;
+    GrowingArray<std::uint64_t> nameEnds_;
     // Entries of one digest form a ring in list order; see DigestIndex.
-    std::vector<std::uint32_t> next_;
+    GrowingArray<std::uint32_t> next_;
     DigestIndex<Md5Digest> md5Index_;
     DigestIndex<Sha256Digest> sha256Index_;
 };

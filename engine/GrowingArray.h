@@ -1,0 +1,101 @@
+#pragma once
+
+// An array of trivially copyable values for the signature list, which grows
+// one value at a time to millions with no size known ahead. It grows with
+// realloc: the C library moves a large block by remapping its pages, so a
+// doubling neither copies the values nor touches their pages again.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace qirn {
+
+template <class T>
+requires std::is_trivially_copyable_v<T>
+class GrowingArray {
+public:
+    GrowingArray() = default;
+    GrowingArray(const GrowingArray&) = delete;
+    GrowingArray(GrowingArray&& other) noexcept { Swap(other); }
+    ~GrowingArray() { std::free(data_); }
+
+    GrowingArray& operator=(const GrowingArray&) = delete;
+    GrowingArray& operator=(GrowingArray&& other) noexcept
+    {
+        GrowingArray moved(std::move(other));
+        Swap(moved);
+        return *this;
+    }
+
+    std::size_t Size() const { return size_; }
+    bool Empty() const { return size_ == 0; }
+    const T* Data() const { return data_; }
+    T& operator[](std::size_t index) { return data_[index]; }
+    const T& operator[](std::size_t index) const { return data_[index]; }
+
+    // Keeps the storage.
+    void Clear() { size_ = 0; }
+
+    void Reserve(std::size_t count)
+    {
+        if (count > capacity_)
+            Resize(count);
+    }
+
+    void PushBack(const T& value)
+    {
+        if (size_ == capacity_)
+            Grow(size_ + 1);
+        data_[size_++] = value;
+    }
+
+    void Append(const T* values, std::size_t count)
+    {
+        if (count == 0)
+            return;
+        if (count > capacity_ - size_)
+            Grow(size_ + count);
+        std::memcpy(data_ + size_, values, count * sizeof(T));
+        size_ += count;
+    }
+
+private:
+    void Grow(std::size_t wanted)
+    {
+        if (wanted < size_)  // size_ + count wrapped
+            throw std::bad_alloc();
+        std::size_t capacity = capacity_ < 16 ? 16 : capacity_;
+        while (capacity < wanted)
+            capacity = capacity > SIZE_MAX / 2 ? wanted : capacity * 2;
+        Resize(capacity);
+    }
+
+    void Resize(std::size_t capacity)
+    {
+        if (capacity > SIZE_MAX / sizeof(T))
+            throw std::bad_alloc();
+        void* grown = std::realloc(data_, capacity * sizeof(T));
+        if (grown == nullptr)
+            throw std::bad_alloc();
+        data_ = static_cast<T*>(grown);
+        capacity_ = capacity;
+    }
+
+    void Swap(GrowingArray& other) noexcept
+    {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace qirn
