@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -62,6 +63,8 @@ public:
     ~DigestCache();
 
     bool Usable() const { return db_ != nullptr; }
+    // Who is told from now on; returns who was.
+    Notice ReplaceNotice(Notice notice) { return std::exchange(notice_, std::move(notice)); }
     const std::filesystem::path& File() const { return settings_.file; }
 
     // A record as a query returns it; path is valid only during the call.

@@ -68,7 +68,8 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
             return outcome;
         }
 #if QIRN_DIGEST_CACHE
-        if (cache_ != nullptr && TakeFromCache(folder, name, need, outcome))
+        // With nothing cached, the stamp comes from the open file alone.
+        if (cache_ != nullptr && cache_->Loaded() > 0 && TakeFromCache(folder, name, need, outcome))
             return outcome;
         outcome.readNs = WallClockNs();
 #endif

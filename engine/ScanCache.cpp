@@ -15,7 +15,8 @@ namespace {
 // A reused entry's path and last-seen time are written again only when the
 // file moved or its time is this old, so that a rescan writes almost nothing.
 constexpr std::int64_t kSeenRefreshNs = std::int64_t{24} * 3600 * 1'000'000'000;
-constexpr std::size_t kMaxPending = 65536;
+// The walk waits while this many batches wait for the writer.
+constexpr std::size_t kBatchesWaiting = 2;
 
 bool Before(const FileIdentity& a, const FileIdentity& b)
 {
@@ -61,8 +62,13 @@ std::string CacheFolderPath(const std::string& folder)
     return text;
 }
 
-ScanCache::ScanCache(DigestCache& cache, const std::string& walkRoot)
-    : cache_(cache), walkRoot_(walkRoot), cacheRoot_(CacheFolderPath(walkRoot)), startNs_(WallClockNs())
+ScanCache::ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch)
+    : cache_(cache),
+      walkRoot_(walkRoot),
+      cacheRoot_(CacheFolderPath(walkRoot)),
+      startNs_(WallClockNs()),
+      batch_(std::max<std::size_t>(batch, 1)),
+      usable_(cache.Usable())
 {
     if (walkRoot_.empty() || walkRoot_.back() != kPathSeparator)
         walkRoot_ += kPathSeparator;
@@ -91,16 +97,21 @@ std::string ScanCache::CachePath(const std::string& path) const
     return cacheRoot_ + path.substr(walkRoot_.size());
 }
 
+ScanCache::~ScanCache()
+{
+    StopWriter();
+}
+
 void ScanCache::Read(const std::string& path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests)
 {
-    if (!cache_.Usable())
+    if (!usable_)
         return;
     Hold({CachePath(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
 }
 
 void ScanCache::Reused(const std::string& path, const Entry& entry)
 {
-    if (!cache_.Usable())
+    if (!usable_)
         return;
     std::string cachePath = CachePath(path);
     if (startNs_ - entry.seenNs < kSeenRefreshNs && PathHash(cachePath) == entry.pathHash)
@@ -110,18 +121,83 @@ void ScanCache::Reused(const std::string& path, const Entry& entry)
 
 void ScanCache::Hold(CacheRecord record)
 {
-    // Reserved once: growing a vector of records moves every path it holds.
+    if (noticed_)
+        TellNotices();
+    // Reserved once a batch: growing a vector of records moves every path it holds.
     if (pending_.capacity() == 0)
-        pending_.reserve(kMaxPending);
+        pending_.reserve(batch_);
     pending_.push_back(std::move(record));
-    if (pending_.size() >= kMaxPending)
-        Finish();
+    if (pending_.size() >= batch_)
+        Hand(std::exchange(pending_, {}));
+}
+
+void ScanCache::Hand(std::vector<CacheRecord> batch)
+{
+    std::unique_lock lock(mutex_);
+    if (!writer_.joinable()) {
+        notice_ = cache_.ReplaceNotice([this](const std::string& text) {
+            const std::lock_guard held(mutex_);
+            notices_.push_back(text);
+            noticed_ = true;
+        });
+        writer_ = std::thread([this] { Write(); });
+    }
+    changed_.wait(lock, [this] { return batches_.size() < kBatchesWaiting; });
+    batches_.push_back(std::move(batch));
+    changed_.notify_all();
+}
+
+void ScanCache::Write()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return !batches_.empty() || finishing_; });
+        if (batches_.empty())
+            return;
+        const std::vector<CacheRecord> batch = std::move(batches_.front());
+        batches_.pop_front();
+        changed_.notify_all();
+        lock.unlock();
+        cache_.Store(batch);
+        usable_ = cache_.Usable();
+        lock.lock();
+    }
+}
+
+void ScanCache::StopWriter()
+{
+    if (!writer_.joinable())
+        return;
+    {
+        const std::lock_guard lock(mutex_);
+        finishing_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+    finishing_ = false;
+    cache_.ReplaceNotice(notice_);
+}
+
+void ScanCache::TellNotices()
+{
+    std::vector<std::string> told;
+    {
+        const std::lock_guard lock(mutex_);
+        told.swap(notices_);
+        noticed_ = false;
+    }
+    for (const std::string& text : told) {
+        if (notice_)
+            notice_(text);
+    }
 }
 
 void ScanCache::Finish()
 {
-    cache_.Store(pending_);
-    pending_.clear();
+    if (!pending_.empty())
+        Hand(std::exchange(pending_, {}));
+    StopWriter();
+    TellNotices();
 }
 
 }  // namespace qirn

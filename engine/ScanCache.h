@@ -2,12 +2,18 @@
 
 // The digest cache as one walk uses it: what is cached for the walked folder
 // is read in one query before the walk, the examiners look digests up in
-// memory on any thread, and what the walk read is written back in bulk.
+// memory on any thread, and what the walk read is written back in batches
+// by a thread of its own while the walk goes on.
 
 #include "engine/DigestCache.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qirn {
@@ -24,7 +30,11 @@ public:
     };
 
     // walkRoot is the folder as the walk names it; the cache keeps absolute paths.
-    ScanCache(DigestCache& cache, const std::string& walkRoot);
+    // The cache is the writer's alone until Finish; it gets records batch at a time.
+    ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch = 8192);
+    ScanCache(const ScanCache&) = delete;
+    ScanCache& operator=(const ScanCache&) = delete;
+    ~ScanCache();
 
     // Any thread: the cached entry for a file stamped so, when it may stand
     // for the file and holds a SHA-256 where one is needed.
@@ -33,7 +43,8 @@ public:
     // The walk thread, as outcomes are recorded; path as the walk forms it.
     void Read(const std::string& path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
     void Reused(const std::string& path, const Entry& entry);
-    // Writes back what is still held; also done when too much is held.
+    // Writes back what is still held and waits until all is written; what the
+    // cache had to say meanwhile is told here, on the walk thread.
     void Finish();
 
     std::size_t Loaded() const { return entries_.size(); }
@@ -41,13 +52,28 @@ public:
 private:
     std::string CachePath(const std::string& path) const;
     void Hold(CacheRecord record);
+    void Hand(std::vector<CacheRecord> batch);
+    void Write();
+    void StopWriter();
+    void TellNotices();
 
     DigestCache& cache_;
     std::string walkRoot_;
     std::string cacheRoot_;
     std::int64_t startNs_;
+    std::size_t batch_;
     std::vector<Entry> entries_;  // sorted by identity
     std::vector<CacheRecord> pending_;
+
+    std::atomic<bool> usable_;
+    DigestCache::Notice notice_;  // the cache's own, while the writer runs
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<CacheRecord>> batches_;
+    std::vector<std::string> notices_;
+    std::atomic<bool> noticed_ = false;
+    bool finishing_ = false;
+    std::thread writer_;
 };
 
 }  // namespace qirn
