@@ -271,12 +271,12 @@ private:
         qirn::ScanCache* cache = elements_.cache;
         if (cache == nullptr)
             return;
-        const std::string path = done.folderPath + done.name;
+        std::string path = done.folderPath + done.name;
         const FileOutcome& outcome = done.outcome;
         if (outcome.cached != nullptr)
-            cache->Reused(path, *outcome.cached);
+            cache->Reused(std::move(path), *outcome.cached);
         else
-            cache->Read(path, outcome.stamp, outcome.readNs, outcome.digests);
+            cache->Read(std::move(path), outcome.stamp, outcome.readNs, outcome.digests);
     }
 #endif
 

@@ -90,11 +90,11 @@ const ScanCache::Entry* ScanCache::Trusted(const FileStamp& stamp, bool needSha2
     return &*found;
 }
 
-std::string ScanCache::CachePath(const std::string& path) const
+std::string ScanCache::CachePath(std::string path) const
 {
-    if (!path.starts_with(walkRoot_))
-        return path;
-    return cacheRoot_ + path.substr(walkRoot_.size());
+    if (walkRoot_ != cacheRoot_ && path.starts_with(walkRoot_))
+        path.replace(0, walkRoot_.size(), cacheRoot_);
+    return path;
 }
 
 ScanCache::~ScanCache()
@@ -102,18 +102,18 @@ ScanCache::~ScanCache()
     StopWriter();
 }
 
-void ScanCache::Read(const std::string& path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests)
+void ScanCache::Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests)
 {
     if (!usable_)
         return;
-    Hold({CachePath(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
+    Hold({CachePath(std::move(path)), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
 }
 
-void ScanCache::Reused(const std::string& path, const Entry& entry)
+void ScanCache::Reused(std::string path, const Entry& entry)
 {
     if (!usable_)
         return;
-    std::string cachePath = CachePath(path);
+    std::string cachePath = CachePath(std::move(path));
     if (startNs_ - entry.seenNs < kSeenRefreshNs && PathHash(cachePath) == entry.pathHash)
         return;
     Hold({std::move(cachePath), entry.digest, startNs_});

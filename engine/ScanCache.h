@@ -41,8 +41,8 @@ public:
     const Entry* Trusted(const FileStamp& stamp, bool needSha256) const;
 
     // The walk thread, as outcomes are recorded; path as the walk forms it.
-    void Read(const std::string& path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
-    void Reused(const std::string& path, const Entry& entry);
+    void Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
+    void Reused(std::string path, const Entry& entry);
     // Writes back what is still held and waits until all is written; what the
     // cache had to say meanwhile is told here, on the walk thread.
     void Finish();
@@ -50,7 +50,7 @@ public:
     std::size_t Loaded() const { return entries_.size(); }
 
 private:
-    std::string CachePath(const std::string& path) const;
+    std::string CachePath(std::string path) const;
     void Hold(CacheRecord record);
     void Hand(std::vector<CacheRecord> batch);
     void Write();
