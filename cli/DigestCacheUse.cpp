@@ -44,14 +44,18 @@ int CannotRematch(const std::string& why, std::FILE* err)
 
 }  // namespace
 
-std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, std::FILE* err)
+DigestCache::Notice PrintedNotice(std::FILE* err)
+{
+    return [err](const std::string& text) { std::fprintf(err, "qirn-scan: %s\n", EscapeForText(text).c_str()); };
+}
+
+std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, DigestCache::Notice notice)
 {
     if (options.noCache)
         return nullptr;
     DigestCache::Settings settings;
     settings.file = options.cacheFile ? PathFromText(*options.cacheFile) : DefaultCacheFolder() / kDigestCacheName;
-    return std::make_unique<DigestCache>(settings,
-        [err](const std::string& text) { std::fprintf(err, "qirn-scan: %s\n", EscapeForText(text).c_str()); });
+    return std::make_unique<DigestCache>(settings, std::move(notice));
 }
 
 int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
@@ -63,7 +67,7 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     if (const auto failure = LoadScanSignatures(signatures, options.signatures, summary.signatureFile, err))
         return CannotRematch("cannot load signatures: " + *failure, err);
     summary.signatures = signatures.Count();
-    const std::unique_ptr<DigestCache> cache = OpenDigestCache(options, err);
+    const std::unique_ptr<DigestCache> cache = OpenDigestCache(options, PrintedNotice(err));
     if (!cache || !cache->Usable())
         return CannotRematch("--rematch cannot run without the digest cache", err);
     std::fputs("qirn-scan: --rematch checks only the digests kept by earlier scans: files new or changed since "

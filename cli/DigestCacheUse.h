@@ -11,8 +11,10 @@
 
 namespace qirn {
 
-// Null with --no-cache; what keeps the cache from being used is said on err.
-std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, std::FILE* err);
+// What the cache has to say, as qirn-scan says it on err.
+DigestCache::Notice PrintedNotice(std::FILE* err);
+// Null with --no-cache; what keeps the cache from being used goes to notice.
+std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, DigestCache::Notice notice);
 
 int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err);
 

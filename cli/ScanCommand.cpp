@@ -17,6 +17,7 @@
 #include "engine/SignatureList.h"
 
 #include <cerrno>
+#include <future>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -52,8 +53,29 @@ public:
                     std::string(FailureReason(failure)) + ")");
             }
         }
-        if (const auto failure = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_))
-            return CannotRun("cannot load signatures: " + *failure);
+#if QIRN_DIGEST_CACHE
+        // The cache opens, and reads what it holds for the first folder, while
+        // the signatures load; what it has to say waits for them.
+        std::vector<std::string> cacheNotices;
+        std::unique_ptr<DigestCache> cache;
+        std::optional<ScanCache> firstKept;
+        std::future<void> opening = std::async(std::launch::async, [&] {
+            cache = OpenDigestCache(options_, [&](const std::string& text) { cacheNotices.push_back(text); });
+            if (cache && cache->Usable() && !options_.folders.empty())
+                firstKept.emplace(*cache, options_.folders.front());
+        });
+#endif
+        const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
+#if QIRN_DIGEST_CACHE
+        opening.get();
+        const DigestCache::Notice notice = PrintedNotice(err_);
+        for (const std::string& text : cacheNotices)
+            notice(text);
+        if (cache)
+            cache->ReplaceNotice(notice);
+#endif
+        if (unloaded)
+            return CannotRun("cannot load signatures: " + *unloaded);
         summary_.signatures = signatures_.Count();
         if (options_.moveTo || options_.remove) {
             try {
@@ -72,21 +94,19 @@ public:
         const ScanElements elements{
             signatures_, *this, *this, counter, *this, *this, this, exclusions_.Active() ? &exclusions_ : nullptr};
         mdlFindFiles::ClearStop();
-#if QIRN_DIGEST_CACHE
-        const std::unique_ptr<DigestCache> cache = OpenDigestCache(options_, err_);
-#endif
         for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
             top_ = options_.folders[i];
 #if QIRN_DIGEST_CACHE
             std::optional<ScanCache> kept;
-            if (cache && cache->Usable())
-                kept.emplace(*cache, top_);
+            ScanCache* folderCache = i == 0 && firstKept ? &*firstKept : nullptr;
+            if (i > 0 && cache && cache->Usable())
+                folderCache = &kept.emplace(*cache, top_);
             ScanElements folderElements = elements;
-            folderElements.cache = kept ? &*kept : nullptr;
+            folderElements.cache = folderCache;
             mdlFindFiles::FindFiles(
                 *tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, folderElements, options_.jobs);
-            if (kept)
-                kept->Finish();
+            if (folderCache != nullptr)
+                folderCache->Finish();
 #else
             mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
 #endif
