@@ -68,7 +68,8 @@ public:
         const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
 #if QIRN_DIGEST_CACHE
         opening.get();
-        const DigestCache::Notice notice = PrintedNotice(err_);
+        // Through Message, so that a notice in mid-scan first erases the progress line.
+        const auto notice = [this](const std::string& text) { Message(EscapeForText(text)); };
         for (const std::string& text : cacheNotices)
             notice(text);
         if (cache)
