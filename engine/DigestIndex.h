@@ -12,7 +12,6 @@
 #include <cstring>
 #include <span>
 #include <utility>
-#include <vector>
 
 namespace qirn {
 
@@ -21,9 +20,12 @@ class DigestIndex {
 public:
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
+    DigestIndex() { slots_.Assign(16, Slot{}); }
+
     void Clear()
     {
-        slots_ = std::vector<Slot>(16);
+        slots_ = GrowingArray<Slot>();
+        slots_.Assign(16, Slot{});
         keys_.Clear();
     }
 
@@ -33,10 +35,10 @@ public:
     void MakeRoom(std::size_t more)
     {
         const std::size_t distinct = keys_.Size() + more;
-        std::size_t wanted = std::max<std::size_t>(slots_.size(), 16);
+        std::size_t wanted = std::max<std::size_t>(slots_.Size(), 16);
         while (distinct * 4 > wanted * 3)
             wanted *= 2;
-        if (wanted > slots_.size())
+        if (wanted > slots_.Size())
             Rehash(wanted);
     }
 
@@ -53,11 +55,11 @@ public:
 
     std::uint32_t FindLast(const Digest& digest) const
     {
-        if (slots_.empty())
+        if (slots_.Empty())
             return kNone;
         const std::uint64_t hash = HashOf(digest);
         const std::uint32_t tag = TagOf(hash);
-        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.size() - 1)) {
+        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.Size() - 1)) {
             const Slot& at = slots_[slot];
             if (at.key == kNone)
                 return kNone;
@@ -70,7 +72,7 @@ public:
     void Insert(std::uint32_t entry, const Digest& digest, std::uint64_t hash, GrowingArray<std::uint32_t>& next)
     {
         const std::uint32_t tag = TagOf(hash);
-        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.size() - 1)) {
+        for (std::size_t slot = HomeOf(tag);; slot = (slot + 1) & (slots_.Size() - 1)) {
             Slot& at = slots_[slot];
             if (at.key == kNone) {
                 at = {tag, static_cast<std::uint32_t>(keys_.Size())};
@@ -92,10 +94,10 @@ public:
     std::size_t LongestProbe() const
     {
         std::size_t longest = 0;
-        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        for (std::size_t slot = 0; slot < slots_.Size(); ++slot) {
             if (slots_[slot].key != kNone) {
                 const std::size_t home = HomeOf(slots_[slot].tag);
-                longest = std::max(longest, (slot - home) & (slots_.size() - 1));
+                longest = std::max(longest, (slot - home) & (slots_.Size() - 1));
             }
         }
         return longest;
@@ -116,24 +118,26 @@ private:
     static bool Same(const Digest& a, const Digest& b) { return std::memcmp(a.data(), b.data(), a.size()) == 0; }
 
     static std::uint32_t TagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
-    std::size_t HomeOf(std::uint32_t tag) const { return tag & (slots_.size() - 1); }
+    std::size_t HomeOf(std::uint32_t tag) const { return tag & (slots_.Size() - 1); }
 
     // Moves the slots in order, so the writes run through the new slots in
     // order too, and no digest is read or hashed again.
     void Rehash(std::size_t slotCount)
     {
-        const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slotCount));
-        for (const Slot& moving : old) {
+        const GrowingArray<Slot> old = std::exchange(slots_, GrowingArray<Slot>());
+        slots_.Assign(slotCount, Slot{});
+        for (std::size_t at = 0; at < old.Size(); ++at) {
+            const Slot& moving = old[at];
             if (moving.key == kNone)
                 continue;
             std::size_t slot = HomeOf(moving.tag);
             while (slots_[slot].key != kNone)
-                slot = (slot + 1) & (slots_.size() - 1);
+                slot = (slot + 1) & (slots_.Size() - 1);
             slots_[slot] = moving;
         }
     }
 
-    std::vector<Slot> slots_ = std::vector<Slot>(16);
+    GrowingArray<Slot> slots_;
     GrowingArray<Key> keys_;
     // Digests are attacker-chosen: a secret key keeps them from sharing a
     // probe sequence.

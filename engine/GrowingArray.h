@@ -3,8 +3,12 @@
 // An array of trivially copyable values for the signature list, which grows
 // one value at a time to millions with no size known ahead. It grows with
 // realloc: the C library moves a large block by remapping its pages, so a
-// doubling neither copies the values nor touches their pages again.
+// doubling neither copies the values nor touches their pages again. A large
+// block asks for huge pages.
 
+#include "engine/Platform.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +58,15 @@ public:
         data_[size_++] = value;
     }
 
+    // count copies of value, and nothing of what was held.
+    void Assign(std::size_t count, const T& value)
+    {
+        size_ = 0;
+        Reserve(count);
+        std::fill(data_, data_ + count, value);
+        size_ = count;
+    }
+
     void Append(const T* values, std::size_t count)
     {
         if (count == 0)
@@ -84,6 +97,8 @@ private:
             throw std::bad_alloc();
         data_ = static_cast<T*>(grown);
         capacity_ = capacity;
+        if (capacity * sizeof(T) >= kLargeBlock)
+            AdviseLargeBlock(data_, capacity * sizeof(T));
     }
 
     void Swap(GrowingArray& other) noexcept
@@ -92,6 +107,8 @@ private:
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
     }
+
+    static constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
 
     T* data_ = nullptr;
     std::size_t size_ = 0;

@@ -54,6 +54,10 @@ private:
 // cannot be opened.
 std::FILE* OpenForReading(const std::filesystem::path& path);
 
+// Asks the system to back a large block with huge pages where it can: a
+// table of millions of entries then costs far fewer page faults.
+void AdviseLargeBlock(void* block, std::size_t bytes);
+
 // Whether path names a folder, links followed.
 bool IsFolder(const std::filesystem::path& path);
 

@@ -7,12 +7,29 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace qirn {
+
+void AdviseLargeBlock(void* block, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    // Rounded outward, so that the advice covers the whole mapping of a large
+    // allocation: a mapping split in parts could no longer grow by remapping.
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t before = reinterpret_cast<std::uintptr_t>(block) & (page - 1);
+    const std::size_t length = (before + bytes + page - 1) & ~(page - 1);
+    // Only advice: a system without huge pages keeps the block as it is.
+    madvise(static_cast<char*>(block) - before, length, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 std::filesystem::path PathFromText(std::string_view text)
 {

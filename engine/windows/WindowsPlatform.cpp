@@ -7,6 +7,11 @@
 
 namespace qirn {
 
+void AdviseLargeBlock(void* /*block*/, std::size_t /*bytes*/)
+{
+    // Large pages there need a privilege that a scanner does not hold.
+}
+
 std::filesystem::path PathFromText(std::string_view text)
 {
     return std::filesystem::path(windows::Wide(text));
