@@ -105,7 +105,8 @@ def bench(args, qirn, work):
     files, _ = scan_bench.survey(tree)
     scan_bench.build_signatures(files, work, args.hits, args.random, args.seed)
     kvd = os.path.join(work, "sa.kvd")
-    base = [qirn, "--jobs", "1", "--signatures", kvd]
+    # Every run reads every file: with the digest cache, all but the first would be rescans.
+    base = [qirn, "--jobs", "1", "--no-cache", "--signatures", kvd]
     tools = {
         "text": (base + [tree], False),
         "jsonl": (base + ["--format", "jsonl", tree], False),
