@@ -114,7 +114,7 @@ public:
         struct stat info { };
         if (::fstat(listing_->Fd(), &info) != 0)
             throw Failure::FromErrno(errno, "fstat");
-        return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+        return IdentityOf(info);
     }
 
     std::uint64_t Length(const std::string& name) override

@@ -30,15 +30,20 @@ UniqueFd OpenRegularFile(int folderFd, const char* name, Links links, struct sta
     return file;
 }
 
+FileIdentity IdentityOf(const struct stat& info)
+{
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 FileStamp StampFromStat(const struct stat& info)
 {
-    constexpr std::int64_t kSecond = 1'000'000'000;
-    FileStamp stamp;
-    stamp.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    stamp.size = static_cast<std::uint64_t>(info.st_size);
-    stamp.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * kSecond + info.st_mtim.tv_nsec;
-    stamp.changedNs = static_cast<std::int64_t>(info.st_ctim.tv_sec) * kSecond + info.st_ctim.tv_nsec;
-    return stamp;
+    return {IdentityOf(info), static_cast<std::uint64_t>(info.st_size), Nanoseconds(info.st_mtim),
+        Nanoseconds(info.st_ctim)};
 }
 
 std::size_t ReadFully(int fd, std::span<std::byte> buffer, std::string_view context)

@@ -31,6 +31,10 @@ private:
 // throws qirn::Failure for anything else.
 UniqueFd OpenRegularFile(int folderFd, const char* name, Links links, struct stat* info = nullptr);
 
+// The identity of a stat result.
+FileIdentity IdentityOf(const struct stat& info);
+// A file time as nanoseconds since the epoch.
+std::int64_t Nanoseconds(const timespec& time);
 // Identity, size and nanosecond times of a stat result.
 FileStamp StampFromStat(const struct stat& info);
 

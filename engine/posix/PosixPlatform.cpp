@@ -46,7 +46,7 @@ InputFile::InputFile(const std::filesystem::path& path, Links links) : context_(
     struct stat info { };
     UniqueFd file = OpenRegularFile(AT_FDCWD, path.c_str(), links, &info);
     size_ = static_cast<std::uint64_t>(info.st_size);
-    identity_ = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    identity_ = IdentityOf(info);
     handle_ = file.release();
 }
 

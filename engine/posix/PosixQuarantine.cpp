@@ -28,16 +28,6 @@ QuarantineResult Result(Status status, std::string errorText = {}, std::string e
     return {status, std::move(entry), std::move(errorText)};
 }
 
-FileIdentity IdentityOf(const struct stat& info)
-{
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
-std::int64_t Nanoseconds(const timespec& time)
-{
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
 timespec Timespec(std::int64_t nanoseconds)
 {
     timespec time{};

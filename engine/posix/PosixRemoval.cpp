@@ -34,11 +34,6 @@ bool Transient(int error)
     return error == EBUSY || error == ETXTBSY || error == EAGAIN || error == EINTR;
 }
 
-FileIdentity IdentityOf(const struct stat& info)
-{
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
 bool IsDetected(const struct stat& info, const FileIdentity& identity)
 {
     return S_ISREG(info.st_mode) && IdentityOf(info) == identity;
