@@ -15,7 +15,6 @@ std::filesystem::path DefaultCacheFolder();
 
 struct PrivateFile {
     bool ready = false;
-    bool created = false;
     std::string problem;  // why the file cannot be used, when not ready
 };
 

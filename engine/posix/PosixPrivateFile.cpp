@@ -97,10 +97,8 @@ PrivateFile PreparePrivateFile(const std::filesystem::path& file)
     }
 
     int fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && errno == ENOENT)
         fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        result.created = fd >= 0;
-    }
     if (fd < 0) {
         result.problem = Describe(file, errno == ELOOP ? "is a link" : ErrorText(errno));
         return result;
