@@ -47,10 +47,9 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     Digester digester;
     std::vector<CacheRecord> filled;
     for (const CacheRecord& record : records) {
+        // Kept above because it matched, or lacks its SHA-256, or both.
         const bool lacksSha256 = withSha256 && !record.digest.sha256;
         const bool matched = Matches(signatures, {record.digest.md5, record.digest.sha256});
-        if (!matched && !lacksSha256)
-            continue;
         const std::filesystem::path path = PathFromText(record.path);
         try {
             const std::unique_ptr<Folder> parent = OpenFolder(TextFromPath(path.parent_path()));
