@@ -58,11 +58,11 @@ public:
         // the signatures load; what it has to say waits for them.
         std::vector<std::string> cacheNotices;
         std::unique_ptr<DigestCache> cache;
-        std::optional<ScanCache> firstKept;
+        std::optional<ScanCache> kept;  // what is cached for the folder being walked
         std::future<void> opening = std::async(std::launch::async, [&] {
             cache = OpenDigestCache(options_, [&](const std::string& text) { cacheNotices.push_back(text); });
             if (cache && cache->Usable() && !options_.folders.empty())
-                firstKept.emplace(*cache, options_.folders.front());
+                kept.emplace(*cache, options_.folders.front());
         });
 #endif
         const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
@@ -98,16 +98,17 @@ public:
         for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
             top_ = options_.folders[i];
 #if QIRN_DIGEST_CACHE
-            std::optional<ScanCache> kept;
-            ScanCache* folderCache = i == 0 && firstKept ? &*firstKept : nullptr;
-            if (i > 0 && cache && cache->Usable())
-                folderCache = &kept.emplace(*cache, top_);
+            if (i > 0) {
+                kept.reset();
+                if (cache && cache->Usable())
+                    kept.emplace(*cache, top_);
+            }
             ScanElements folderElements = elements;
-            folderElements.cache = folderCache;
+            folderElements.cache = kept ? &*kept : nullptr;
             mdlFindFiles::FindFiles(
                 *tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, folderElements, options_.jobs);
-            if (folderCache != nullptr)
-                folderCache->Finish();
+            if (kept)
+                kept->Finish();
 #else
             mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
 #endif
