@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scan_bench  # noqa: E402
+from scan_bench import log  # noqa: E402
 
 REPO = scan_bench.REPO
 BUILD = os.path.join(REPO, "build", "bench")
@@ -33,10 +34,6 @@ TARGETS = {
     "first scan with cache / --no-cache": (1.10, "first scan, cache", "first scan, --no-cache"),
     "--rematch / full scan": (0.1, "--rematch", "full scan, new list"),
 }
-
-
-def log(message):
-    print(message, file=sys.stderr, flush=True)
 
 
 def parse_args():

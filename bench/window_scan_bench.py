@@ -20,14 +20,11 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scan_bench  # noqa: E402  (same tree and signature set)
+from scan_bench import log  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(REPO, "build", "bench-window")
 LIMIT = 1.5
-
-
-def log(message):
-    print(message, file=sys.stderr, flush=True)
 
 
 def parse_args():
