@@ -87,6 +87,12 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     }
     std::uint64_t written = 0;
     bool failed = false;
+    const auto refuse = [&](const char* why) {
+        std::fprintf(err, "qirn-sigtool: %s\n", why);
+        if (output)
+            std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
+        return 2;
+    };
     try {
         SignatureDedup seen([&](std::string_view digestText, std::string_view name) {
             if (output) {
@@ -107,15 +113,9 @@ int RunImport(std::span<const std::string> args, std::FILE* out, std::FILE* err)
         }
         seen.Finish();
     } catch (const std::bad_alloc&) {
-        std::fputs("qirn-sigtool: not enough memory for the signatures\n", err);
-        if (output)
-            std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
-        return 2;
+        return refuse("not enough memory for the signatures");
     } catch (const std::length_error& error) {
-        std::fprintf(err, "qirn-sigtool: %s\n", error.what());
-        if (output)
-            std::fprintf(err, "qirn-sigtool: %s left unchanged\n", output->c_str());
-        return 2;
+        return refuse(error.what());
     }
     if (!output && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
         std::fprintf(err, "qirn-sigtool: writing the signatures failed: %s\n", ErrorText(errno).c_str());
