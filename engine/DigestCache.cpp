@@ -4,7 +4,6 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -295,18 +294,6 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
         return false;
     }
     return true;
-}
-
-std::vector<CacheRecord> DigestCache::RecordsUnder(const std::string& folder)
-{
-    std::vector<CacheRecord> records;
-    if (!VisitUnder(folder, [&](const RecordView& row) {
-            records.push_back({std::string(row.path), row.digest, row.seenNs});
-        }))
-        records.clear();
-    std::sort(
-        records.begin(), records.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; });
-    return records;
 }
 
 void DigestCache::Store(const std::vector<CacheRecord>& records)

@@ -78,8 +78,6 @@ public:
     // False when the cache could not be read to the end: what was visited
     // then must not be used.
     bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit);
-    // The same, collected in path order. Empty when the cache cannot be read.
-    std::vector<CacheRecord> RecordsUnder(const std::string& folder);
     // Adds or replaces records in one transaction, then drops the entries
     // beyond the age and size bounds, oldest first.
     void Store(const std::vector<CacheRecord>& records);
