@@ -1,6 +1,7 @@
 #include "engine/FindFiles.h"
 
 #include "engine/FileExaminer.h"
+#include "engine/KeptListing.h"
 #include "engine/Platform.h"
 
 #include <atomic>
@@ -172,15 +173,18 @@ private:
     {
         Folder& folder = *level.folder;
         FolderEntry entry;
+        kept_.Clear();
         try {
             while (folder.Next(entry)) {
                 if (entry.name == "." || entry.name == "..")
                     continue;
+                kept_.Add(entry);
                 if (qirn::PassesMask(entry.attributes, qirn::kDirectory | qirn::kHidden) &&
                     (entry.attributes & qirn::kDirectory) != 0 && !Excluded(entry.name))
                     level.subfolders.emplace_back(entry.name);
             }
-            folder.Rewind();
+            if (!kept_.Whole())
+                folder.Rewind();
         } catch (const Failure& failure) {
             ReportInWalkOrder(path_, failure);
             level.subfolders.clear();
@@ -189,7 +193,7 @@ private:
 
         path_.resize(level.pathLength);
         try {
-            while (folder.Next(entry)) {
+            while (kept_.Whole() ? kept_.Next(entry) : folder.Next(entry)) {
                 if (!qirn::MatchesPattern(entry.name, pattern_))
                     continue;
                 if (!qirn::PassesMask(entry.attributes, qirn::kReadOnly | qirn::kHidden)) {
@@ -344,6 +348,7 @@ private:
     qirn::FileExaminer examiner_;
     std::atomic<int> openFolders_ = 0;  // outlives the pool, whose files hold folders
     std::optional<qirn::ExaminerPool> pool_;
+    qirn::KeptListing kept_;                  // of the folder being walked
     std::string path_;                        // of the folder being walked, separator included
     std::optional<std::uint64_t> topDevice_;  // set when the walk stays on one file system
 };

@@ -27,6 +27,7 @@ public:
     struct Script {
         std::set<std::string> unreadable;
         std::atomic<int> reads = 0;
+        int rewinds = 0;
     };
 
     ScriptedFolder(std::unique_ptr<Folder> inner, Script& script) : inner_(std::move(inner)), script_(script)
@@ -45,7 +46,11 @@ public:
         entry.attributes = entries_[next_++].second;
         return true;
     }
-    void Rewind() override { next_ = 0; }
+    void Rewind() override
+    {
+        ++script_.rewinds;
+        next_ = 0;
+    }
     std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
     {
         FailIfUnreadable(name);
@@ -134,6 +139,22 @@ TEST_F(WalkerTest, FilesBeforeSubfoldersDepthFirst)
     ScriptedScan(script);
     EXPECT_EQ(scan_.current.history(), (std::vector<std::string>{"f1", "f2", "a1", "x", "b1"}));
     EXPECT_EQ(scan_.counter.Total(), 5u);
+    EXPECT_EQ(script.rewinds, 0);
+}
+
+TEST_F(WalkerTest, AFolderTooLargeToKeepIsListedAgainForItsFiles)
+{
+    constexpr int kFiles = 1400;  // names past the kept listing's bound
+    for (int i = 0; i < kFiles; ++i)
+        tree_.file("big/" + std::to_string(i) + std::string(200, 'n'), "");
+    tree_.file("big/evil", "evil");
+    tree_.file("big/sub/evil", "evil");
+    AddSignature("evil", "Evil");
+    ScriptedFolder::Script script;
+    ScriptedScan(script);
+    EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("big/evil"), tree_.path("big/sub/evil")}));
+    EXPECT_EQ(scan_.counter.Total(), kFiles + 2u);
+    EXPECT_EQ(script.rewinds, 1);
 }
 
 TEST_F(WalkerTest, HiddenEntriesAreScannedSystemEntriesAndLinksAreNot)
