@@ -2,6 +2,7 @@
 
 #include "engine/FileExaminer.h"
 #include "engine/KeptListing.h"
+#include "engine/OutcomeRecord.h"
 #include "engine/Platform.h"
 
 #include <atomic>
@@ -119,7 +120,7 @@ private:
         while (pool_ && openFolders_ >= kMaxOpenFolders && !pool_->Idle()) {
             pool_->Flush();
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
-                Record(done);
+                qirn::RecordOutcome(elements_, done);
         }
     }
 
@@ -225,74 +226,13 @@ private:
             : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
                                                               : qirn::DigestNeed::kMd5;
         if (!pool_) {
-            Record({path_, name, examiner_.Examine(*level.folder, name, need)});
+            qirn::RecordOutcome(elements_, {path_, name, examiner_.Examine(*level.folder, name, need)});
             return;
         }
         if (pool_->Add(level.folder, path_, std::move(name), need)) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
-                Record(done);
+                qirn::RecordOutcome(elements_, done);
         }
-    }
-
-    void Record(const qirn::ExaminerPool::Done& done)
-    {
-        const FileOutcome& outcome = done.outcome;
-        qirn::ProblemLog* const log = elements_.problems;
-        switch (outcome.kind) {
-        case FileOutcome::Kind::TooLong:
-            if (log != nullptr)
-                log->TooLarge(done.folderPath, done.name);
-            return;
-        case FileOutcome::Kind::Failed:
-            // Replaced by a link, FIFO or device after it was listed.
-            if (log != nullptr && outcome.failure->number() == qirn::kNotRegularFile)
-                log->NotRegular(done.folderPath, done.name);
-            else
-                Report(done.folderPath + done.name, *outcome.failure);
-            return;
-        case FileOutcome::Kind::Examined:
-            break;
-        }
-        std::size_t hits = 0;
-        if (outcome.digested) {
-#if QIRN_DIGEST_CACHE
-            RememberDigest(done);
-#endif
-            elements_.signatures.ForEachMatch(outcome.digests, [&](std::string_view signatureName) {
-                RecordHit(done, signatureName);
-                ++hits;
-            });
-        }
-        elements_.counter.Advance(done.name);
-        if (log != nullptr)
-            log->Examined({done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digests.md5 : nullptr,
-                outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits});
-    }
-
-#if QIRN_DIGEST_CACHE
-    void RememberDigest(const qirn::ExaminerPool::Done& done)
-    {
-        qirn::ScanCache* cache = elements_.cache;
-        if (cache == nullptr)
-            return;
-        std::string path = done.folderPath + done.name;
-        const FileOutcome& outcome = done.outcome;
-        if (outcome.cached != nullptr)
-            cache->Reused(std::move(path), *outcome.cached);
-        else
-            cache->Read(std::move(path), outcome.stamp, outcome.readNs, outcome.digests);
-    }
-#endif
-
-    void RecordHit(const qirn::ExaminerPool::Done& done, std::string_view signatureName)
-    {
-        elements_.infections.AddHit({std::string(signatureName), qirn::PathFromText(done.folderPath + done.name),
-            done.outcome.identity, done.outcome.digests.md5});
-        std::string line = "\r\nFile ";
-        line += done.name;
-        line += " was detected as ";
-        line += signatureName;
-        elements_.report.Append(line);
     }
 
     void Drain()
@@ -302,7 +242,7 @@ private:
         pool_->Flush();
         while (!pool_->Idle()) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
-                Record(done);
+                qirn::RecordOutcome(elements_, done);
         }
     }
 
@@ -310,7 +250,7 @@ private:
     void ReportInWalkOrder(const std::string& path, const Failure& failure)
     {
         Drain();
-        Report(path, failure);
+        qirn::ReportUnreadable(elements_, path, failure);
     }
 
     // Tells the log of an entry of the folder being listed that the filter leaves out.
@@ -335,12 +275,6 @@ private:
         } catch (const Failure&) {
             return std::nullopt;
         }
-    }
-
-    void Report(const std::string& path, const Failure& failure)
-    {
-        if (elements_.problems != nullptr)
-            elements_.problems->Unreadable(path, failure);
     }
 
     std::string_view pattern_;
