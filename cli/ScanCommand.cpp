@@ -54,13 +54,21 @@ public:
             }
         }
 #if QIRN_DIGEST_CACHE
-        // The cache opens, and reads what it holds for the first folder, while
-        // the signatures load; what it has to say waits for them.
+        // The cache opens, and starts reading what it holds for the first
+        // folder, while the signatures load; what it has to say waits for them.
         std::vector<std::string> cacheNotices;
+        bool noticesWait = true;
+        // Through Message, so that a notice in mid-scan first erases the progress line.
+        const auto notice = [&](const std::string& text) {
+            if (noticesWait)
+                cacheNotices.push_back(text);
+            else
+                Message(EscapeForText(text));
+        };
         std::unique_ptr<DigestCache> cache;
         std::optional<ScanCache> kept;  // what is cached for the folder being walked
         std::future<void> opening = std::async(std::launch::async, [&] {
-            cache = OpenDigestCache(options_, [&](const std::string& text) { cacheNotices.push_back(text); });
+            cache = OpenDigestCache(options_, notice);
             if (cache && cache->Usable() && !options_.folders.empty())
                 kept.emplace(*cache, options_.folders.front());
         });
@@ -68,12 +76,9 @@ public:
         const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
 #if QIRN_DIGEST_CACHE
         opening.get();
-        // Through Message, so that a notice in mid-scan first erases the progress line.
-        const auto notice = [this](const std::string& text) { Message(EscapeForText(text)); };
+        noticesWait = false;
         for (const std::string& text : cacheNotices)
             notice(text);
-        if (cache)
-            cache->ReplaceNotice(notice);
 #endif
         if (unloaded)
             return CannotRun("cannot load signatures: " + *unloaded);

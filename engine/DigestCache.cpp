@@ -249,7 +249,8 @@ bool DigestCache::Count(
     return true;
 }
 
-bool DigestCache::VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit)
+bool DigestCache::VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
+    const std::function<void(std::size_t)>& expect)
 {
     if (!Usable())
         return false;
@@ -265,7 +266,10 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
     const std::int64_t enough = rows / kScanShareDivisor + 1;
     if (!Count(countUnder_, low, high, enough, under))
         return false;
-    sqlite3_stmt* const& select = under >= enough ? scan_ : select_;
+    const bool whole = under >= enough;
+    if (expect)
+        expect(static_cast<std::size_t>(whole ? rows : under));
+    sqlite3_stmt* const& select = whole ? scan_ : select_;
     const Reset reset(select);
     sqlite3_bind_blob64(select, 1, low.data(), low.size(), SQLITE_STATIC);
     sqlite3_bind_blob64(select, 2, high.data(), high.size(), SQLITE_STATIC);

@@ -74,10 +74,11 @@ public:
         std::int64_t seenNs;
     };
     // Calls visit for every record whose path lies under folder (absolute,
-    // any trailing separator), in no set order, without copying the rows.
-    // False when the cache could not be read to the end: what was visited
-    // then must not be used.
-    bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit);
+    // any trailing separator), in no set order, without copying the rows;
+    // expect first learns how many there are at most. False when the cache
+    // could not be read to the end: what was visited then must not be used.
+    bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
+        const std::function<void(std::size_t)>& expect = {});
     // Adds or replaces records in one transaction, then drops the entries
     // beyond the age and size bounds, oldest first.
     void Store(const std::vector<CacheRecord>& records);

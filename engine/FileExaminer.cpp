@@ -33,30 +33,37 @@ FileRead FileExaminer::ReadWhole(Folder& folder, const std::string& name)
     }
 }
 
-#if QIRN_DIGEST_CACHE
-bool FileExaminer::TakeFromCache(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome) const
+EarlyStamp TakeEarlyStamp(Folder& folder, const std::string& name)
 {
-    const std::optional<FileStamp> stamp = folder.Stamp(name);
-    if (!stamp)
-        return false;
-    if (sizeLimit_ < 0 || stamp->size > static_cast<std::uint64_t>(sizeLimit_)) {
+    try {
+        return {folder.Stamp(name), std::nullopt};
+    } catch (const Failure& failure) {
+        return {std::nullopt, failure};
+    }
+}
+
+#if QIRN_DIGEST_CACHE
+bool FileExaminer::TakeFromCache(const FileStamp& stamp, DigestNeed need, FileOutcome& outcome) const
+{
+    if (sizeLimit_ < 0 || stamp.size > static_cast<std::uint64_t>(sizeLimit_)) {
         outcome.kind = FileOutcome::Kind::TooLong;
         return true;
     }
-    outcome.cached = cache_->Trusted(*stamp, need == DigestNeed::kMd5AndSha256);
+    outcome.cached = cache_->Trusted(stamp, need == DigestNeed::kMd5AndSha256);
     if (outcome.cached == nullptr)
         return false;
     outcome.digests = {outcome.cached->digest.md5, outcome.cached->digest.sha256};
-    outcome.identity = stamp->identity;
-    outcome.stamp = *stamp;
-    outcome.size = stamp->size;
+    outcome.identity = stamp.identity;
+    outcome.stamp = stamp;
+    outcome.size = stamp.size;
     outcome.digested = true;
     outcome.kind = FileOutcome::Kind::Examined;
     return true;
 }
 #endif
 
-FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, DigestNeed need)
+FileOutcome FileExaminer::Examine(
+    Folder& folder, const std::string& name, DigestNeed need, [[maybe_unused]] const EarlyStamp* early)
 {
     FileOutcome outcome;
     try {
@@ -69,8 +76,13 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
         }
 #if QIRN_DIGEST_CACHE
         // With nothing cached, the stamp comes from the open file alone.
-        if (cache_ != nullptr && cache_->Loaded() > 0 && TakeFromCache(folder, name, need, outcome))
-            return outcome;
+        if (cache_ != nullptr && cache_->Loaded() > 0) {
+            if (early != nullptr && early->failure)
+                throw *early->failure;
+            const std::optional<FileStamp> stamp = early != nullptr ? early->stamp : folder.Stamp(name);
+            if (stamp && TakeFromCache(*stamp, need, outcome))
+                return outcome;
+        }
         outcome.readNs = WallClockNs();
 #endif
         // A file that grew past the limit since it was listed fills the buffer.
@@ -117,9 +129,10 @@ ExaminerPool::~ExaminerPool()
         worker.join();
 }
 
-bool ExaminerPool::Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need)
+bool ExaminerPool::Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need,
+    std::optional<EarlyStamp> early)
 {
-    filling_.push_back({std::move(folder), need, {std::move(folderPath), std::move(name), {}}});
+    filling_.push_back({std::move(folder), need, std::move(early), {std::move(folderPath), std::move(name), {}}});
     if (filling_.size() < kBatchSize)
         return false;
     Flush();
@@ -181,7 +194,8 @@ void ExaminerPool::Work(std::int32_t sizeLimit, const ScanCache* cache)
         lock.unlock();
         for (Job& job : batch->jobs) {
             try {
-                job.done.outcome = examiner.Examine(*job.folder, job.done.name, job.need);
+                job.done.outcome =
+                    examiner.Examine(*job.folder, job.done.name, job.need, job.early ? &*job.early : nullptr);
             } catch (const std::exception& error) {
                 job.done.outcome.failure = Failure(0, error.what());
             }

@@ -39,16 +39,24 @@ struct FileOutcome {
     std::int64_t readNs = 0;
 };
 
+// A file's stat taken while the cache still loads, so that examining it
+// later need not take it again.
+struct EarlyStamp {
+    std::optional<FileStamp> stamp;
+    std::optional<Failure> failure;  // the stat's
+};
+EarlyStamp TakeEarlyStamp(Folder& folder, const std::string& name);
+
 // One examiner per thread: it owns the read buffer and the digest contexts.
 class FileExaminer {
 public:
     explicit FileExaminer(std::int32_t sizeLimit, const ScanCache* cache = nullptr);
 
-    FileOutcome Examine(Folder& folder, const std::string& name, DigestNeed need);
+    FileOutcome Examine(Folder& folder, const std::string& name, DigestNeed need, const EarlyStamp* early = nullptr);
 
 private:
     FileRead ReadWhole(Folder& folder, const std::string& name);
-    bool TakeFromCache(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome) const;
+    bool TakeFromCache(const FileStamp& stamp, DigestNeed need, FileOutcome& outcome) const;
 
     std::int32_t sizeLimit_;
     const ScanCache* cache_;
@@ -73,7 +81,8 @@ public:
     ~ExaminerPool();
 
     // True when this handed a full batch to the workers.
-    bool Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need);
+    bool Add(std::shared_ptr<Folder> folder, std::string folderPath, std::string name, DigestNeed need,
+        std::optional<EarlyStamp> early = std::nullopt);
     // Hands out the batch being filled, however short.
     void Flush();
     bool Idle() const;
@@ -85,6 +94,7 @@ private:
     struct Job {
         std::shared_ptr<Folder> folder;
         DigestNeed need = DigestNeed::kNone;
+        std::optional<EarlyStamp> early;
         Done done;
     };
     struct Batch {

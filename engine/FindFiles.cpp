@@ -5,8 +5,10 @@
 #include "engine/OutcomeRecord.h"
 #include "engine/Platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace mdlFindFiles {
@@ -28,6 +30,11 @@ bool StopRequested()
 constexpr std::size_t kOpenLevels = 16;
 // With the folders that files waiting for a worker hold.
 constexpr int kMaxOpenFolders = 32;
+// Files stamped while the cache loads wait at most so many, in folders
+// that take at most a share of the open-file limit. A stop lets the waiting
+// files be examined, so this also bounds how long it takes.
+constexpr std::size_t kMaxWaitingFiles = 8192;
+constexpr std::size_t kMaxWaitingFolders = 4096;
 
 // One folder of the walk: its listing and the subfolders still to enter.
 struct Level {
@@ -42,7 +49,10 @@ struct Level {
 class Walker {
 public:
     Walker(std::string_view pattern, std::int32_t sizeLimit, const qirn::ScanElements& elements, unsigned jobs)
-        : pattern_(pattern), elements_(elements), examiner_(sizeLimit, elements.cache)
+        : pattern_(pattern),
+          elements_(elements),
+          examiner_(sizeLimit, elements.cache),
+          waitingFolders_(std::min(qirn::OpenFileLimit() / 4, kMaxWaitingFolders))
     {
         if (jobs > 1)
             pool_.emplace(jobs, sizeLimit, elements.cache);
@@ -117,6 +127,8 @@ private:
     {
         if (levels.size() >= kOpenLevels)
             levels[levels.size() - kOpenLevels + 1].folder.reset();
+        if (!waiting_.empty() && static_cast<std::size_t>(openFolders_) >= waitingFolders_)
+            HandOutWaiting();
         while (pool_ && openFolders_ >= kMaxOpenFolders && !pool_->Idle()) {
             pool_->Flush();
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
@@ -220,16 +232,49 @@ private:
 
     void Examine(const Level& level, std::string name)
     {
+        if (Waits()) {
+            qirn::EarlyStamp early = qirn::TakeEarlyStamp(*level.folder, name);
+            waiting_.push_back({level.folder, path_, std::move(name), std::move(early)});
+            if (waiting_.size() >= kMaxWaitingFiles)
+                HandOutWaiting();
+            return;
+        }
+        HandOut(level.folder, path_, std::move(name), std::nullopt);
+    }
+
+    // While the cache loads, files are stamped, as they would be for a
+    // lookup, and wait; once it is in, they are handed out before the next.
+    bool Waits()
+    {
+#if QIRN_DIGEST_CACHE
+        if (elements_.cache != nullptr && elements_.cache->Loading())
+            return true;
+        if (!waiting_.empty())
+            HandOutWaiting();
+#endif
+        return false;
+    }
+
+    void HandOutWaiting()
+    {
+        for (Waiting& file : std::exchange(waiting_, {}))
+            HandOut(std::move(file.folder), std::move(file.folderPath), std::move(file.name), std::move(file.early));
+    }
+
+    void HandOut(
+        std::shared_ptr<Folder> folder, std::string folderPath, std::string name, std::optional<qirn::EarlyStamp> early)
+    {
         // The list may have been reloaded during the yield.
         const qirn::SignatureList& signatures = elements_.signatures;
         const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
             : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
                                                               : qirn::DigestNeed::kMd5;
         if (!pool_) {
-            qirn::RecordOutcome(elements_, {path_, name, examiner_.Examine(*level.folder, name, need)});
+            FileOutcome outcome = examiner_.Examine(*folder, name, need, early ? &*early : nullptr);
+            qirn::RecordOutcome(elements_, {std::move(folderPath), std::move(name), std::move(outcome)});
             return;
         }
-        if (pool_->Add(level.folder, path_, std::move(name), need)) {
+        if (pool_->Add(std::move(folder), std::move(folderPath), std::move(name), need, std::move(early))) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 qirn::RecordOutcome(elements_, done);
         }
@@ -237,6 +282,7 @@ private:
 
     void Drain()
     {
+        HandOutWaiting();
         if (!pool_)
             return;
         pool_->Flush();
@@ -282,6 +328,14 @@ private:
     qirn::FileExaminer examiner_;
     std::atomic<int> openFolders_ = 0;  // outlives the pool, whose files hold folders
     std::optional<qirn::ExaminerPool> pool_;
+    struct Waiting {
+        std::shared_ptr<Folder> folder;
+        std::string folderPath;
+        std::string name;
+        qirn::EarlyStamp early;
+    };
+    std::vector<Waiting> waiting_;            // stamped while the cache loads, in walk order
+    std::size_t waitingFolders_;              // open folders beyond which they are handed out
     qirn::KeptListing kept_;                  // of the folder being walked
     std::string path_;                        // of the folder being walked, separator included
     std::optional<std::uint64_t> topDevice_;  // set when the walk stays on one file system

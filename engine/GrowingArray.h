@@ -1,10 +1,10 @@
 #pragma once
 
-// An array of trivially copyable values for the signature list, which grows
-// one value at a time to millions with no size known ahead. It grows with
-// realloc: the C library moves a large block by remapping its pages, so a
-// doubling neither copies the values nor touches their pages again. A large
-// block asks for huge pages.
+// An array of trivially copyable values for tables such as the signature
+// list, which grow one value at a time to millions with no size known ahead.
+// It grows with realloc: the C library moves a large block by remapping its
+// pages, so a doubling neither copies the values nor touches their pages
+// again. A large block asks for huge pages.
 
 #include "engine/Platform.h"
 
@@ -38,6 +38,7 @@ public:
 
     std::size_t Size() const { return size_; }
     bool Empty() const { return size_ == 0; }
+    T* Data() { return data_; }
     const T* Data() const { return data_; }
     T& operator[](std::size_t index) { return data_[index]; }
     const T& operator[](std::size_t index) const { return data_[index]; }

@@ -68,6 +68,9 @@ std::filesystem::path ExecutablePath();
 // whatever the code page.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// How many files and folders the process may hold open at once.
+std::size_t OpenFileLimit();
+
 // Sets a command-line program up: as many open files as the system allows
 // (each level of a deep walk holds one), and on Windows a console that
 // shows the UTF-8 the program writes.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <new>
 #include <string_view>
 #include <system_error>
 
@@ -72,22 +73,58 @@ ScanCache::ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_
 {
     if (walkRoot_.empty() || walkRoot_.back() != kPathSeparator)
         walkRoot_ += kPathSeparator;
-    if (!cache_.VisitUnder(cacheRoot_, [this](const DigestCache::RecordView& row) {
-            entries_.push_back({row.digest, PathHash(row.path), row.seenNs});
-        }))
-        entries_.clear();
-    std::sort(entries_.begin(), entries_.end(),
-        [](const Entry& a, const Entry& b) { return Before(a.digest.stamp.identity, b.digest.stamp.identity); });
+    // What the cache says from its other threads waits for the walk thread.
+    notice_ = cache_.ReplaceNotice([this](const std::string& text) {
+        const std::lock_guard held(mutex_);
+        notices_.push_back(text);
+        noticed_ = true;
+    });
+    if (!usable_) {
+        loaded_ = true;
+        return;
+    }
+    loader_ = std::thread([this] { Load(); });
+}
+
+void ScanCache::Load()
+{
+    try {
+        if (cache_.VisitUnder(
+                cacheRoot_,
+                [this](const DigestCache::RecordView& row) {
+                    entries_.PushBack({row.digest, PathHash(row.path), row.seenNs});
+                },
+                [this](std::size_t atMost) { entries_.Reserve(atMost); }))
+            std::sort(entries_.Data(), entries_.Data() + entries_.Size(), [](const Entry& a, const Entry& b) {
+                return Before(a.digest.stamp.identity, b.digest.stamp.identity);
+            });
+        else
+            entries_ = {};
+    } catch (const std::bad_alloc&) {
+        // Without them every file is read, as without a cache.
+        entries_ = {};
+    }
+    usable_ = cache_.Usable();
+    loaded_.store(true, std::memory_order_release);
+    loaded_.notify_all();
+}
+
+void ScanCache::JoinLoader()
+{
+    if (loader_.joinable())
+        loader_.join();
 }
 
 const ScanCache::Entry* ScanCache::Trusted(const FileStamp& stamp, bool needSha256) const
 {
-    const auto found = std::lower_bound(entries_.begin(), entries_.end(), stamp.identity,
+    AwaitLoad();
+    const Entry* end = entries_.Data() + entries_.Size();
+    const Entry* found = std::lower_bound(entries_.Data(), end, stamp.identity,
         [](const Entry& entry, const FileIdentity& identity) { return Before(entry.digest.stamp.identity, identity); });
-    if (found == entries_.end() || found->digest.stamp.identity != stamp.identity ||
+    if (found == end || found->digest.stamp.identity != stamp.identity ||
         !DigestTrusted(found->digest, stamp, needSha256))
         return nullptr;
-    return &*found;
+    return found;
 }
 
 std::string ScanCache::CachePath(std::string path) const
@@ -99,11 +136,15 @@ std::string ScanCache::CachePath(std::string path) const
 
 ScanCache::~ScanCache()
 {
+    JoinLoader();
     StopWriter();
+    cache_.ReplaceNotice(notice_);
 }
 
 void ScanCache::Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests)
 {
+    if (noticed_)
+        TellNotices();
     if (!usable_)
         return;
     Hold({CachePath(std::move(path)), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
@@ -111,6 +152,8 @@ void ScanCache::Read(std::string path, const FileStamp& stamp, std::int64_t read
 
 void ScanCache::Reused(std::string path, const Entry& entry)
 {
+    if (noticed_)
+        TellNotices();
     if (!usable_)
         return;
     std::string cachePath = CachePath(std::move(path));
@@ -121,8 +164,6 @@ void ScanCache::Reused(std::string path, const Entry& entry)
 
 void ScanCache::Hold(CacheRecord record)
 {
-    if (noticed_)
-        TellNotices();
     // Reserved once a batch: growing a vector of records moves every path it holds.
     if (pending_.capacity() == 0)
         pending_.reserve(batch_);
@@ -133,15 +174,10 @@ void ScanCache::Hold(CacheRecord record)
 
 void ScanCache::Hand(std::vector<CacheRecord> batch)
 {
+    JoinLoader();
     std::unique_lock lock(mutex_);
-    if (!writer_.joinable()) {
-        notice_ = cache_.ReplaceNotice([this](const std::string& text) {
-            const std::lock_guard held(mutex_);
-            notices_.push_back(text);
-            noticed_ = true;
-        });
+    if (!writer_.joinable())
         writer_ = std::thread([this] { Write(); });
-    }
     changed_.wait(lock, [this] { return batches_.size() < kBatchesWaiting; });
     batches_.push_back(std::move(batch));
     changed_.notify_all();
@@ -175,7 +211,6 @@ void ScanCache::StopWriter()
     changed_.notify_all();
     writer_.join();
     finishing_ = false;
-    cache_.ReplaceNotice(notice_);
 }
 
 void ScanCache::TellNotices()
@@ -194,6 +229,7 @@ void ScanCache::TellNotices()
 
 void ScanCache::Finish()
 {
+    JoinLoader();
     if (!pending_.empty())
         Hand(std::exchange(pending_, {}));
     StopWriter();

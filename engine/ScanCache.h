@@ -1,11 +1,12 @@
 #pragma once
 
 // The digest cache as one walk uses it: what is cached for the walked folder
-// is read in one query before the walk, the examiners look digests up in
-// memory on any thread, and what the walk read is written back in batches
-// by a thread of its own while the walk goes on.
+// is read in one query on a thread of its own while the walk begins, the
+// examiners look digests up in memory on any thread, and what the walk read
+// is written back in batches by another thread while the walk goes on.
 
 #include "engine/DigestCache.h"
+#include "engine/GrowingArray.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -30,15 +31,24 @@ public:
     };
 
     // walkRoot is the folder as the walk names it; the cache keeps absolute paths.
-    // The cache is the writer's alone until Finish; it gets records batch at a time.
+    // The cache is this object's alone until it is destroyed: its loader's,
+    // then its writer's, which gets records batch at a time.
     ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch = 8192);
     ScanCache(const ScanCache&) = delete;
     ScanCache& operator=(const ScanCache&) = delete;
     ~ScanCache();
 
-    // Any thread: the cached entry for a file stamped so, when it may stand
-    // for the file and holds a SHA-256 where one is needed.
+    // Any thread. Loading is true until the cached entries are in; the
+    // others wait for them.
+    bool Loading() const { return !loaded_.load(std::memory_order_acquire); }
+    // The cached entry for a file stamped so, when it may stand for the file
+    // and holds a SHA-256 where one is needed.
     const Entry* Trusted(const FileStamp& stamp, bool needSha256) const;
+    std::size_t Loaded() const
+    {
+        AwaitLoad();
+        return entries_.Size();
+    }
 
     // The walk thread, as outcomes are recorded; path as the walk forms it.
     void Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
@@ -47,9 +57,10 @@ public:
     // cache had to say meanwhile is told here, on the walk thread.
     void Finish();
 
-    std::size_t Loaded() const { return entries_.size(); }
-
 private:
+    void Load();
+    void AwaitLoad() const { loaded_.wait(false, std::memory_order_acquire); }
+    void JoinLoader();
     std::string CachePath(std::string path) const;
     void Hold(CacheRecord record);
     void Hand(std::vector<CacheRecord> batch);
@@ -62,11 +73,13 @@ private:
     std::string cacheRoot_;
     std::int64_t startNs_;
     std::size_t batch_;
-    std::vector<Entry> entries_;  // sorted by identity
+    GrowingArray<Entry> entries_;  // sorted by identity, once loaded
+    std::atomic<bool> loaded_ = false;
+    std::thread loader_;
     std::vector<CacheRecord> pending_;
 
     std::atomic<bool> usable_;
-    DigestCache::Notice notice_;  // the cache's own, while the writer runs
+    DigestCache::Notice notice_;  // the cache's own, told on the walk thread
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::vector<CacheRecord>> batches_;

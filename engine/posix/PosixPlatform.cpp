@@ -83,6 +83,14 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
     return {argv + std::min(argc, 1), argv + argc};
 }
 
+std::size_t OpenFileLimit()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return SIZE_MAX;
+    return static_cast<std::size_t>(files.rlim_cur);
+}
+
 void PrepareCommandLineProcess()
 {
     rlimit files{};

@@ -89,6 +89,11 @@ std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/)
     return args;
 }
 
+std::size_t OpenFileLimit()
+{
+    return SIZE_MAX;
+}
+
 void PrepareCommandLineProcess()
 {
     // Handles have no per-process limit worth raising.

@@ -82,34 +82,47 @@ TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
     }
 }
 
-// Counts the files read, so that a rescan can show it opened none.
+struct Counts {
+    std::atomic<int> reads = 0;
+    std::atomic<int> stampedEarly = 0;  // while the cache was still loading
+    const ScanCache* session = nullptr;
+};
+
+// Counts the files read, so that a rescan can show it opened none, and the
+// stamps taken before the cache was in.
 class CountingFolder final : public Folder {
 public:
-    CountingFolder(std::unique_ptr<Folder> inner, std::atomic<int>& reads) : inner_(std::move(inner)), reads_(reads) { }
+    CountingFolder(std::unique_ptr<Folder> inner, Counts& counts) : inner_(std::move(inner)), counts_(counts) { }
     bool Next(FolderEntry& entry) override { return inner_->Next(entry); }
     void Rewind() override { inner_->Rewind(); }
     std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
     {
-        return std::make_unique<CountingFolder>(inner_->OpenSubfolder(name), reads_);
+        return std::make_unique<CountingFolder>(inner_->OpenSubfolder(name), counts_);
     }
     FileIdentity Identity() override { return inner_->Identity(); }
     std::uint64_t Length(const std::string& name) override { return inner_->Length(name); }
     FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
     {
-        ++reads_;
+        ++counts_.reads;
         return inner_->ReadFile(name, buffer);
     }
-    std::optional<FileStamp> Stamp(const std::string& name) override { return inner_->Stamp(name); }
+    std::optional<FileStamp> Stamp(const std::string& name) override
+    {
+        if (counts_.session != nullptr && counts_.session->Loading())
+            ++counts_.stampedEarly;
+        return inner_->Stamp(name);
+    }
 
 private:
     std::unique_ptr<Folder> inner_;
-    std::atomic<int>& reads_;
+    Counts& counts_;
 };
 
 struct Outcome {
     std::vector<std::string> hits;
     std::uint64_t counted = 0;
     int reads = 0;
+    int stampedEarly = 0;
     std::vector<std::string> notices;
 };
 
@@ -139,8 +152,9 @@ protected:
             session.emplace(cache, folder, 1);  // a batch per file: the writer runs while the walk does
         ScanElements elements = scan.elements();
         elements.cache = session ? &*session : nullptr;
-        std::atomic<int> reads = 0;
-        CountingFolder top(OpenFolder(folder), reads);
+        Counts counts;
+        counts.session = elements.cache;
+        CountingFolder top(OpenFolder(folder), counts);
         if (clearStop)
             mdlFindFiles::ClearStop();
         mdlFindFiles::FindFiles(top, folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements, jobs);
@@ -148,7 +162,8 @@ protected:
             session->Finish();
         outcome.hits = scan.HitPaths();
         outcome.counted = scan.counter.Total();
-        outcome.reads = reads;
+        outcome.reads = counts.reads;
+        outcome.stampedEarly = counts.stampedEarly;
         EXPECT_TRUE(scan.problems.paths.empty());
         return outcome;
     }
@@ -206,6 +221,37 @@ TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
         EXPECT_TRUE(changed.notices.empty());
         LetTimesSettle();
         EXPECT_EQ(Scan(jobs).hits, (std::vector<std::string>{b, c}));
+    }
+}
+
+// Many entries under the folder make the load outlast the walk: every file
+// is stamped while the cache loads, and looked up once it is in.
+TEST_F(DigestCacheTest, FilesStampedWhileTheCacheLoadsAreLookedUpOnceItIsIn)
+{
+    std::vector<CacheRecord> gone(30000);
+    for (std::size_t i = 0; i < gone.size(); ++i) {
+        gone[i].path = tree_.path("scan/gone/") + std::to_string(i);
+        gone[i].digest.stamp.identity = {~std::uint64_t{0}, i};
+        gone[i].seenNs = WallClockNs();
+    }
+    DigestCache(settings_, {}).Store(gone);
+    LetTimesSettle();
+    for (const unsigned jobs : {1u, 2u}) {
+        SCOPED_TRACE(jobs);
+        tree_.file("scan/sub/b.txt", "clean b");
+        LetTimesSettle();
+        Scan(jobs);
+        const Outcome unchanged = Scan(jobs);
+        EXPECT_EQ(unchanged.stampedEarly, 4);
+        EXPECT_EQ(unchanged.reads, 0);
+        EXPECT_TRUE(unchanged.hits.empty());
+
+        tree_.file("scan/sub/b.txt", "evil b!");
+        const Outcome changed = Scan(jobs);
+        EXPECT_EQ(changed.stampedEarly, 4);
+        EXPECT_EQ(changed.reads, 1);
+        EXPECT_EQ(changed.hits, (std::vector<std::string>{tree_.path("scan/sub/b.txt")}));
+        EXPECT_EQ(changed.counted, 3u);
     }
 }
 
