@@ -40,8 +40,8 @@ constexpr std::size_t kMaxWaitingFolders = 4096;
 struct Level {
     std::shared_ptr<Folder> folder;  // null while closed
     std::string name;                // in its parent
-    qirn::FileIdentity identity;
-    std::size_t pathLength = 0;  // of its path, separator included
+    qirn::FileIdentity identity;     // taken when the folder is closed
+    std::size_t pathLength = 0;      // of its path, separator included
     std::vector<std::string> subfolders;
     std::size_t nextSubfolder = 0;
 };
@@ -95,7 +95,6 @@ private:
             path_ += child.name;
             try {
                 child.folder = Tracked(level.folder->OpenSubfolder(child.name));
-                child.identity = child.folder->Identity();
             } catch (const Failure& failure) {
                 ReportInWalkOrder(path_, failure);
                 continue;
@@ -126,13 +125,27 @@ private:
     void MakeRoomForAFolder(std::vector<Level>& levels)
     {
         if (levels.size() >= kOpenLevels)
-            levels[levels.size() - kOpenLevels + 1].folder.reset();
+            Close(levels[levels.size() - kOpenLevels + 1]);
         if (!waiting_.empty() && static_cast<std::size_t>(openFolders_) >= waitingFolders_)
             HandOutWaiting();
         while (pool_ && openFolders_ >= kMaxOpenFolders && !pool_->Idle()) {
             pool_->Flush();
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(true))
                 qirn::RecordOutcome(elements_, done);
+        }
+    }
+
+    // A folder opened again is told from an impostor by the identity it had
+    // when it was closed; one whose identity cannot be read stays open.
+    static void Close(Level& level)
+    {
+        if (!level.folder)
+            return;
+        try {
+            level.identity = level.folder->Identity();
+            level.folder.reset();
+        } catch (const Failure&) {
+            // Kept open: one folder more than the bound.
         }
     }
 
