@@ -273,11 +273,11 @@ private:
     void HandOutWaiting()
     {
         for (Waiting& file : std::exchange(waiting_, {}))
-            HandOut(std::move(file.folder), std::move(file.folderPath), std::move(file.name), std::move(file.early));
+            HandOut(file.folder, std::move(file.folderPath), std::move(file.name), std::move(file.early));
     }
 
-    void HandOut(
-        std::shared_ptr<Folder> folder, std::string folderPath, std::string name, std::optional<qirn::EarlyStamp> early)
+    void HandOut(const std::shared_ptr<Folder>& folder, std::string folderPath, std::string name,
+        std::optional<qirn::EarlyStamp> early)
     {
         // The list may have been reloaded during the yield.
         const qirn::SignatureList& signatures = elements_.signatures;
@@ -289,7 +289,7 @@ private:
             qirn::RecordOutcome(elements_, {std::move(folderPath), std::move(name), std::move(outcome)});
             return;
         }
-        if (pool_->Add(std::move(folder), std::move(folderPath), std::move(name), need, std::move(early))) {
+        if (pool_->Add(folder, std::move(folderPath), std::move(name), need, std::move(early))) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 qirn::RecordOutcome(elements_, done);
         }
