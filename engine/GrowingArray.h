@@ -2,9 +2,8 @@
 
 // An array of trivially copyable values for tables such as the signature
 // list, which grow one value at a time to millions with no size known ahead.
-// It grows with realloc: the C library moves a large block by remapping its
-// pages, so a doubling neither copies the values nor touches their pages
-// again. A large block asks for huge pages.
+// A large array lives in huge pages (see MapLargeBlock): a table of a few
+// megabytes then costs a handful of page faults instead of thousands.
 
 #include "engine/Platform.h"
 
@@ -26,7 +25,7 @@ public:
     GrowingArray() = default;
     GrowingArray(const GrowingArray&) = delete;
     GrowingArray(GrowingArray&& other) noexcept { Swap(other); }
-    ~GrowingArray() { std::free(data_); }
+    ~GrowingArray() { Release(); }
 
     GrowingArray& operator=(const GrowingArray&) = delete;
     GrowingArray& operator=(GrowingArray&& other) noexcept
@@ -89,17 +88,42 @@ private:
         Resize(capacity);
     }
 
+    // Only ever grows, so a large block never turns small again.
     void Resize(std::size_t capacity)
     {
         if (capacity > SIZE_MAX / sizeof(T))
             throw std::bad_alloc();
-        void* grown = std::realloc(data_, capacity * sizeof(T));
-        if (grown == nullptr)
-            throw std::bad_alloc();
-        data_ = static_cast<T*>(grown);
-        capacity_ = capacity;
-        if (capacity * sizeof(T) >= kLargeBlock)
-            AdviseLargeBlock(data_, capacity * sizeof(T));
+        if (capacity * sizeof(T) < kLargeBlock) {
+            void* grown = std::realloc(data_, capacity * sizeof(T));
+            if (grown == nullptr)
+                throw std::bad_alloc();
+            data_ = static_cast<T*>(grown);
+            capacity_ = capacity;
+            return;
+        }
+        LargeBlock block;
+        if (Large()) {
+            block = GrowLargeBlock(HeldBlock(), capacity * sizeof(T));
+        } else {
+            block = MapLargeBlock(capacity * sizeof(T));
+            if (size_ > 0)
+                std::memcpy(block.data, data_, size_ * sizeof(T));
+            std::free(data_);
+        }
+        data_ = static_cast<T*>(block.data);
+        capacity_ = block.bytes / sizeof(T);
+        large_ = block.bytes;
+    }
+
+    bool Large() const { return large_ != 0; }
+    LargeBlock HeldBlock() const { return {data_, large_}; }
+
+    void Release()
+    {
+        if (Large())
+            UnmapLargeBlock(HeldBlock());
+        else
+            std::free(data_);
     }
 
     void Swap(GrowingArray& other) noexcept
@@ -107,13 +131,16 @@ private:
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
+        std::swap(large_, other.large_);
     }
 
-    static constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
+    // Blocks from this size on are mapped; smaller ones come from malloc.
+    static constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
 
     T* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t large_ = 0;  // the mapped block's size; 0 while data_ is from malloc
 };
 
 }  // namespace qirn

@@ -54,9 +54,21 @@ private:
 // cannot be opened.
 std::FILE* OpenForReading(const std::filesystem::path& path);
 
-// Asks the system to back a large block with huge pages where it can: a
-// table of millions of entries then costs far fewer page faults.
-void AdviseLargeBlock(void* block, std::size_t bytes);
+// Zero-filled memory for a large table, backed by huge pages where the
+// system has them: a first touch then faults in a whole huge page rather than
+// one small page, which matters where a fault is costly (such as in a virtual
+// machine). The block holds at least bytes and may be used up to its size.
+// Throws std::bad_alloc.
+struct LargeBlock {
+    void* data = nullptr;
+    std::size_t bytes = 0;
+};
+LargeBlock MapLargeBlock(std::size_t bytes);
+// A block of at least bytes that holds what block held; block is given back.
+// Where the system can, the pages move without being copied or touched.
+// Throws std::bad_alloc, and block stays as it was.
+LargeBlock GrowLargeBlock(LargeBlock block, std::size_t bytes);
+void UnmapLargeBlock(LargeBlock block);
 
 // Whether path names a folder, links followed.
 bool IsFolder(const std::filesystem::path& path);

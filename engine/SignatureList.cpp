@@ -17,7 +17,7 @@ namespace {
 
 // Signature lines are read in pieces of this size, so the whole file is never
 // held in memory at once.
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
+constexpr std::size_t kReadPiece = std::size_t{64} << 10;
 
 }  // namespace
 

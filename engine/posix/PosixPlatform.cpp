@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,20 +18,55 @@
 
 namespace qirn {
 
-void AdviseLargeBlock(void* block, std::size_t bytes)
+namespace {
+
+// The huge page size of x86-64 and of ARM64 with 4 KiB pages. Elsewhere the
+// alignment merely goes unused.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+}  // namespace
+
+LargeBlock MapLargeBlock(std::size_t bytes)
 {
+    if (bytes > SIZE_MAX - 2 * kHugePage)
+        throw std::bad_alloc();
+    const std::size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    // One huge page more than needed, so that an aligned block can be cut
+    // out of it: only an aligned range can be a huge page.
+    void* const mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const std::size_t offset = (kHugePage - reinterpret_cast<std::uintptr_t>(mapped) % kHugePage) % kHugePage;
+    char* const block = static_cast<char*>(mapped) + offset;
+    if (offset > 0)
+        munmap(mapped, offset);
+    munmap(block + length, kHugePage - offset);
 #ifdef MADV_HUGEPAGE
-    // Rounded outward, so that the advice covers the whole mapping of a large
-    // allocation: a mapping split in parts could no longer grow by remapping.
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t before = reinterpret_cast<std::uintptr_t>(block) & (page - 1);
-    const std::size_t length = (before + bytes + page - 1) & ~(page - 1);
-    // Only advice: a system without huge pages keeps the block as it is.
-    madvise(static_cast<char*>(block) - before, length, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)bytes;
+    // Only advice: a system without huge pages keeps small ones.
+    madvise(block, length, MADV_HUGEPAGE);
 #endif
+    return {block, length};
+}
+
+LargeBlock GrowLargeBlock(LargeBlock block, std::size_t bytes)
+{
+    const LargeBlock grown = MapLargeBlock(bytes);
+#ifdef MREMAP_FIXED
+    // The held pages move to the start of the new block, which they replace.
+    if (mremap(block.data, block.bytes, block.bytes, MREMAP_MAYMOVE | MREMAP_FIXED, grown.data) == MAP_FAILED) {
+        UnmapLargeBlock(grown);
+        throw std::bad_alloc();
+    }
+#else
+    std::memcpy(grown.data, block.data, block.bytes);
+    UnmapLargeBlock(block);
+#endif
+    return grown;
+}
+
+void UnmapLargeBlock(LargeBlock block)
+{
+    munmap(block.data, block.bytes);
 }
 
 std::filesystem::path PathFromText(std::string_view text)

@@ -3,13 +3,32 @@
 #include "engine/windows/WindowsIo.h"
 #include "engine/windows/WindowsText.h"
 
+#include <cstring>
+#include <new>
 #include <shellapi.h>
 
 namespace qirn {
 
-void AdviseLargeBlock(void* /*block*/, std::size_t /*bytes*/)
+LargeBlock MapLargeBlock(std::size_t bytes)
 {
     // Large pages there need a privilege that a scanner does not hold.
+    void* const block = ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return {block, bytes};
+}
+
+LargeBlock GrowLargeBlock(LargeBlock block, std::size_t bytes)
+{
+    const LargeBlock grown = MapLargeBlock(bytes);
+    std::memcpy(grown.data, block.data, block.bytes);
+    UnmapLargeBlock(block);
+    return grown;
+}
+
+void UnmapLargeBlock(LargeBlock block)
+{
+    ::VirtualFree(block.data, 0, MEM_RELEASE);
 }
 
 std::filesystem::path PathFromText(std::string_view text)

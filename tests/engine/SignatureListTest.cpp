@@ -1,5 +1,6 @@
 #include "engine/SignatureList.h"
 #include "engine/Digest.h"
+#include "engine/GrowingArray.h"
 #include "engine/KeyedHash.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,24 @@ TEST(SignatureListTest, ReserveKeepsEntriesAlreadyIndexed)
     ASSERT_EQ(names.size(), 41u);
     EXPECT_EQ(names.front(), "0");
     EXPECT_EQ(names.back(), "40");
+}
+
+// Small blocks come from malloc, large ones are mapped and grow by moving
+// their pages: values survive every step, and a move.
+TEST(SignatureListTest, GrowingArrayKeepsItsValuesThroughEveryGrowth)
+{
+    GrowingArray<std::uint32_t> values;
+    constexpr std::uint32_t kCount = 3'000'000;  // 12 MB
+    for (std::uint32_t i = 0; i < kCount; ++i)
+        values.PushBack(i * 7);
+    GrowingArray<std::uint32_t> moved(std::move(values));
+    ASSERT_EQ(moved.Size(), kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i)
+        ASSERT_EQ(moved[i], i * 7) << i;
+    values = std::move(moved);
+    values.Assign(100, 5);
+    EXPECT_EQ(values.Size(), 100u);
+    EXPECT_EQ(values[99], 5u);
 }
 
 // Digests that an unkeyed multiplicative hash maps to one value: the low word
