@@ -273,10 +273,10 @@ private:
     void HandOutWaiting()
     {
         for (Waiting& file : std::exchange(waiting_, {}))
-            HandOut(file.folder, std::move(file.folderPath), std::move(file.name), std::move(file.early));
+            HandOut(file.folder, file.folderPath, std::move(file.name), std::move(file.early));
     }
 
-    void HandOut(const std::shared_ptr<Folder>& folder, std::string folderPath, std::string name,
+    void HandOut(const std::shared_ptr<Folder>& folder, const std::string& folderPath, std::string name,
         std::optional<qirn::EarlyStamp> early)
     {
         // The list may have been reloaded during the yield.
@@ -286,10 +286,10 @@ private:
                                                               : qirn::DigestNeed::kMd5;
         if (!pool_) {
             FileOutcome outcome = examiner_.Examine(*folder, name, need, early ? &*early : nullptr);
-            qirn::RecordOutcome(elements_, {std::move(folderPath), std::move(name), std::move(outcome)});
+            qirn::RecordOutcome(elements_, folderPath, name, outcome);
             return;
         }
-        if (pool_->Add(folder, std::move(folderPath), std::move(name), need, std::move(early))) {
+        if (pool_->Add(folder, folderPath, std::move(name), need, std::move(early))) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 qirn::RecordOutcome(elements_, done);
         }

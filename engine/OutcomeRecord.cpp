@@ -9,27 +9,35 @@ namespace qirn {
 
 namespace {
 
+// A file examined, as the walk names it.
+struct Examined {
+    std::string_view folderPath;
+    std::string_view name;
+    const FileOutcome& outcome;
+
+    std::string Path() const { return std::string(folderPath).append(name); }
+};
+
 #if QIRN_DIGEST_CACHE
-void RememberDigest(const ScanElements& elements, const ExaminerPool::Done& done)
+void RememberDigest(const ScanElements& elements, const Examined& file)
 {
     ScanCache* cache = elements.cache;
     if (cache == nullptr)
         return;
-    std::string path = done.folderPath + done.name;
-    const FileOutcome& outcome = done.outcome;
+    const FileOutcome& outcome = file.outcome;
     if (outcome.cached != nullptr)
-        cache->Reused(std::move(path), *outcome.cached);
+        cache->Reused(file.folderPath, file.name, *outcome.cached);
     else
-        cache->Read(std::move(path), outcome.stamp, outcome.readNs, outcome.digests);
+        cache->Read(file.folderPath, file.name, outcome.stamp, outcome.readNs, outcome.digests);
 }
 #endif
 
-void RecordHit(const ScanElements& elements, const ExaminerPool::Done& done, std::string_view signatureName)
+void RecordHit(const ScanElements& elements, const Examined& file, std::string_view signatureName)
 {
-    elements.infections.AddHit({std::string(signatureName), PathFromText(done.folderPath + done.name),
-        done.outcome.identity, done.outcome.digests.md5});
+    elements.infections.AddHit(
+        {std::string(signatureName), PathFromText(file.Path()), file.outcome.identity, file.outcome.digests.md5});
     std::string line = "\r\nFile ";
-    line += done.name;
+    line += file.name;
     line += " was detected as ";
     line += signatureName;
     elements.report.Append(line);
@@ -37,21 +45,22 @@ void RecordHit(const ScanElements& elements, const ExaminerPool::Done& done, std
 
 }  // namespace
 
-void RecordOutcome(const ScanElements& elements, const ExaminerPool::Done& done)
+void RecordOutcome(
+    const ScanElements& elements, std::string_view folderPath, std::string_view name, const FileOutcome& outcome)
 {
-    const FileOutcome& outcome = done.outcome;
+    const Examined file{folderPath, name, outcome};
     ProblemLog* const log = elements.problems;
     switch (outcome.kind) {
     case FileOutcome::Kind::TooLong:
         if (log != nullptr)
-            log->TooLarge(done.folderPath, done.name);
+            log->TooLarge(folderPath, name);
         return;
     case FileOutcome::Kind::Failed:
         // Replaced by a link, FIFO or device after it was listed.
         if (log != nullptr && outcome.failure->number() == kNotRegularFile)
-            log->NotRegular(done.folderPath, done.name);
+            log->NotRegular(folderPath, name);
         else
-            ReportUnreadable(elements, done.folderPath + done.name, *outcome.failure);
+            ReportUnreadable(elements, file.Path(), *outcome.failure);
         return;
     case FileOutcome::Kind::Examined:
         break;
@@ -59,16 +68,16 @@ void RecordOutcome(const ScanElements& elements, const ExaminerPool::Done& done)
     std::size_t hits = 0;
     if (outcome.digested) {
 #if QIRN_DIGEST_CACHE
-        RememberDigest(elements, done);
+        RememberDigest(elements, file);
 #endif
         elements.signatures.ForEachMatch(outcome.digests, [&](std::string_view signatureName) {
-            RecordHit(elements, done, signatureName);
+            RecordHit(elements, file, signatureName);
             ++hits;
         });
     }
-    elements.counter.Advance(done.name);
+    elements.counter.Advance(name);
     if (log != nullptr)
-        log->Examined({done.folderPath, done.name, outcome.size, outcome.digested ? &outcome.digests.md5 : nullptr,
+        log->Examined({folderPath, name, outcome.size, outcome.digested ? &outcome.digests.md5 : nullptr,
             outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits});
 }
 

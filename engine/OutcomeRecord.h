@@ -8,10 +8,16 @@
 #include "engine/ScanElements.h"
 
 #include <string>
+#include <string_view>
 
 namespace qirn {
 
-void RecordOutcome(const ScanElements& elements, const ExaminerPool::Done& done);
+void RecordOutcome(
+    const ScanElements& elements, std::string_view folderPath, std::string_view name, const FileOutcome& outcome);
+inline void RecordOutcome(const ScanElements& elements, const ExaminerPool::Done& done)
+{
+    RecordOutcome(elements, done.folderPath, done.name, done.outcome);
+}
 void ReportUnreadable(const ScanElements& elements, const std::string& path, const Failure& failure);
 
 }  // namespace qirn

@@ -24,9 +24,18 @@ bool Before(const FileIdentity& a, const FileIdentity& b)
     return a.device != b.device ? a.device < b.device : a.inode < b.inode;
 }
 
+// A path's hash, from its folder's (separator included) and its name's, so
+// that a walk hashes each folder once.
+std::uint64_t PathHash(std::uint64_t folderHash, std::string_view name)
+{
+    const std::uint64_t nameHash = std::hash<std::string_view>{}(name);
+    return folderHash ^ (nameHash + 0x9e3779b97f4a7c15 + (folderHash << 6) + (folderHash >> 2));
+}
+
 std::uint64_t PathHash(std::string_view path)
 {
-    return std::hash<std::string_view>{}(path);
+    const std::size_t nameStart = path.rfind(kPathSeparator) + 1;  // 0 without a separator
+    return PathHash(std::hash<std::string_view>{}(path.substr(0, nameStart)), path.substr(nameStart));
 }
 
 constexpr std::int64_t kSecond = 1'000'000'000;
@@ -94,15 +103,24 @@ void ScanCache::Load()
                 [this](const DigestCache::RecordView& row) {
                     entries_.PushBack({row.digest, PathHash(row.path), row.seenNs});
                 },
-                [this](std::size_t atMost) { entries_.Reserve(atMost); }))
-            std::sort(entries_.Data(), entries_.Data() + entries_.Size(), [](const Entry& a, const Entry& b) {
+                [this](std::size_t atMost) { entries_.Reserve(atMost); })) {
+            const auto before = [](const Entry& a, const Entry& b) {
                 return Before(a.digest.stamp.identity, b.digest.stamp.identity);
-            });
-        else
+            };
+            // Rows read from the whole table come in key order already.
+            Entry* const end = entries_.Data() + entries_.Size();
+            if (!std::is_sorted(entries_.Data(), end, before))
+                std::sort(entries_.Data(), end, before);
+            identities_.Reserve(entries_.Size());
+            for (std::size_t i = 0; i < entries_.Size(); ++i)
+                identities_.PushBack(entries_[i].digest.stamp.identity);
+        } else {
             entries_ = {};
+        }
     } catch (const std::bad_alloc&) {
         // Without them every file is read, as without a cache.
         entries_ = {};
+        identities_ = {};
     }
     usable_ = cache_.Usable();
     loaded_.store(true, std::memory_order_release);
@@ -118,20 +136,23 @@ void ScanCache::JoinLoader()
 const ScanCache::Entry* ScanCache::Trusted(const FileStamp& stamp, bool needSha256) const
 {
     AwaitLoad();
-    const Entry* end = entries_.Data() + entries_.Size();
-    const Entry* found = std::lower_bound(entries_.Data(), end, stamp.identity,
-        [](const Entry& entry, const FileIdentity& identity) { return Before(entry.digest.stamp.identity, identity); });
-    if (found == end || found->digest.stamp.identity != stamp.identity ||
-        !DigestTrusted(found->digest, stamp, needSha256))
+    const FileIdentity* const end = identities_.Data() + identities_.Size();
+    const FileIdentity* const found = std::lower_bound(identities_.Data(), end, stamp.identity, Before);
+    if (found == end || *found != stamp.identity)
         return nullptr;
-    return found;
+    const Entry& entry = entries_[static_cast<std::size_t>(found - identities_.Data())];
+    return DigestTrusted(entry.digest, stamp, needSha256) ? &entry : nullptr;
 }
 
-std::string ScanCache::CachePath(std::string path) const
+void ScanCache::CachePath(std::string_view folderPath, std::string_view name, std::string& path) const
 {
-    if (walkRoot_ != cacheRoot_ && path.starts_with(walkRoot_))
-        path.replace(0, walkRoot_.size(), cacheRoot_);
-    return path;
+    if (walkRoot_ != cacheRoot_ && folderPath.starts_with(walkRoot_)) {
+        path.assign(cacheRoot_);
+        path.append(folderPath.substr(walkRoot_.size()));
+    } else {
+        path.assign(folderPath);
+    }
+    path.append(name);
 }
 
 ScanCache::~ScanCache()
@@ -141,25 +162,37 @@ ScanCache::~ScanCache()
     cache_.ReplaceNotice(notice_);
 }
 
-void ScanCache::Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests)
+void ScanCache::Read(std::string_view folderPath, std::string_view name, const FileStamp& stamp, std::int64_t readNs,
+    const FileDigests& digests)
 {
     if (noticed_)
         TellNotices();
     if (!usable_)
         return;
-    Hold({CachePath(std::move(path)), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
+    std::string path;
+    CachePath(folderPath, name, path);
+    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
 }
 
-void ScanCache::Reused(std::string path, const Entry& entry)
+void ScanCache::Reused(std::string_view folderPath, std::string_view name, const Entry& entry)
 {
     if (noticed_)
         TellNotices();
     if (!usable_)
         return;
-    std::string cachePath = CachePath(std::move(path));
-    if (startNs_ - entry.seenNs < kSeenRefreshNs && PathHash(cachePath) == entry.pathHash)
-        return;
-    Hold({std::move(cachePath), entry.digest, startNs_});
+    if (startNs_ - entry.seenNs < kSeenRefreshNs) {
+        if (folderPath != hashedFolder_) {
+            hashedFolder_.assign(folderPath);
+            std::string cacheFolder;
+            CachePath(folderPath, {}, cacheFolder);
+            folderHash_ = std::hash<std::string_view>{}(cacheFolder);
+        }
+        if (PathHash(folderHash_, name) == entry.pathHash)
+            return;
+    }
+    std::string path;
+    CachePath(folderPath, name, path);
+    Hold({std::move(path), entry.digest, startNs_});
 }
 
 void ScanCache::Hold(CacheRecord record)

@@ -14,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -50,18 +51,25 @@ public:
         return entries_.Size();
     }
 
-    // The walk thread, as outcomes are recorded; path as the walk forms it.
-    void Read(std::string path, const FileStamp& stamp, std::int64_t readNs, const FileDigests& digests);
-    void Reused(std::string path, const Entry& entry);
+    // The walk thread, as outcomes are recorded; the file's folder as the walk names it.
+    void Read(std::string_view folderPath, std::string_view name, const FileStamp& stamp, std::int64_t readNs,
+        const FileDigests& digests);
+    void Reused(std::string_view folderPath, std::string_view name, const Entry& entry);
     // Writes back what is still held and waits until all is written; what the
     // cache had to say meanwhile is told here, on the walk thread.
     void Finish();
 
 private:
     void Load();
-    void AwaitLoad() const { loaded_.wait(false, std::memory_order_acquire); }
+    void AwaitLoad() const
+    {
+        // Checked first: wait() is a call, and a rescan asks once for every file.
+        if (!loaded_.load(std::memory_order_acquire))
+            loaded_.wait(false, std::memory_order_acquire);
+    }
     void JoinLoader();
-    std::string CachePath(std::string path) const;
+    // Sets path to the file's path as the cache names it.
+    void CachePath(std::string_view folderPath, std::string_view name, std::string& path) const;
     void Hold(CacheRecord record);
     void Hand(std::vector<CacheRecord> batch);
     void Write();
@@ -74,9 +82,13 @@ private:
     std::int64_t startNs_;
     std::size_t batch_;
     GrowingArray<Entry> entries_;  // sorted by identity, once loaded
+    // The entries' identities alone: searched in an eighth of the memory.
+    GrowingArray<FileIdentity> identities_;
     std::atomic<bool> loaded_ = false;
     std::thread loader_;
     std::vector<CacheRecord> pending_;
+    std::string hashedFolder_;  // as the walk names it: the last folder of Reused
+    std::uint64_t folderHash_ = 0;
 
     std::atomic<bool> usable_;
     DigestCache::Notice notice_;  // the cache's own, told on the walk thread

@@ -5,17 +5,18 @@ namespace qirn {
 void ScanCounter::Reset()
 {
     batches_ = 0;
-    pending_.clear();
+    pendingCount_ = 0;
     total_.SetCaption("Not available");
 }
 
 void ScanCounter::Advance(std::string_view fileName)
 {
-    pending_.emplace_back(fileName);
+    // The names' storage is kept from batch to batch.
+    pending_[pendingCount_++].assign(fileName);
     total_.SetCaption(std::to_string(Total()));
-    if (pending_.size() == kBatch) {
+    if (pendingCount_ == kBatch) {
         batches_ += kBatch;
-        pending_.clear();
+        pendingCount_ = 0;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/Controls.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,14 +23,15 @@ public:
     void Reset();
     void Advance(std::string_view fileName);
 
-    std::uint64_t Total() const { return batches_ + pending_.size(); }
+    std::uint64_t Total() const { return batches_ + pendingCount_; }
     std::uint64_t Batches() const { return batches_; }
-    const std::vector<std::string>& Pending() const { return pending_; }
+    std::vector<std::string> Pending() const { return {pending_.begin(), pending_.begin() + pendingCount_}; }
 
 private:
     Caption& total_;
     std::uint64_t batches_ = 0;
-    std::vector<std::string> pending_;
+    std::array<std::string, kBatch> pending_;
+    std::size_t pendingCount_ = 0;
 };
 
 }  // namespace qirn

@@ -171,6 +171,21 @@ protected:
     // Old enough to be trusted once read.
     static void LetTimesSettle() { std::this_thread::sleep_for(60ms); }
 
+    // The first column of the first row, as text.
+    std::string Query(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(settings_.file.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        std::string text;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0) != nullptr)
+            text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return text;
+    }
+
     void Sql(const std::string& sql)
     {
         std::filesystem::create_directories(settings_.file.parent_path());
@@ -196,10 +211,19 @@ TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
         LetTimesSettle();
         // With nothing cached, as without a cache: the too-long file is opened too.
         EXPECT_EQ(Scan(jobs).reads, 4);
+        const std::string rows = "SELECT group_concat(CAST(path AS TEXT) || seen_ns) FROM digests";
+        const std::string written = Query(rows);
         const Outcome unchanged = Scan(jobs);
         EXPECT_EQ(unchanged.reads, 0);
         EXPECT_EQ(unchanged.counted, 3u);
         EXPECT_TRUE(unchanged.hits.empty());
+        EXPECT_EQ(Query(rows), written);  // nothing written back
+        // In a renamed folder, files are still not read, and the cache learns their new paths.
+        const std::string sub = tree_.path("scan/sub");
+        std::filesystem::rename(sub, sub + "2");
+        EXPECT_EQ(Scan(jobs).reads, 0);
+        EXPECT_EQ(Query("SELECT count(*) FROM digests WHERE CAST(path AS TEXT) LIKE '" + sub + "2/%'"), "2");
+        std::filesystem::rename(sub + "2", sub);
 
         // Rewritten in place with the same size, then both times set back.
         struct stat before { };
