@@ -19,6 +19,29 @@ namespace {
 // held in memory at once.
 constexpr std::size_t kReadPiece = std::size_t{64} << 10;
 
+// A first load makes room at once for as many lines as its first piece
+// suggests the file holds, so that the tables and the index do not grow (and
+// fault in memory) step by step; but never for more than this many, as a
+// sparse file, NUL bytes after a first piece of short lines, could claim any
+// number.
+constexpr std::size_t kMostReserved = std::size_t{1} << 20;
+
+void ReserveFromFirstPiece(SignatureList& list, std::string_view piece, std::size_t fileSize)
+{
+    std::size_t lines = 0;
+    std::size_t sha256 = 0;
+    for (std::size_t start = 0, end = 0; (end = piece.find('\n', start)) != std::string_view::npos; start = end + 1) {
+        ++lines;
+        if (end - start > 64 && piece[start + 64] == '=')
+            ++sha256;
+    }
+    if (lines == 0)
+        return;
+    const std::size_t lineLength = piece.size() / lines;
+    const std::size_t entries = std::min(fileSize / lineLength, kMostReserved);
+    list.Reserve(entries, entries * lineLength, entries * sha256 / lines);
+}
+
 }  // namespace
 
 void SignatureList::Clear()
@@ -127,8 +150,10 @@ void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file)
     InputFile input(file, Links::Followed);
     const auto fileSize = static_cast<std::size_t>(input.Size());
     const std::string where = TextFromPath(file);
-    // Storage grows with the lines read, never with the file's size: a sparse
-    // file is mostly NUL bytes, which hold no signature line.
+    // Storage grows with the lines read, never with the file's size beyond a
+    // bounded first reservation: a sparse file is mostly NUL bytes, which
+    // hold no signature line.
+    bool reserved = list.Count() > 0;
     std::vector<char> buffer;
     std::size_t filled = 0;
     std::size_t linesBefore = 0;
@@ -169,6 +194,10 @@ void AppendSignatureFile(SignatureList& list, const std::filesystem::path& file)
             filled += got;
             const bool atEnd = got < rest.size();
             std::string_view text(buffer.data(), filled);
+            if (!reserved) {
+                reserved = true;
+                ReserveFromFirstPiece(list, text, fileSize);
+            }
             if (dropping) {
                 const std::size_t end = text.find('\n');
                 if (end == std::string_view::npos) {
