@@ -234,10 +234,11 @@ private:
                     return false;
                 if (Excluded(entry.name))
                     continue;
-                std::string name(entry.name);
-                elements_.currentFile.SetCaption(name);
+                elements_.currentFile.SetCaption(entry.name);
                 elements_.events.ProcessEvents();
-                Examine(level, std::move(name));
+                // Kept from file to file: a name is copied only where it is kept.
+                name_.assign(entry.name);
+                Examine(level, name_);
             }
         } catch (const Failure& failure) {
             ReportInWalkOrder(path_, failure);
@@ -245,16 +246,16 @@ private:
         return true;
     }
 
-    void Examine(const Level& level, std::string name)
+    void Examine(const Level& level, const std::string& name)
     {
         if (Waits()) {
             qirn::EarlyStamp early = qirn::TakeEarlyStamp(*level.folder, name);
-            waiting_.push_back({level.folder, path_, std::move(name), std::move(early)});
+            waiting_.push_back({level.folder, path_, name, std::move(early)});
             if (waiting_.size() >= kMaxWaitingFiles)
                 HandOutWaiting();
             return;
         }
-        HandOut(level.folder, path_, std::move(name), std::nullopt);
+        HandOut(level.folder, path_, name, std::nullopt);
     }
 
     // While the cache loads, files are stamped, as they would be for a
@@ -273,10 +274,10 @@ private:
     void HandOutWaiting()
     {
         for (Waiting& file : std::exchange(waiting_, {}))
-            HandOut(file.folder, file.folderPath, std::move(file.name), std::move(file.early));
+            HandOut(file.folder, file.folderPath, file.name, std::move(file.early));
     }
 
-    void HandOut(const std::shared_ptr<Folder>& folder, const std::string& folderPath, std::string name,
+    void HandOut(const std::shared_ptr<Folder>& folder, const std::string& folderPath, const std::string& name,
         std::optional<qirn::EarlyStamp> early)
     {
         // The list may have been reloaded during the yield.
@@ -289,7 +290,7 @@ private:
             qirn::RecordOutcome(elements_, folderPath, name, outcome);
             return;
         }
-        if (pool_->Add(folder, folderPath, std::move(name), need, std::move(early))) {
+        if (pool_->Add(folder, folderPath, name, need, std::move(early))) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 qirn::RecordOutcome(elements_, done);
         }
@@ -353,6 +354,7 @@ private:
     std::size_t waitingFolders_;              // open folders beyond which they are handed out
     qirn::KeptListing kept_;                  // of the folder being walked
     std::string path_;                        // of the folder being walked, separator included
+    std::string name_;                        // of the file being examined
     std::optional<std::uint64_t> topDevice_;  // set when the walk stays on one file system
 };
 
