@@ -21,7 +21,7 @@ bool SignatureLines::Next(std::string_view& line)
                 candidate.remove_suffix(1);
         }
         ++lineNumber_;
-        if (candidate.empty() || candidate.find('\0') != std::string_view::npos)
+        if (candidate.empty() || (holdsNul_ && candidate.find('\0') != std::string_view::npos))
             continue;
         line = candidate;
         return true;

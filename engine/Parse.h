@@ -17,7 +17,8 @@ namespace qirn {
 class SignatureLines {
 public:
     // linesBefore: physical lines that came before text, for numbering.
-    explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0) : rest_(text), lineNumber_(linesBefore)
+    explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0)
+        : rest_(text), lineNumber_(linesBefore), holdsNul_(text.find('\0') != std::string_view::npos)
     {
     }
 
@@ -30,6 +31,7 @@ public:
 private:
     std::string_view rest_;
     std::size_t lineNumber_;
+    bool holdsNul_;  // anywhere in the text: only then is each line searched for NUL
 };
 
 // The digest text and the name of one signature line: the text before the
