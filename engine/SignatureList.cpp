@@ -24,7 +24,7 @@ constexpr std::size_t kReadPiece = std::size_t{64} << 10;
 // fault in memory) step by step; but never for more than this many, as a
 // sparse file, NUL bytes after a first piece of short lines, could claim any
 // number.
-constexpr std::size_t kMostReserved = std::size_t{1} << 20;
+constexpr std::size_t kMostReserved = std::size_t{1} << 18;
 
 void ReserveFromFirstPiece(SignatureList& list, std::string_view piece, std::size_t fileSize)
 {

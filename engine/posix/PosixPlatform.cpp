@@ -136,12 +136,17 @@ namespace {
 // A walk allocates and frees many small blocks, and holds many while the
 // cache loads (an open folder's listing takes 32 KiB). A page the heap gains
 // costs a fault at its first touch, and glibc gives free pages at the top
-// back at once, only to fault them in again: here the heap grows 64 MiB at a
+// back at once, only to fault them in again: here the heap grows 32 MiB at a
 // time, in huge pages where the system has them, and keeps what it has.
+// Not under an address-space limit, which the step and the threads' own
+// arenas could exhaust.
 void HeapInHugePages()
 {
 #if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kHeapStep = std::size_t{64} << 20;
+    rlimit space{};
+    if (::getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur != RLIM_INFINITY)
+        return;
+    constexpr std::size_t kHeapStep = std::size_t{32} << 20;
     // Before any thread starts.
     if (mallopt(M_TOP_PAD, kHeapStep) == 0 ||           // NOLINT(concurrency-mt-unsafe)
         mallopt(M_TRIM_THRESHOLD, 2 * kHeapStep) == 0)  // NOLINT(concurrency-mt-unsafe)
