@@ -26,6 +26,12 @@ namespace {
 // alignment merely goes unused.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
+// The bytes from at to the next huge page boundary; 0 on one.
+std::size_t ToHugePage(const void* at)
+{
+    return (kHugePage - reinterpret_cast<std::uintptr_t>(at) % kHugePage) % kHugePage;
+}
+
 }  // namespace
 
 LargeBlock MapLargeBlock(std::size_t bytes)
@@ -38,7 +44,7 @@ LargeBlock MapLargeBlock(std::size_t bytes)
     void* const mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED)
         throw std::bad_alloc();
-    const std::size_t offset = (kHugePage - reinterpret_cast<std::uintptr_t>(mapped) % kHugePage) % kHugePage;
+    const std::size_t offset = ToHugePage(mapped);
     char* const block = static_cast<char*>(mapped) + offset;
     if (offset > 0)
         munmap(mapped, offset);
@@ -161,7 +167,7 @@ void HeapInHugePages()
     std::free(const_cast<char*>(block));
     if (after <= before)  // also when sbrk failed
         return;
-    char* const begin = before + (kHugePage - reinterpret_cast<std::uintptr_t>(before) % kHugePage) % kHugePage;
+    char* const begin = before + ToHugePage(before);
     char* const end = after - reinterpret_cast<std::uintptr_t>(after) % kHugePage;
     if (begin < end)
         ::madvise(begin, static_cast<std::size_t>(end - begin), MADV_HUGEPAGE);
