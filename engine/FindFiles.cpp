@@ -32,9 +32,7 @@ constexpr std::size_t kOpenLevels = 16;
 constexpr int kMaxOpenFolders = 32;
 // Files stamped while the cache loads wait at most so many, in folders
 // that take at most a share of the open-file limit. A stop lets the waiting
-// files be examined, so this also bounds how long it takes. An open folder
-// keeps its listing's buffer (32 KiB on Linux): a tree of many small folders
-// makes the walk wait sooner rather than hold more.
+// files be examined, so this also bounds how long it takes.
 constexpr std::size_t kMaxWaitingFiles = 8192;
 constexpr std::size_t kMaxWaitingFolders = 1024;
 

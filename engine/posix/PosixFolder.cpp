@@ -7,6 +7,8 @@
 #include "engine/posix/PosixIo.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +27,74 @@ unsigned AttributesOf(mode_t mode)
     return kSystem;
 }
 
+#if defined(__linux__)
+// The folder's entries read straight from the kernel. The buffer lives only
+// while the folder is listed: a walk keeps many folders open, for the files
+// that wait in them, and no listing it has read to the end.
+class DentsListing final : public RawListing {
+public:
+    explicit DentsListing(UniqueFd fd) : fd_(std::move(fd)) { }
+
+    int Fd() const override { return fd_.get(); }
+
+    bool Next(std::string_view& name, unsigned char& type) override
+    {
+        for (;;) {
+            if (at_ == filled_ && !Fill())
+                return false;
+            const std::byte* const entry = buffer_.get() + at_;
+            unsigned short length = 0;
+            std::memcpy(&length, entry + offsetof(dirent64, d_reclen), sizeof length);
+            ino64_t inode = 0;
+            std::memcpy(&inode, entry + offsetof(dirent64, d_ino), sizeof inode);
+            at_ += length;
+            if (inode == 0)  // a deleted entry, as readdir skips it
+                continue;
+            name = reinterpret_cast<const char*>(entry + offsetof(dirent64, d_name));
+            std::memcpy(&type, entry + offsetof(dirent64, d_type), sizeof type);
+            return true;
+        }
+    }
+
+    void Rewind() override
+    {
+        if (::lseek(fd_.get(), 0, SEEK_SET) < 0)
+            throw Failure::FromErrno(errno, "lseek");
+        at_ = filled_ = 0;
+        ended_ = false;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 32768;
+
+    bool Fill()
+    {
+        if (ended_)
+            return false;
+        if (!buffer_)
+            buffer_ = std::make_unique_for_overwrite<std::byte[]>(kBufferSize);
+        const ssize_t got = ::getdents64(fd_.get(), buffer_.get(), kBufferSize);
+        // A folder removed while it is listed reads as ENOENT: it has ended.
+        if (got < 0 && errno != ENOENT)
+            throw Failure::FromErrno(errno, "getdents64");
+        at_ = 0;
+        if (got <= 0) {
+            filled_ = 0;
+            ended_ = true;
+            buffer_.reset();
+            return false;
+        }
+        filled_ = static_cast<std::size_t>(got);
+        return true;
+    }
+
+    UniqueFd fd_;
+    std::unique_ptr<std::byte[]> buffer_;
+    std::size_t filled_ = 0;
+    std::size_t at_ = 0;
+    bool ended_ = false;
+};
+#else
 class DirListing final : public RawListing {
 public:
     explicit DirListing(UniqueFd fd)
@@ -61,6 +131,7 @@ public:
 private:
     DIR* dir_ = nullptr;
 };
+#endif
 
 class PosixFolder final : public Folder {
 public:
@@ -166,7 +237,11 @@ private:
 
 std::unique_ptr<RawListing> ReadDirListing(UniqueFd folder)
 {
+#if defined(__linux__)
+    return std::make_unique<DentsListing>(std::move(folder));
+#else
     return std::make_unique<DirListing>(std::move(folder));
+#endif
 }
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, ListingFactory makeListing)

@@ -1,8 +1,9 @@
 #pragma once
 
-// The raw listing under the POSIX folder: what readdir yields, behind an
-// interface so that tests can list like a file system that keeps no entry
-// types, or one whose entries vanish between the listing and a look.
+// The raw listing under the POSIX folder: what getdents64 (or readdir)
+// yields, behind an interface so that tests can list like a file system that
+// keeps no entry types, or one whose entries vanish between the listing and
+// a look.
 
 #include "engine/FileSystem.h"
 #include "engine/posix/PosixIo.h"
@@ -27,7 +28,7 @@ public:
 
 using ListingFactory = std::function<std::unique_ptr<RawListing>(UniqueFd folder)>;
 
-// readdir over the folder.
+// getdents64 over the folder on Linux, readdir elsewhere.
 std::unique_ptr<RawListing> ReadDirListing(UniqueFd folder);
 
 // OpenFolder with every folder of the walk listed by makeListing.

@@ -155,6 +155,13 @@ TEST_F(WalkerTest, AFolderTooLargeToKeepIsListedAgainForItsFiles)
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("big/evil"), tree_.path("big/sub/evil")}));
     EXPECT_EQ(scan_.counter.Total(), kFiles + 2u);
     EXPECT_EQ(script.rewinds, 1);
+
+    // The system's own listing, read again from its start, gives the same.
+    MemoryScan real;
+    real.signatures.Append(DigestOf("evil"), "Evil");
+    real.Scan(tree_.path());
+    EXPECT_EQ(real.HitPaths(), scan_.HitPaths());
+    EXPECT_EQ(real.counter.Total(), kFiles + 2u);
 }
 
 TEST_F(WalkerTest, HiddenEntriesAreScannedSystemEntriesAndLinksAreNot)
