@@ -157,6 +157,20 @@ void HeapInHugePages()
     if (mallopt(M_TOP_PAD, kHeapStep) == 0 ||           // NOLINT(concurrency-mt-unsafe)
         mallopt(M_TRIM_THRESHOLD, 2 * kHeapStep) == 0)  // NOLINT(concurrency-mt-unsafe)
         return;
+    // The break first moves to just below a huge page boundary (malloc takes
+    // the gap for memory of another user), so that the heap grows across it:
+    // malloc writes its headers before the new range can be advised, and a
+    // huge page's range written to in small pages stays in small pages.
+    constexpr std::size_t kBelowBoundary = std::size_t{128} << 10;
+    auto* const start = static_cast<char*>(::sbrk(0));
+    if (start == reinterpret_cast<char*>(-1))  // NOLINT(performance-no-int-to-ptr)
+        return;
+    std::size_t gap = ToHugePage(start);
+    if (gap < kBelowBoundary)
+        gap += kHugePage;
+    if (::sbrk(static_cast<std::intptr_t>(gap - kBelowBoundary)) ==
+        reinterpret_cast<void*>(-1))  // NOLINT(performance-no-int-to-ptr)
+        return;
     auto* const before = static_cast<char*>(::sbrk(0));
     // Below the mmap threshold, so that it comes from the heap and makes it grow.
     auto* const block = static_cast<volatile char*>(std::malloc(std::size_t{64} << 10));
