@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -34,7 +35,7 @@ constexpr int kMaxOpenFolders = 32;
 // that take at most a share of the open-file limit. A stop lets the waiting
 // files be examined, so this also bounds how long it takes.
 constexpr std::size_t kMaxWaitingFiles = 8192;
-constexpr std::size_t kMaxWaitingFolders = 1024;
+constexpr std::size_t kMaxWaitingFolders = 4096;
 
 // One folder of the walk: its listing and the subfolders still to enter.
 struct Level {
@@ -348,7 +349,7 @@ private:
         std::string name;
         qirn::EarlyStamp early;
     };
-    std::vector<Waiting> waiting_;            // stamped while the cache loads, in walk order
+    std::deque<Waiting> waiting_;             // stamped while the cache loads, in walk order
     std::size_t waitingFolders_;              // open folders beyond which they are handed out
     qirn::KeptListing kept_;                  // of the folder being walked
     std::string path_;                        // of the folder being walked, separator included
