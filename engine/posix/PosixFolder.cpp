@@ -29,8 +29,8 @@ unsigned AttributesOf(mode_t mode)
 
 #if defined(__linux__)
 // The folder's entries read straight from the kernel. The buffer lives only
-// while the folder is listed: a walk keeps many folders open, for the files
-// that wait in them, and no listing it has read to the end.
+// while the folder is listed: a walk keeps many folders open for the files
+// that wait in them, but needs none of their listings once read.
 class DentsListing final : public RawListing {
 public:
     explicit DentsListing(UniqueFd fd) : fd_(std::move(fd)) { }
@@ -43,14 +43,20 @@ public:
             if (at_ == filled_ && !Fill())
                 return false;
             const std::byte* const entry = buffer_.get() + at_;
+            constexpr std::size_t kNameAt = offsetof(dirent64, d_name);
             unsigned short length = 0;
-            std::memcpy(&length, entry + offsetof(dirent64, d_reclen), sizeof length);
+            if (filled_ - at_ > kNameAt)
+                std::memcpy(&length, entry + offsetof(dirent64, d_reclen), sizeof length);
+            // Records that do not fit what was read: the kernel's fault, not the folder's.
+            if (length <= kNameAt || length > filled_ - at_)
+                throw Failure::FromErrno(EIO, "getdents64");
             ino64_t inode = 0;
             std::memcpy(&inode, entry + offsetof(dirent64, d_ino), sizeof inode);
             at_ += length;
             if (inode == 0)  // a deleted entry, as readdir skips it
                 continue;
-            name = reinterpret_cast<const char*>(entry + offsetof(dirent64, d_name));
+            const auto* const text = reinterpret_cast<const char*>(entry + kNameAt);
+            name = std::string_view(text, ::strnlen(text, length - kNameAt));
             std::memcpy(&type, entry + offsetof(dirent64, d_type), sizeof type);
             return true;
         }
