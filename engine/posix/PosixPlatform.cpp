@@ -140,7 +140,7 @@ std::size_t OpenFileLimit()
 namespace {
 
 // A walk allocates and frees many small blocks, and holds many while the
-// cache loads (an open folder's listing takes 32 KiB). A page the heap gains
+// cache loads (a waiting file's paths and stamp). A page the heap gains
 // costs a fault at its first touch, and glibc gives free pages at the top
 // back at once, only to fault them in again: here the heap grows 32 MiB at a
 // time, in huge pages where the system has them, and keeps what it has.
