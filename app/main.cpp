@@ -1,5 +1,5 @@
-#include "engine/ApplicationFolder.h"
 #include "engine/Failure.h"
+#include "engine/platform/ApplicationFolder.h"
 #include "ui/frmTev.h"
 
 #include <QApplication>

@@ -4,8 +4,8 @@
 // time taken.
 
 #include "engine/Failure.h"
-#include "engine/FileSystem.h"
-#include "engine/Platform.h"
+#include "engine/platform/FileSystem.h"
+#include "engine/platform/Platform.h"
 
 #include <chrono>
 #include <cstdio>

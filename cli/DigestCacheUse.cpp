@@ -4,10 +4,8 @@
 #include "cli/ScanOutput.h"
 #include "cli/SignatureSources.h"
 #include "engine/Failure.h"
-#include "engine/Platform.h"
-#include "engine/PrivateFile.h"
-#include "engine/Rematch.h"
-#include "engine/SignatureList.h"
+#include "engine/platform/Platform.h"
+#include "engine/signatures/SignatureList.h"
 
 #include <chrono>
 #include <string>
@@ -16,7 +14,7 @@ namespace qirn {
 
 namespace {
 
-class PrintedProblems final : public ProblemLog {
+class PrintedProblems final : public ScanSink {
 public:
     PrintedProblems(ScanOutput& output, std::FILE* err) : output_(output), err_(err) { }
 
@@ -44,18 +42,17 @@ int CannotRematch(const std::string& why, std::FILE* err)
 
 }  // namespace
 
-DigestCache::Notice PrintedNotice(std::FILE* err)
+KeptDigests::Notice PrintedNotice(std::FILE* err)
 {
     return [err](const std::string& text) { std::fprintf(err, "qirn-scan: %s\n", EscapeForText(text).c_str()); };
 }
 
-std::unique_ptr<DigestCache> OpenDigestCache(const ScanOptions& options, DigestCache::Notice notice)
+std::unique_ptr<KeptDigests> OpenDigestCache(const ScanOptions& options, KeptDigests::Notice notice)
 {
-    if (options.noCache)
+    if (options.noCache || !KeptDigests::Available())
         return nullptr;
-    DigestCache::Settings settings;
-    settings.file = options.cacheFile ? PathFromText(*options.cacheFile) : DefaultCacheFolder() / kDigestCacheName;
-    return std::make_unique<DigestCache>(settings, std::move(notice));
+    return std::make_unique<KeptDigests>(
+        options.cacheFile ? PathFromText(*options.cacheFile) : KeptDigests::DefaultFile(), std::move(notice));
 }
 
 int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
@@ -67,7 +64,7 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     if (const auto failure = LoadScanSignatures(signatures, options.signatures, summary.signatureFile, err))
         return CannotRematch("cannot load signatures: " + *failure, err);
     summary.signatures = signatures.Count();
-    const std::unique_ptr<DigestCache> cache = OpenDigestCache(options, PrintedNotice(err));
+    const std::unique_ptr<KeptDigests> cache = OpenDigestCache(options, PrintedNotice(err));
     if (!cache || !cache->Usable())
         return CannotRematch("--rematch cannot run without the digest cache", err);
     std::fputs("qirn-scan: --rematch checks only the digests kept by earlier scans: files new or changed since "
@@ -78,14 +75,14 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     PrintedProblems problems(*output, err);
     RematchCounts total;
     for (const std::string& folder : options.folders) {
-        const RematchCounts counts = Rematch(
-            *cache, folder, options.maxSize, signatures,
+        const RematchCounts counts = cache->Rematch(
+            folder, options.maxSize, signatures,
             [&](const RematchHit& hit) {
                 ++summary.counts.hitLines;
                 problems.writeFailed |= !output->Hit(TextFromPath(hit.path), hit.signatureName, hit.digests.md5,
                     hit.digests.sha256 ? &*hit.digests.sha256 : nullptr, hit.size);
             },
-            &problems);
+            problems);
         total.cached += counts.cached;
         total.confirmed += counts.confirmed;
         total.changed += counts.changed;

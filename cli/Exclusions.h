@@ -2,7 +2,7 @@
 
 // The entries qirn-scan is told to leave out.
 
-#include "engine/ScanElements.h"
+#include "engine/scan/ScanSink.h"
 
 #include <string>
 #include <string_view>

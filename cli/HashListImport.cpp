@@ -2,7 +2,7 @@
 
 #include "cli/HashListLines.h"
 #include "engine/Failure.h"
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <array>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "cli/Quarantine.h"
 
 #include "engine/Failure.h"
-#include "engine/FileRemoval.h"
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
+#include "engine/remedy/FileRemoval.h"
 
 #include <cctype>
 #include <charconv>
@@ -185,34 +185,35 @@ std::optional<std::string> Quarantine::PathInside(const std::string& top) const
     return path + TextFromPath(relative);
 }
 
-QuarantineNote Quarantine::Take(const Hit& hit, const Md5Digest& digest, const std::vector<std::string>& signatures)
+QuarantineNote Quarantine::Take(const Detected& file)
 {
-    path_ = TextFromPath(hit.path);
+    path_.assign(file.path);
     entry_.clear();
-    const bool done = folder_ ? Move(hit, digest, signatures) : Remove(hit, digest);
+    const std::filesystem::path path = PathFromText(file.path);
+    const bool done = folder_ ? Move(file, path) : Remove(file, path);
     return {path_, done, folder_ != nullptr, entry_, reason_};
 }
 
-bool Quarantine::Move(const Hit& hit, const Md5Digest& digest, const std::vector<std::string>& signatures)
+bool Quarantine::Move(const Detected& file, const std::filesystem::path& path)
 {
-    const QuarantineResult result = folder_->Move(
-        hit.path, hit.identity, digest, [&](const QuarantineFacts& facts) { return SidecarText(facts, signatures); });
+    const QuarantineResult result = folder_->Move(path, file.identity, file.digest,
+        [&](const QuarantineFacts& facts) { return SidecarText(facts, file.signatures); });
     if (!result.entry.empty())
         entry_ = TextFromPath(canonical_ / PathFromText(result.entry));
     reason_ = result.status == QuarantineResult::Status::Missing ? "it is gone" : result.errorText;
     return result.status == QuarantineResult::Status::Done;
 }
 
-bool Quarantine::Remove(const Hit& hit, const Md5Digest& digest)
+bool Quarantine::Remove(const Detected& file, const std::filesystem::path& path)
 {
     // Identity and content are checked once the file is out of everybody
     // else's reach, right before it goes.
-    const RemovalResult result = RemoveDetectedFile({hit.path, hit.identity, digest});
+    const RemovalResult result = RemoveDetectedFile({path, file.identity, file.digest});
     reason_ = result.status == RemovalResult::Status::Missing ? "it is gone" : result.errorText;
     return result.status == RemovalResult::Status::Deleted;
 }
 
-std::string SidecarText(const QuarantineFacts& facts, const std::vector<std::string>& signatures)
+std::string SidecarText(const QuarantineFacts& facts, std::span<const std::string_view> signatures)
 {
     std::string text = "{";
     AppendJsonField(text, "original_path", facts.originalPath);

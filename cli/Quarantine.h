@@ -4,15 +4,16 @@
 // and --restore.
 
 #include "cli/ScanOutput.h"
-#include "engine/Quarantine.h"
-#include "engine/ScanElements.h"
+#include "engine/platform/FileSystem.h"
+#include "engine/remedy/QuarantineFolder.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace qirn {
 
@@ -26,12 +27,20 @@ public:
     // lies there: the walk leaves it out. Throws qirn::Failure when it is top.
     std::optional<std::string> PathInside(const std::string& top) const;
 
-    // Moves or removes the file of hit; the note's texts live until the next call.
-    QuarantineNote Take(const Hit& hit, const Md5Digest& digest, const std::vector<std::string>& signatures);
+    // A file with hits, as the walk examined it.
+    struct Detected {
+        std::string_view path;
+        FileIdentity identity;
+        const Md5Digest& digest;
+        std::span<const std::string_view> signatures;
+    };
+
+    // Moves or removes the file; the note's texts live until the next call.
+    QuarantineNote Take(const Detected& file);
 
 private:
-    bool Move(const Hit& hit, const Md5Digest& digest, const std::vector<std::string>& signatures);
-    bool Remove(const Hit& hit, const Md5Digest& digest);
+    bool Move(const Detected& file, const std::filesystem::path& path);
+    bool Remove(const Detected& file, const std::filesystem::path& path);
 
     std::unique_ptr<QuarantineFolder> folder_;
     std::filesystem::path canonical_;
@@ -41,7 +50,7 @@ private:
 };
 
 // The text of ENTRY.json, and the facts read back from it.
-std::string SidecarText(const QuarantineFacts& facts, const std::vector<std::string>& signatures);
+std::string SidecarText(const QuarantineFacts& facts, std::span<const std::string_view> signatures);
 std::optional<QuarantineFacts> ParseSidecar(std::string_view text);
 
 // qirn-scan --restore DIR/ENTRY: 0 when the file is back, 2 when not.

@@ -1,25 +1,24 @@
 #include "cli/ScanCommand.h"
 
-#if QIRN_DIGEST_CACHE
+#include "cache/KeptDigests.h"
 #include "cli/DigestCacheUse.h"
-#include "engine/ScanCache.h"
-#endif
 #include "cli/Exclusions.h"
 #include "cli/Quarantine.h"
 #include "cli/ScanOptions.h"
 #include "cli/ScanOutput.h"
 #include "cli/ScanProgress.h"
 #include "cli/SignatureSources.h"
-#include "engine/Console.h"
 #include "engine/Failure.h"
-#include "engine/FindFiles.h"
-#include "engine/Platform.h"
-#include "engine/SignatureList.h"
+#include "engine/platform/Console.h"
+#include "engine/platform/Platform.h"
+#include "engine/scan/FindFiles.h"
+#include "engine/signatures/SignatureList.h"
 
 #include <cerrno>
 #include <future>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 namespace qirn {
@@ -28,7 +27,7 @@ namespace {
 
 // One run of qirn-scan over its folders: it hears every entry of the walk,
 // writes the records and keeps the counts.
-class ScanRun final : public InfectionList, public ReportText, public Caption, public EventPump, public ProblemLog {
+class ScanRun final : public ScanSink {
 public:
     ScanRun(const ScanOptions& options, std::FILE* out, std::FILE* err)
         : options_(options),
@@ -53,7 +52,6 @@ public:
                     std::string(FailureReason(failure)) + ")");
             }
         }
-#if QIRN_DIGEST_CACHE
         // The cache opens, and starts reading what it holds for the first
         // folder, while the signatures load; what it has to say waits for them.
         std::vector<std::string> cacheNotices;
@@ -65,21 +63,18 @@ public:
             else
                 Message(EscapeForText(text));
         };
-        std::unique_ptr<DigestCache> cache;
-        std::optional<ScanCache> kept;  // what is cached for the folder being walked
+        std::unique_ptr<KeptDigests> cache;
+        DigestLookup* kept = nullptr;  // what is cached for the folder being walked
         std::future<void> opening = std::async(std::launch::async, [&] {
             cache = OpenDigestCache(options_, notice);
-            if (cache && cache->Usable() && !options_.folders.empty())
-                kept.emplace(*cache, options_.folders.front());
+            if (cache && !options_.folders.empty())
+                kept = cache->BeginWalk(options_.folders.front());
         });
-#endif
         const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
-#if QIRN_DIGEST_CACHE
         opening.get();
         noticesWait = false;
         for (const std::string& text : cacheNotices)
             notice(text);
-#endif
         if (unloaded)
             return CannotRun("cannot load signatures: " + *unloaded);
         summary_.signatures = signatures_.Count();
@@ -96,91 +91,58 @@ public:
             }
         }
 
-        ScanCounter counter(*this);
-        const ScanElements elements{
-            signatures_, *this, *this, counter, *this, *this, this, exclusions_.Active() ? &exclusions_ : nullptr};
-        mdlFindFiles::ClearStop();
-        for (std::size_t i = 0; i < tops.size() && mdlFindFiles::StopScan == 0; ++i) {
+        mdlFindFiles::ScanRequest request{signatures_, *this, stop_.get_token(), options_.maxSize, options_.jobs,
+            exclusions_.Active() ? &exclusions_ : nullptr};
+        for (std::size_t i = 0; i < tops.size() && !stop_.stop_requested(); ++i) {
             top_ = options_.folders[i];
-#if QIRN_DIGEST_CACHE
-            if (i > 0) {
-                kept.reset();
-                if (cache && cache->Usable())
-                    kept.emplace(*cache, top_);
-            }
-            ScanElements folderElements = elements;
-            folderElements.cache = kept ? &*kept : nullptr;
-            mdlFindFiles::FindFiles(
-                *tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, folderElements, options_.jobs);
-            if (kept)
-                kept->Finish();
-#else
-            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, options_.maxSize, elements, options_.jobs);
-#endif
+            if (i > 0 && cache)
+                kept = cache->BeginWalk(top_);
+            request.cache = kept;
+            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, request);
+            if (cache)
+                cache->EndWalk();
         }
-        ProcessEvents();
         progress_.Erase();
 
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
         return Finish(elapsed.count());
     }
 
-    void AddHit(Hit hit) override
-    {
-        ++summary_.counts.hitLines;
-        pending_.push_back(std::move(hit));
-    }
-    void Append(std::string_view) override
-    {
-    }
-    void SetCaption(std::string_view) override
-    {
-    }
-    void ProcessEvents() override
+    // Ctrl-C and a termination request end the walk before its next file.
+    void Next(std::string_view, std::string_view) override
     {
         if (InterruptSignal() != 0)
-            mdlFindFiles::RequestStop();
+            stop_.request_stop();
     }
 
     void Examined(const ExaminedFile& file) override
     {
         progress_.File(file.folderPath, file.size);
-        if (file.hits == 0) {
+        if (file.hits.empty()) {
             ++summary_.counts.clean;
             return;
         }
         ++summary_.counts.hit;
+        summary_.counts.hitLines += file.hits.size();
         if (hitsOnTerminal_)
             progress_.Erase();
-        for (const Hit& hit : pending_) {
-            if (!output_->Hit(TextFromPath(hit.path), hit.signatureName, *file.digest, file.sha256, file.size))
+        const std::string path = std::string(file.folderPath).append(file.name);
+        for (const std::string_view signatureName : file.hits) {
+            if (!output_->Hit(path, signatureName, *file.digest, file.sha256, file.size))
                 return WriteFailed();
         }
         if (quarantine_) {
-            std::vector<std::string> names;
-            for (const Hit& hit : pending_)
-                names.push_back(hit.signatureName);
-            const QuarantineNote note = quarantine_->Take(pending_.front(), *file.digest, names);
+            const QuarantineNote note = quarantine_->Take({path, file.identity, *file.digest, file.hits});
             if (!note.done)
                 Message(std::string(note.moved ? "cannot move " : "cannot remove ") + EscapeForText(note.path) + " (" +
                     EscapeForText(note.reason) + ")");
             if (!output_->Quarantined(note))
                 return WriteFailed();
         }
-        pending_.clear();
     }
-    void TooLarge(std::string_view, std::string_view) override
-    {
-        ++summary_.counts.tooLarge;
-    }
-    void NotRegular(std::string_view, std::string_view) override
-    {
-        ++summary_.counts.notRegular;
-    }
-    void Excluded(std::string_view, std::string_view) override
-    {
-        ++summary_.counts.excluded;
-    }
+    void TooLarge(std::string_view, std::string_view) override { ++summary_.counts.tooLarge; }
+    void NotRegular(std::string_view, std::string_view) override { ++summary_.counts.notRegular; }
+    void Excluded(std::string_view, std::string_view) override { ++summary_.counts.excluded; }
 
     void Unreadable(const std::string& path, const Failure& failure) override
     {
@@ -202,11 +164,10 @@ private:
     void WriteFailed()
     {
         const int error = errno;
-        pending_.clear();
         if (writeFailed_)
             return;
         writeFailed_ = true;
-        mdlFindFiles::RequestStop();
+        stop_.request_stop();
         Message(std::string("cannot write to standard output (") + ErrorText(error) + "); scan ended");
     }
 
@@ -270,7 +231,7 @@ private:
     std::optional<Quarantine> quarantine_;
     SignatureList signatures_;
     ScanSummary summary_;
-    std::vector<Hit> pending_;  // of the file being recorded
+    std::stop_source stop_;
     std::string top_;
     bool topUnlistable_ = false;
     bool writeFailed_ = false;
@@ -291,10 +252,8 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
     }
     if (options->restore)
         return RestoreQuarantined(*options->restore, out, err);
-#if QIRN_DIGEST_CACHE
     if (options->rematch)
         return RunRematch(*options, out, err);
-#endif
     return ScanRun(*options, out, err).Run();
 }
 

@@ -1,5 +1,7 @@
 #include "cli/ScanOptions.h"
 
+#include "cache/KeptDigests.h"
+
 #include <algorithm>
 #include <charconv>
 #include <thread>
@@ -19,7 +21,6 @@ bool ParseNumber(const std::string& text, Number low, Number high, Number& numbe
     return true;
 }
 
-#if QIRN_DIGEST_CACHE
 constexpr std::string_view kCacheHelp =
     "keep file digests between scans in FILE (default:\n$XDG_CACHE_HOME/qirn-checker/digests.sqlite); a file\n"
     "that has not changed since it was last read is not\nread again";
@@ -27,10 +28,7 @@ constexpr std::string_view kRematchHelp =
     "match the digests that earlier scans kept for files\nunder each FOLDER against the signatures, without\n"
     "walking; each match is read again before it is\nreported. Files new or changed since their last scan\n"
     "are not covered";
-#else
-constexpr std::string_view kCacheHelp = "not available: this build keeps no digest cache";
-constexpr std::string_view kRematchHelp = kCacheHelp;
-#endif
+constexpr std::string_view kNoCacheHelp = "not available: this build keeps no digest cache";
 
 const OptionRow kOptions[] = {
     {"--signatures", "-s", "FILE", "a file",
@@ -160,13 +158,11 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
         }
         return options;
     }
-#if !QIRN_DIGEST_CACHE
-    if (options.cacheFile || options.rematch) {
+    if (!KeptDigests::Available() && (options.cacheFile || options.rematch)) {
         std::fprintf(err, "qirn-scan: %s is not available: this build keeps no digest cache\n",
             options.rematch ? "--rematch" : "--cache");
         return std::nullopt;
     }
-#endif
     if (options.rematch && options.noCache) {
         std::fputs("qirn-scan: --rematch needs the digest cache\n", err);
         return std::nullopt;
@@ -195,6 +191,8 @@ std::string ScanUsage()
         if (!row.value.empty())
             head += " " + std::string(row.value);
         std::string_view help = row.help;
+        if (!KeptDigests::Available() && (help == kCacheHelp || help == kRematchHelp))
+            help = kNoCacheHelp;
         bool first = true;
         while (!help.empty() || first) {
             const std::size_t end = help.find('\n');

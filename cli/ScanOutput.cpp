@@ -1,7 +1,7 @@
 #include "cli/ScanOutput.h"
 
 #include "engine/Failure.h"
-#include "engine/FileSystem.h"
+#include "engine/platform/FileSystem.h"
 
 #include <algorithm>
 #include <array>

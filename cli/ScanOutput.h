@@ -4,7 +4,7 @@
 // text forms of paths and names that it uses.
 
 #include "cli/ScanOptions.h"
-#include "engine/Digest.h"
+#include "engine/digest/Digest.h"
 
 #include <chrono>
 #include <cstdint>

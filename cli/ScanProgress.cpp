@@ -1,7 +1,7 @@
 #include "cli/ScanProgress.h"
 
 #include "cli/ScanOutput.h"
-#include "engine/Console.h"
+#include "engine/platform/Console.h"
 
 #include <string>
 

@@ -3,8 +3,8 @@
 #include "cli/HashListImport.h"
 #include "cli/SignatureDedup.h"
 #include "engine/Failure.h"
-#include "engine/Platform.h"
-#include "engine/SaveFile.h"
+#include "engine/platform/Platform.h"
+#include "engine/platform/SaveFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,10 +3,10 @@
 #include "cli/SigToolSigning.h"
 
 #include "engine/Failure.h"
-#include "engine/Platform.h"
-#include "engine/SaveFile.h"
-#include "engine/UpdateBodyCheck.h"
-#include "engine/UpdateSignature.h"
+#include "engine/platform/Platform.h"
+#include "engine/platform/SaveFile.h"
+#include "engine/signing/UpdateBodyCheck.h"
+#include "engine/signing/UpdateSignature.h"
 
 #include <cerrno>
 #include <fstream>

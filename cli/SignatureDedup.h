@@ -6,7 +6,7 @@
 // is fetched from memory meanwhile, which spares the wait on a table far
 // larger than the caches.
 
-#include "engine/KeyedHash.h"
+#include "engine/signatures/KeyedHash.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "cli/SignatureSources.h"
 
 #include "cli/HashListImport.h"
-#include "engine/ApplicationFolder.h"
 #include "engine/Failure.h"
-#include "engine/Platform.h"
+#include "engine/platform/ApplicationFolder.h"
+#include "engine/platform/Platform.h"
 
 #include <array>
 #include <fstream>

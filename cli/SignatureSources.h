@@ -4,7 +4,7 @@
 // signature-file rules, every other list through the importer; all merged
 // into one list in the order given.
 
-#include "engine/SignatureList.h"
+#include "engine/signatures/SignatureList.h"
 
 #include <cstdio>
 #include <optional>

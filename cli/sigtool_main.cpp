@@ -1,6 +1,6 @@
 #include "cli/SigTool.h"
-#include "engine/Console.h"
-#include "engine/Platform.h"
+#include "engine/platform/Console.h"
+#include "engine/platform/Platform.h"
 
 #include <cstdio>
 #include <string>

@@ -5,7 +5,7 @@
 // A large array lives in huge pages (see MapLargeBlock): a table of a few
 // megabytes then costs a handful of page faults instead of thousands.
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "tests/TempTree.h"
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,20 +1,18 @@
 #pragma once
 
-// The doubles and sample contents the tests share: in-memory display
-// elements for driving a scan without a window, a clock that stands still,
-// and the standard antivirus test file.
+// The doubles and sample contents the tests share: a sink that records what
+// a walk told it, and the standard antivirus test file.
 
-#include "engine/Clock.h"
-#include "engine/Digest.h"
 #include "engine/Failure.h"
-#include "engine/FindFiles.h"
-#include "engine/Platform.h"
-#include "engine/ScanElements.h"
-#include "engine/SignatureList.h"
+#include "engine/digest/Digest.h"
+#include "engine/platform/Platform.h"
+#include "engine/scan/FindFiles.h"
+#include "engine/signatures/SignatureList.h"
 
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,87 +33,61 @@ inline std::string DigestOf(std::string_view content)
     return mdlMD5::DigestToHex(md5.Compute(std::as_bytes(std::span(content.data(), content.size()))));
 }
 
-// A clock that moves only when a test sets it.
-class FixedClock final : public Clock {
+// Runs one walk and keeps, in order, what it told its sink.
+class MemoryScan final : public ScanSink {
 public:
-    explicit FixedClock(std::int64_t start) : seconds(start) { }
-    std::int64_t LocalSeconds() override { return seconds; }
-    std::string DateTimeText() override { return "12/7/26 " + ClockText(seconds); }
-    std::int64_t seconds;
-};
+    struct RecordedHit {
+        std::string signatureName;
+        std::string path;
+        FileIdentity identity;
+        Md5Digest digest{};
+    };
+    struct Problems {
+        std::vector<std::string> paths;
+        std::vector<int> numbers;
+    };
 
-class MemoryCaption final : public Caption {
-public:
-    void SetCaption(std::string_view text) override
-    {
-        text_ = text;
-        history_.emplace_back(text);
-    }
-    const std::string& text() const { return text_; }
-    const std::vector<std::string>& history() const { return history_; }
-
-private:
-    std::string text_;
-    std::vector<std::string> history_;
-};
-
-class HookedPump final : public EventPump {
-public:
-    void ProcessEvents() override
-    {
-        if (onYield)
-            onYield();
-    }
-    std::function<void()> onYield;
-};
-
-class MemoryInfections final : public InfectionList {
-public:
-    void AddHit(Hit hit) override { hits.push_back(std::move(hit)); }
-    std::vector<Hit> hits;
-};
-
-class MemoryReport final : public ReportText {
-public:
-    void Append(std::string_view more) override { text += more; }
-    std::string text;
-};
-
-class MemoryProblems final : public ProblemLog {
-public:
-    void Unreadable(const std::string& path, const Failure& failure) override
-    {
-        paths.push_back(path);
-        numbers.push_back(failure.number());
-    }
-    std::vector<std::string> paths;
-    std::vector<int> numbers;
-};
-
-struct MemoryScan {
     SignatureList signatures;
-    MemoryInfections infections;
-    MemoryReport report;
-    MemoryCaption scanned;
-    ScanCounter counter{scanned};
-    MemoryCaption current;
-    HookedPump events;
-    MemoryProblems problems;
+    std::stop_source stop;
+    // Called at each Next, after the name is recorded in shown.
+    std::function<void()> onNext;
+    std::vector<std::string> shown;     // names told by Next
+    std::vector<std::string> examined;  // names told by Examined
+    std::vector<RecordedHit> hits;
+    Problems problems;  // told by Unreadable
 
-    ScanElements elements() { return {signatures, infections, report, counter, current, events, &problems}; }
-
-    void Scan(const std::string& folder)
+    mdlFindFiles::ScanRequest Request(unsigned jobs = 1)
     {
-        mdlFindFiles::ClearStop();
-        mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, elements());
+        return {signatures, *this, stop.get_token(), mdlFindFiles::kSizeLimit, jobs};
     }
+
+    void Scan(const std::string& folder) { mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, Request()); }
 
     std::vector<std::string> HitPaths() const
     {
         std::vector<std::string> paths;
-        for (const Hit& hit : infections.hits)
-            paths.push_back(TextFromPath(hit.path));
+        for (const RecordedHit& hit : hits)
+            paths.push_back(hit.path);
         return paths;
+    }
+
+    void Next(std::string_view /*folderPath*/, std::string_view name) override
+    {
+        shown.emplace_back(name);
+        if (onNext)
+            onNext();
+    }
+    void Examined(const ExaminedFile& file) override
+    {
+        examined.emplace_back(file.name);
+        for (const std::string_view name : file.hits)
+            hits.push_back(
+                {std::string(name), std::string(file.folderPath).append(file.name), file.identity, *file.digest});
+    }
+    void Unreadable(const std::string& path, const Failure& failure) override
+    {
+        problems.paths.push_back(path);
+        problems.numbers.push_back(failure.number());
     }
 };
 

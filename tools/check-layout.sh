@@ -2,11 +2,11 @@
 # Checks the source layout that a reader relies on:
 # - no source file outside tests/ and bench/ over 400 lines (split by concept);
 # - every quoted include names its folder from the project root;
-# - POSIX headers only in the platform layer (engine/posix/) and in tests.
+# - POSIX headers only in the platform layer (engine/platform/posix/) and in tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Files outside engine/posix/ still allowed a POSIX header while they move
+# Files outside engine/platform/posix/ still allowed a POSIX header while they move
 # into the platform layer, one path a line with the header as a comment.
 # Empty now: keep it so, and never add a file to it.
 posix_allowed=()
@@ -32,7 +32,7 @@ for file in "${sources[@]}"; do
     fail "$file:$hit: a quoted include names its folder, e.g. \"engine/ScanControl.h\""
   done < <(grep -nE '^\s*#\s*include\s*"[^/"]+"' "$file" || true)
   case "$file" in
-    engine/posix/* | tests/*) continue ;;
+    engine/platform/posix/* | tests/*) continue ;;
   esac
   allowed=false
   for entry in "${posix_allowed[@]}"; do
@@ -40,7 +40,7 @@ for file in "${sources[@]}"; do
   done
   $allowed && continue
   while IFS= read -r hit; do
-    fail "$file:$hit: POSIX headers belong in engine/posix/"
+    fail "$file:$hit: POSIX headers belong in engine/platform/posix/"
   done < <(grep -nE "^\s*#\s*include\s*<($posix_headers)\.h>" "$file" || true)
 done
 

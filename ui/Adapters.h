@@ -2,10 +2,10 @@
 
 // The engine's display elements and scan controls, implemented with widgets.
 
-#include "engine/ScanControl.h"
-#include "engine/ScanElements.h"
 #include "ui/EditReportBox.h"
 #include "ui/ReportBox.h"
+#include "window/ScanControl.h"
+#include "window/WindowScan.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "ui/FormEnvironment.h"
 
-#include "engine/ApplicationFolder.h"
-#include "engine/DigestCache.h"
-#include "engine/PrivateFile.h"
+#include "cache/DigestCache.h"
+#include "engine/platform/ApplicationFolder.h"
+#include "engine/platform/PrivateFile.h"
 #include "ui/Adapters.h"
 #include "ui/MessageBox.h"
 #include "ui/mdlBrowse.h"

@@ -3,7 +3,7 @@
 // The Infections panel's behaviour: lstVNa and lstVPt kept in step, lblPav
 // showing the selected hit, "Delete" and "Remove from list".
 
-#include "engine/FileRemoval.h"
+#include "engine/remedy/FileRemoval.h"
 
 #include <QObject>
 

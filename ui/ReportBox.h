@@ -3,7 +3,7 @@
 // The report text: bytes with CR LF line ends, shown in a text box. The bytes
 // are the truth; the box shows them and, when the user types, they follow it.
 
-#include "engine/ScanElements.h"
+#include "window/WindowScan.h"
 
 #include <QColor>
 #include <QObject>

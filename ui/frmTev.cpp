@@ -1,12 +1,12 @@
 #include "ui/frmTev.h"
 
-#include "engine/FindFiles.h"
-#include "engine/SaveFile.h"
+#include "engine/platform/SaveFile.h"
 #include "ui/EditReportBox.h"
 #include "ui/ElidedLabel.h"
 #include "ui/LinkLabel.h"
 #include "ui/MessageBox.h"
 #include "ui/RepaintPacer.h"
+#include "window/StopScan.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -48,8 +48,7 @@ struct frmTev::ScanWiring {
           pgbStatus(*form.pgbStatus),
           control(qirn::ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur, lblFnd, tmrEl,
                       cmdScan, cmdStop, lblBrowse, pgbStatus},
-              qirn::ScanElements{
-                  form.signatures_, *form.hits_, *form.report_, *form.counter_, lblCur, form.events_, nullptr},
+              qirn::ScanElements{form.signatures_, *form.hits_, *form.report_, *form.counter_, lblCur, form.events_},
               signatures, clock)
     {
     }

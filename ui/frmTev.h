@@ -3,10 +3,8 @@
 // The main window: navigation column, six stacked panels, the status refresh,
 // the Results panel and the Scan and Stop commands.
 
-#include "engine/ApplicationFolder.h"
-#include "engine/ScanControl.h"
-#include "engine/SignatureList.h"
-#include "engine/SignatureReloader.h"
+#include "engine/platform/ApplicationFolder.h"
+#include "engine/signatures/SignatureList.h"
 #include "tray/TrayIcon.h"
 #include "ui/Adapters.h"
 #include "ui/FormEnvironment.h"
@@ -14,6 +12,8 @@
 #include "ui/ReportBox.h"
 #include "ui/mdlBrowse.h"
 #include "update/UpdateCommand.h"
+#include "window/ScanControl.h"
+#include "window/SignatureReloader.h"
 
 #include <QWidget>
 

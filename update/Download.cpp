@@ -1,8 +1,8 @@
 #include "update/Download.h"
 
-#include "engine/SaveFile.h"
-#include "engine/SignatureText.h"
-#include "engine/UpdateBodyCheck.h"
+#include "engine/platform/SaveFile.h"
+#include "engine/signatures/SignatureText.h"
+#include "engine/signing/UpdateBodyCheck.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>

@@ -4,7 +4,7 @@
 // signed manifest when a public key is configured, and put it in place of the
 // destination in one step.
 
-#include "engine/UpdateSignature.h"
+#include "engine/signing/UpdateSignature.h"
 #include "update/Fetch.h"
 
 #include <QByteArrayView>

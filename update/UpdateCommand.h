@@ -3,9 +3,9 @@
 // The "Update Now" command: the Update Status panel's button, bar and status
 // label, driven through the engine's small control interfaces.
 
-#include "engine/ScanControl.h"
 #include "update/Download.h"
 #include "update/UpdateSettings.h"
+#include "window/ScanControl.h"
 
 #include <QString>
 #include <QUrl>

@@ -9,7 +9,7 @@
 //   PublicKey=<base64 of an Ed25519 public key>
 //   CaFile=ca.pem
 
-#include "engine/UpdateSignature.h"
+#include "engine/signing/UpdateSignature.h"
 
 #include <QList>
 #include <QSslCertificate>

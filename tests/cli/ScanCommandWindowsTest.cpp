@@ -2,7 +2,7 @@
 // the exit statuses of the Linux build.
 
 #include "cli/ScanCommand.h"
-#include "engine/Digest.h"
+#include "engine/digest/Digest.h"
 #include "tests/TempTree.h"
 
 #include <gtest/gtest.h>

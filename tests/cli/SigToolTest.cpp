@@ -1,5 +1,5 @@
 #include "cli/SigTool.h"
-#include "engine/UpdateSignature.h"
+#include "engine/signing/UpdateSignature.h"
 #include "tests/TempTree.h"
 #include "tests/cli/StreamCapture.h"
 

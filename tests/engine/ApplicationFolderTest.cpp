@@ -1,4 +1,4 @@
-#include "engine/ApplicationFolder.h"
+#include "engine/platform/ApplicationFolder.h"
 #include "engine/Failure.h"
 #include "tests/TempTree.h"
 

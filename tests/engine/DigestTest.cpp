@@ -1,4 +1,4 @@
-#include "engine/Digest.h"
+#include "engine/digest/Digest.h"
 #include "engine/Failure.h"
 #include "tests/TempTree.h"
 

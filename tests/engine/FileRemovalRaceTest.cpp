@@ -2,8 +2,8 @@
 // file is removed, another process swaps it with an innocent file by
 // rename-exchange, and fills its name again when it has gone aside.
 
-#include "engine/Digest.h"
-#include "engine/FileRemoval.h"
+#include "engine/digest/Digest.h"
+#include "engine/remedy/FileRemoval.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 

@@ -1,5 +1,5 @@
-#include "engine/FileRemoval.h"
-#include "engine/Digest.h"
+#include "engine/remedy/FileRemoval.h"
+#include "engine/digest/Digest.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 

@@ -1,8 +1,8 @@
 // Trees that change under the walk or that the file system lists without
 // entry types, through a listing double on real folders.
 
-#include "engine/Digest.h"
-#include "engine/posix/PosixFolder.h"
+#include "engine/digest/Digest.h"
+#include "engine/platform/posix/Folder.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 
@@ -58,8 +58,7 @@ void ScanListedBy(MemoryScan& scan, const std::string& path, bool typeless)
 {
     const std::unique_ptr<Folder> top =
         OpenFolder(path, [typeless](UniqueFd fd) { return std::make_unique<SortedListing>(std::move(fd), typeless); });
-    mdlFindFiles::ClearStop();
-    mdlFindFiles::FindFiles(*top, path, mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan.elements());
+    mdlFindFiles::FindFiles(*top, path, mdlFindFiles::kAllFiles, scan.Request());
 }
 
 TEST(HostileTreeTest, AnEntryThatVanishedAfterTheListingSkipsOnlyItself)
@@ -74,7 +73,7 @@ TEST(HostileTreeTest, AnEntryThatVanishedAfterTheListingSkipsOnlyItself)
     EXPECT_EQ(scan.HitPaths(),
         (std::vector<std::string>{
             tree.path("a.exe"), tree.path("b.exe"), tree.path(".hidden/d.exe"), tree.path("sub/c.exe")}));
-    EXPECT_EQ(scan.counter.Total(), 5u);
+    EXPECT_EQ(scan.examined.size(), 5u);
     EXPECT_TRUE(scan.problems.paths.empty());
 }
 
@@ -90,8 +89,8 @@ TEST(HostileTreeTest, AnAncestorReplacedWhileClosedIsReportedUnreadable)
         tree.file("p/x/real.exe", "evil");
         MemoryScan scan;
         scan.signatures.Append(DigestOf("evil"), "Evil");
-        scan.events.onYield = [&] {
-            if (!replaced || scan.current.text() != "bottom.exe")
+        scan.onNext = [&] {
+            if (!replaced || scan.shown.back() != "bottom.exe")
                 return;
             ASSERT_EQ(std::rename(tree.path("p/c").c_str(), tree.path("c-moved").c_str()), 0);
             ASSERT_EQ(std::rename(tree.path("p").c_str(), tree.path("p-old").c_str()), 0);

@@ -1,5 +1,5 @@
-#include "engine/Quarantine.h"
 #include "engine/Failure.h"
+#include "engine/remedy/QuarantineFolder.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 

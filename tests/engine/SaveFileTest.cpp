@@ -1,4 +1,4 @@
-#include "engine/SaveFile.h"
+#include "engine/platform/SaveFile.h"
 #include "tests/FileSizeLimit.h"
 #include "tests/TempTree.h"
 

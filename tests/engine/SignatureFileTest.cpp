@@ -1,6 +1,6 @@
 #include "engine/Failure.h"
-#include "engine/Parse.h"
-#include "engine/SignatureList.h"
+#include "engine/signatures/Parse.h"
+#include "engine/signatures/SignatureList.h"
 #include "tests/TempTree.h"
 
 #include <gtest/gtest.h>

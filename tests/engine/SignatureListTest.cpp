@@ -1,7 +1,7 @@
-#include "engine/SignatureList.h"
-#include "engine/Digest.h"
+#include "engine/signatures/SignatureList.h"
 #include "engine/GrowingArray.h"
-#include "engine/KeyedHash.h"
+#include "engine/digest/Digest.h"
+#include "engine/signatures/KeyedHash.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/Digest.h"
+#include "engine/digest/Digest.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 
@@ -84,8 +84,6 @@ private:
 
 class WalkerTest : public ::testing::Test {
 protected:
-    void SetUp() override { mdlFindFiles::ClearStop(); }
-
     void AddSignature(std::string_view content, std::string_view name)
     {
         scan_.signatures.Append(DigestOf(content), name);
@@ -95,9 +93,7 @@ protected:
     void ScriptedScan(ScriptedFolder::Script& script, MemoryScan& scan, unsigned jobs = 1)
     {
         ScriptedFolder top(OpenFolder(tree_.path()), script);
-        mdlFindFiles::ClearStop();
-        mdlFindFiles::FindFiles(
-            top, tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan.elements(), jobs);
+        mdlFindFiles::FindFiles(top, tree_.path(), mdlFindFiles::kAllFiles, scan.Request(jobs));
     }
     void ScriptedScan(ScriptedFolder::Script& script) { ScriptedScan(script, scan_); }
 
@@ -118,11 +114,11 @@ TEST_F(WalkerTest, SizeLimitIsInclusive)
         tree.file("empty", "");
         scan.Scan(tree.path());
 
-        EXPECT_EQ(scan.counter.Total(), 2u);
-        std::vector<std::string> shown = scan.current.history();
+        EXPECT_EQ(scan.examined.size(), 2u);
+        std::vector<std::string> shown = scan.shown;
         std::sort(shown.begin(), shown.end());
         EXPECT_EQ(shown, (std::vector<std::string>{"empty", "limit", "over"}));
-        EXPECT_EQ(scan.infections.hits.size(), withSignatures ? 1u : 0u);
+        EXPECT_EQ(scan.hits.size(), withSignatures ? 1u : 0u);
         EXPECT_TRUE(scan.problems.paths.empty());
     }
 }
@@ -137,8 +133,8 @@ TEST_F(WalkerTest, FilesBeforeSubfoldersDepthFirst)
     AddSignature("nothing", "None");
     ScriptedFolder::Script script;
     ScriptedScan(script);
-    EXPECT_EQ(scan_.current.history(), (std::vector<std::string>{"f1", "f2", "a1", "x", "b1"}));
-    EXPECT_EQ(scan_.counter.Total(), 5u);
+    EXPECT_EQ(scan_.shown, (std::vector<std::string>{"f1", "f2", "a1", "x", "b1"}));
+    EXPECT_EQ(scan_.examined.size(), 5u);
     EXPECT_EQ(script.rewinds, 0);
 }
 
@@ -153,7 +149,7 @@ TEST_F(WalkerTest, AFolderTooLargeToKeepIsListedAgainForItsFiles)
     ScriptedFolder::Script script;
     ScriptedScan(script);
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("big/evil"), tree_.path("big/sub/evil")}));
-    EXPECT_EQ(scan_.counter.Total(), kFiles + 2u);
+    EXPECT_EQ(scan_.examined.size(), kFiles + 2u);
     EXPECT_EQ(script.rewinds, 1);
 
     // The system's own listing, read again from its start, gives the same.
@@ -161,7 +157,7 @@ TEST_F(WalkerTest, AFolderTooLargeToKeepIsListedAgainForItsFiles)
     real.signatures.Append(DigestOf("evil"), "Evil");
     real.Scan(tree_.path());
     EXPECT_EQ(real.HitPaths(), scan_.HitPaths());
-    EXPECT_EQ(real.counter.Total(), kFiles + 2u);
+    EXPECT_EQ(real.examined.size(), kFiles + 2u);
 }
 
 TEST_F(WalkerTest, HiddenEntriesAreScannedSystemEntriesAndLinksAreNot)
@@ -181,8 +177,8 @@ TEST_F(WalkerTest, HiddenEntriesAreScannedSystemEntriesAndLinksAreNot)
     std::vector<std::string> hits = scan_.HitPaths();
     std::sort(hits.begin(), hits.end());
     EXPECT_EQ(hits, (std::vector<std::string>{tree_.path(".dir/inner"), tree_.path(".hidden"), tree_.path("plain")}));
-    EXPECT_EQ(scan_.counter.Total(), 3u);
-    for (const std::string& shown : scan_.current.history())
+    EXPECT_EQ(scan_.examined.size(), 3u);
+    for (const std::string& shown : scan_.shown)
         EXPECT_TRUE(shown == ".hidden" || shown == "inner" || shown == "plain") << shown;
 }
 
@@ -198,7 +194,7 @@ TEST_F(WalkerTest, AnUnreadableFileSkipsOnlyItself)
     ScriptedScan(script);
 
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("a"), tree_.path("c"), tree_.path("sub/d")}));
-    EXPECT_EQ(scan_.counter.Total(), 3u);
+    EXPECT_EQ(scan_.examined.size(), 3u);
     EXPECT_EQ(scan_.problems.paths, std::vector<std::string>{tree_.path("b")});
     EXPECT_EQ(scan_.problems.numbers, std::vector<int>{EACCES});
 }
@@ -245,7 +241,7 @@ TEST_F(WalkerTest, EmptySignatureListCountsFilesWithoutReadingThem)
     ScriptedFolder::Script script;
     script.unreadable = {"__none__"};
     ScriptedScan(script);
-    EXPECT_EQ(scan_.counter.Total(), 2u);
+    EXPECT_EQ(scan_.examined.size(), 2u);
     EXPECT_EQ(script.reads, 0);
 }
 
@@ -256,14 +252,13 @@ TEST_F(WalkerTest, NameThatIsNotUtf8IsFoundWithItsExactBytes)
     AddSignature("evil", "Evil.Name");
     scan_.Scan(tree_.path());
 
-    ASSERT_EQ(scan_.infections.hits.size(), 1u);
-    EXPECT_EQ(scan_.infections.hits[0].path.native(), tree_.path(name));
-    EXPECT_EQ(scan_.report.text, "\r\nFile " + name + " was detected as Evil.Name");
+    ASSERT_EQ(scan_.hits.size(), 1u);
+    EXPECT_EQ(scan_.hits[0].path, tree_.path(name));
 
     struct stat info { };
     ASSERT_EQ(::stat(tree_.path(name).c_str(), &info), 0);
-    EXPECT_EQ(scan_.infections.hits[0].identity.inode, info.st_ino);
-    EXPECT_EQ(scan_.infections.hits[0].identity.device, info.st_dev);
+    EXPECT_EQ(scan_.hits[0].identity.inode, info.st_ino);
+    EXPECT_EQ(scan_.hits[0].identity.device, info.st_dev);
 }
 
 TEST_F(WalkerTest, EveryMatchingSignatureIsAHitInListOrder)
@@ -273,16 +268,13 @@ TEST_F(WalkerTest, EveryMatchingSignatureIsAHitInListOrder)
     AddSignature("other", "Other");
     scan_.signatures.Append(DigestOf("evil").substr(0, 31) + "A", "Broken");
     AddSignature("evil", "Second");
-    scan_.report.text = "before";
     scan_.Scan(tree_.path() + "/");
 
-    ASSERT_EQ(scan_.infections.hits.size(), 2u);
-    EXPECT_EQ(scan_.infections.hits[0].signatureName, "First");
-    EXPECT_EQ(scan_.infections.hits[1].signatureName, "Second");
+    ASSERT_EQ(scan_.hits.size(), 2u);
+    EXPECT_EQ(scan_.hits[0].signatureName, "First");
+    EXPECT_EQ(scan_.hits[1].signatureName, "Second");
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>(2, tree_.path("sample.exe"))));
-    EXPECT_EQ(
-        scan_.report.text, "before\r\nFile sample.exe was detected as First\r\nFile sample.exe was detected as Second");
-    EXPECT_EQ(scan_.counter.Total(), 1u);
+    EXPECT_EQ(scan_.examined.size(), 1u);
 }
 
 TEST_F(WalkerTest, TrailingSeparatorGivesTheSameWalk)
@@ -301,12 +293,12 @@ TEST_F(WalkerTest, NothingIsWalkedForAnEmptyPathOrAPendingStop)
 {
     tree_.file("a", "1");
     scan_.Scan("");
-    EXPECT_TRUE(scan_.current.history().empty());
+    EXPECT_TRUE(scan_.shown.empty());
 
-    mdlFindFiles::RequestStop();
-    mdlFindFiles::FindFiles(tree_.path(), mdlFindFiles::kAllFiles, mdlFindFiles::kSizeLimit, scan_.elements());
-    EXPECT_TRUE(scan_.current.history().empty());
-    EXPECT_EQ(scan_.scanned.text(), "");
+    scan_.stop.request_stop();
+    scan_.Scan(tree_.path());
+    EXPECT_TRUE(scan_.shown.empty());
+    EXPECT_TRUE(scan_.examined.empty());
 }
 
 TEST_F(WalkerTest, StopDuringTheYieldCompletesThatFileOnly)
@@ -316,24 +308,24 @@ TEST_F(WalkerTest, StopDuringTheYieldCompletesThatFileOnly)
     tree_.file("f3", "bad");
     tree_.file("sub/g", "bad");
     AddSignature("bad", "Bad");
-    scan_.events.onYield = [this] {
-        if (scan_.current.text() == "f2")
-            mdlFindFiles::RequestStop();
+    scan_.onNext = [this] {
+        if (scan_.shown.back() == "f2")
+            scan_.stop.request_stop();
     };
     ScriptedFolder::Script script;
     ScriptedScan(script);
 
-    EXPECT_EQ(scan_.current.history(), (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_EQ(scan_.shown, (std::vector<std::string>{"f1", "f2"}));
     EXPECT_EQ(scan_.HitPaths(), (std::vector<std::string>{tree_.path("f1"), tree_.path("f2")}));
-    EXPECT_EQ(scan_.counter.Total(), 2u);
+    EXPECT_EQ(scan_.examined.size(), 2u);
 }
 
 TEST_F(WalkerTest, ListReloadedDuringTheYieldAppliesToTheNextFile)
 {
     tree_.file("f1", "bad");
     tree_.file("f2", "bad");
-    scan_.events.onYield = [this] {
-        if (scan_.current.text() == "f2")
+    scan_.onNext = [this] {
+        if (scan_.shown.back() == "f2")
             scan_.signatures.Append(DigestOf("bad"), "Late");
     };
     ScriptedFolder::Script script;
@@ -362,8 +354,8 @@ TEST_F(WalkerTest, TreeDeeperThanPathMaxIsWalkedToTheBottom)
 
     AddSignature("bad", "Bad");
     scan_.Scan(tree_.path());
-    ASSERT_EQ(scan_.infections.hits.size(), 1u);
-    EXPECT_GT(scan_.infections.hits[0].path.native().size(), static_cast<std::size_t>(PATH_MAX));
+    ASSERT_EQ(scan_.hits.size(), 1u);
+    EXPECT_GT(scan_.hits[0].path.size(), static_cast<std::size_t>(PATH_MAX));
     EXPECT_TRUE(scan_.problems.paths.empty());
 }
 
@@ -392,7 +384,7 @@ TEST_F(WalkerTest, ParallelDigestsGiveTheSerialResultInWalkOrder)
     };
     fill(scan_);
     ScriptedScan(script, scan_);
-    ASSERT_GT(scan_.infections.hits.size(), 300u);
+    ASSERT_GT(scan_.hits.size(), 300u);
     ASSERT_GT(scan_.problems.paths.size(), 2u);
 
     for (const unsigned jobs : {2u, 3u}) {
@@ -401,41 +393,17 @@ TEST_F(WalkerTest, ParallelDigestsGiveTheSerialResultInWalkOrder)
         fill(parallel);
         ScriptedScan(script, parallel, jobs);
         EXPECT_EQ(parallel.HitPaths(), scan_.HitPaths());
-        EXPECT_EQ(parallel.report.text, scan_.report.text);
-        EXPECT_EQ(parallel.counter.Total(), scan_.counter.Total());
-        EXPECT_EQ(parallel.counter.Pending(), scan_.counter.Pending());
+        EXPECT_EQ(parallel.examined, scan_.examined);
         EXPECT_EQ(parallel.problems.paths, scan_.problems.paths);
-        EXPECT_EQ(parallel.scanned.history(), scan_.scanned.history());
-        for (std::size_t i = 0; i < std::min(parallel.infections.hits.size(), scan_.infections.hits.size()); ++i) {
-            EXPECT_EQ(parallel.infections.hits[i].signatureName, scan_.infections.hits[i].signatureName);
-            EXPECT_EQ(parallel.infections.hits[i].identity, scan_.infections.hits[i].identity);
+        for (std::size_t i = 0; i < std::min(parallel.hits.size(), scan_.hits.size()); ++i) {
+            EXPECT_EQ(parallel.hits[i].signatureName, scan_.hits[i].signatureName);
+            EXPECT_EQ(parallel.hits[i].identity, scan_.hits[i].identity);
         }
     }
 
     MemoryScan unlisted;
     ScriptedScan(script, unlisted, 2);
-    EXPECT_EQ(unlisted.counter.Total(), scan_.counter.Total());
-}
-
-TEST(ScanCounterTest, BatchesOfFive)
-{
-    test::MemoryCaption shown;
-    ScanCounter counter(shown);
-    counter.Reset();
-    EXPECT_EQ(shown.text(), "Not available");
-    for (int i = 1; i <= 12; ++i) {
-        counter.Advance("file" + std::to_string(i));
-        EXPECT_EQ(shown.text(), std::to_string(i));
-        if (i == 5) {
-            EXPECT_EQ(counter.Batches(), 5u);
-            EXPECT_TRUE(counter.Pending().empty());
-        }
-    }
-    EXPECT_EQ(counter.Batches(), 10u);
-    EXPECT_EQ(counter.Pending(), (std::vector<std::string>{"file11", "file12"}));
-    counter.Reset();
-    EXPECT_EQ(counter.Total(), 0u);
-    EXPECT_EQ(shown.text(), "Not available");
+    EXPECT_EQ(unlisted.examined.size(), scan_.examined.size());
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 // command): attributes, links, long and non-Latin names, CNG digests and
 // removal by handle.
 
-#include "engine/Digest.h"
-#include "engine/FileRemoval.h"
-#include "engine/Platform.h"
-#include "engine/SignatureList.h"
-#include "engine/windows/WindowsText.h"
+#include "engine/digest/Digest.h"
+#include "engine/platform/Platform.h"
+#include "engine/platform/windows/Text.h"
+#include "engine/remedy/FileRemoval.h"
+#include "engine/signatures/SignatureList.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 

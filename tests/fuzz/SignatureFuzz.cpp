@@ -2,7 +2,7 @@
 // same bytes, and the digest index against comparing every entry.
 
 #include "engine/Failure.h"
-#include "engine/SignatureList.h"
+#include "engine/signatures/SignatureList.h"
 #include "tests/TempTree.h"
 
 #include <cstdint>

@@ -1,16 +1,17 @@
 // Fuzz target: the walker over an in-memory tree decoded from the input,
 // serial and on worker threads, against a plain recursive reference walk.
 
-#include "engine/Digest.h"
 #include "engine/Failure.h"
-#include "engine/FindFiles.h"
-#include "engine/SignatureList.h"
+#include "engine/digest/Digest.h"
+#include "engine/scan/FindFiles.h"
+#include "engine/signatures/SignatureList.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -125,24 +126,29 @@ private:
     std::size_t next_ = 0;
 };
 
-struct Record : qirn::Caption, qirn::EventPump, qirn::InfectionList, qirn::ReportText, qirn::ProblemLog {
+struct Record : qirn::ScanSink {
     std::vector<std::string> shown;
     std::vector<std::string> events;  // hits and problems in order
-    std::string report;
+    std::uint64_t examined = 0;
     std::size_t stopAfter = SIZE_MAX;
+    std::stop_source stop;
 
-    void SetCaption(std::string_view text) override { shown.emplace_back(text); }
-    void ProcessEvents() override
+    void Next(std::string_view, std::string_view name) override
     {
+        shown.emplace_back(name);
         if (shown.size() == stopAfter)
-            mdlFindFiles::RequestStop();
+            stop.request_stop();
     }
-    void AddHit(qirn::Hit hit) override
+    void Examined(const qirn::ExaminedFile& file) override
     {
-        events.push_back(
-            "hit " + hit.signatureName + " " + hit.path.native() + " " + std::to_string(hit.identity.inode));
+        ++examined;
+        for (const std::string_view signature : file.hits)
+            Hit(std::string(signature), std::string(file.folderPath).append(file.name), file.identity.inode);
     }
-    void Append(std::string_view text) override { report += text; }
+    void Hit(const std::string& signature, const std::string& path, std::uint64_t inode)
+    {
+        events.push_back("hit " + signature + " " + path + " " + std::to_string(inode));
+    }
     void Unreadable(const std::string& path, const qirn::Failure&) override { events.push_back("problem " + path); }
 };
 
@@ -155,15 +161,14 @@ public:
 
     bool Walk(const Node& folder, const std::string& path)
     {
-        if (mdlFindFiles::StopScan == -1)
+        if (record_.stop.stop_requested())
             return false;
         for (const Node& file : folder.children) {
             if (!qirn::PassesMask(file.attributes, qirn::kReadOnly | qirn::kHidden))
                 continue;
-            if (mdlFindFiles::StopScan == -1)
+            if (record_.stop.stop_requested())
                 return false;
-            record_.SetCaption(file.name);
-            record_.ProcessEvents();
+            record_.Next(path, file.name);
             if (file.unreadable) {
                 record_.Unreadable(path + file.name, qirn::Failure(EACCES, ""));
                 continue;
@@ -178,8 +183,7 @@ public:
                     if (digestTexts_[j] != digest)
                         continue;
                     const std::string name(signatures_.Name(j));
-                    record_.AddHit({name, path + file.name, {1, file.inode}, {}});
-                    record_.Append("\r\nFile " + file.name + " was detected as " + name);
+                    record_.Hit(name, path + file.name, file.inode);
                 }
             }
             ++counted;
@@ -189,7 +193,7 @@ public:
                 !qirn::PassesMask(sub.attributes, qirn::kDirectory | qirn::kHidden))
                 continue;
             // A stopped walk enters each remaining folder and leaves it at once.
-            if (mdlFindFiles::StopScan == -1)
+            if (record_.stop.stop_requested())
                 return false;
             if (sub.unreadable) {
                 record_.Unreadable(path + sub.name, qirn::Failure(EACCES, ""));
@@ -228,29 +232,11 @@ void CheckEvents(const std::vector<std::string>& found, const std::vector<std::s
     Check(false, what);
 }
 
-class IgnoredCaption final : public qirn::Caption {
-public:
-    void SetCaption(std::string_view) override { }
-};
-
-struct Outcome {
-    Record record;
-    std::uint64_t counted = 0;
-};
-
-Outcome RunWalker(const Node& root, const qirn::SignatureList& signatures, std::size_t stopAfter, unsigned jobs)
+void RunWalker(Record& record, const Node& root, const qirn::SignatureList& signatures, unsigned jobs)
 {
-    Outcome outcome;
-    Record& record = outcome.record;
-    record.stopAfter = stopAfter;
-    IgnoredCaption total;
-    qirn::ScanCounter counter(total);
-    const qirn::ScanElements elements{signatures, record, record, counter, record, record, &record};
     MemoryFolder top(root);
-    mdlFindFiles::ClearStop();
-    mdlFindFiles::FindFiles(top, "/t", mdlFindFiles::kAllFiles, kSizeLimit, elements, jobs);
-    outcome.counted = counter.Total();
-    return outcome;
+    mdlFindFiles::FindFiles(
+        top, "/t", mdlFindFiles::kAllFiles, {signatures, record, record.stop.get_token(), kSizeLimit, jobs});
 }
 
 }  // namespace
@@ -279,21 +265,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Record expected;
     expected.stopAfter = stopAfter;
     Reference reference(signatures, digestTexts, expected);
-    mdlFindFiles::ClearStop();
     reference.Walk(root, "/t/");
 
-    const Outcome serial = RunWalker(root, signatures, stopAfter, 1);
-    Check(serial.record.shown == expected.shown, "files shown");
-    CheckEvents(serial.record.events, expected.events, "hits and problems");
-    Check(serial.record.report == expected.report, "report");
-    Check(serial.counted == reference.counted, "count");
+    Record serial;
+    serial.stopAfter = stopAfter;
+    RunWalker(serial, root, signatures, 1);
+    Check(serial.shown == expected.shown, "files shown");
+    CheckEvents(serial.events, expected.events, "hits and problems");
+    Check(serial.examined == reference.counted, "count");
 
     if (stopAfter == SIZE_MAX) {
-        const Outcome parallel = RunWalker(root, signatures, stopAfter, 2);
-        CheckEvents(parallel.record.events, expected.events, "parallel hits and problems");
-        Check(parallel.record.report == expected.report, "parallel report");
-        Check(parallel.counted == reference.counted, "parallel count");
+        Record parallel;
+        RunWalker(parallel, root, signatures, 2);
+        CheckEvents(parallel.events, expected.events, "parallel hits and problems");
+        Check(parallel.examined == reference.counted, "parallel count");
     }
-    mdlFindFiles::ClearStop();
     return 0;
 }

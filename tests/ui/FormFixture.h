@@ -3,10 +3,11 @@
 // A loaded main window over a temporary application folder, with message
 // boxes, clock and program end replaced by recording doubles.
 
-#include "engine/ScanControl.h"
 #include "tests/ui/TestFolder.h"
+#include "tests/window/WindowDoubles.h"
 #include "ui/MessageBox.h"
 #include "ui/frmTev.h"
+#include "window/ScanControl.h"
 
 #include <QPlainTextEdit>
 #include <QString>

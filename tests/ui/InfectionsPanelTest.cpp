@@ -1,7 +1,6 @@
 // The Infections panel, the folder chooser and "Update Now" in the window,
 // on real files, with a loopback HTTP server for the download.
 
-#include "engine/FindFiles.h"
 #include "tests/ui/FormFixture.h"
 #include "tests/update/LoopbackServer.h"
 

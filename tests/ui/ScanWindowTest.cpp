@@ -1,8 +1,8 @@
 // Whole scans through the window: the report block, the counters and the
 // control states after a normal end, after Stop, and when sa.kvd is missing.
 
-#include "engine/FindFiles.h"
 #include "tests/ui/FormFixture.h"
+#include "window/StopScan.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "engine/SignatureText.h"
+#include "engine/signatures/SignatureText.h"
 #include "engine/Failure.h"
-#include "engine/SignatureList.h"
-#include "engine/UpdateBodyCheck.h"
+#include "engine/signatures/SignatureList.h"
+#include "engine/signing/UpdateBodyCheck.h"
 #include "tests/TempTree.h"
 #include "update/Download.h"
 

@@ -1,7 +1,7 @@
 // "Update Now" end to end against a loopback server over http and https, with
 // and without a public key in qirn-checker.ini.
 
-#include "engine/UpdateSignature.h"
+#include "engine/signing/UpdateSignature.h"
 #include "tests/TempTree.h"
 #include "tests/update/LoopbackServer.h"
 #include "update/UpdateCommand.h"

@@ -167,12 +167,12 @@ TEST_F(UpdateCommandTest, ClickDuringAScanRunsInsideTheWalk)
     test::MemoryScan scan;
     LoadSignatures(scan.signatures, Destination());
     std::vector<std::uint64_t> countedAtYield;
-    scan.events.onYield = [&] {
-        countedAtYield.push_back(scan.counter.Total());
+    scan.onNext = [&] {
+        countedAtYield.push_back(scan.examined.size());
         QCoreApplication::processEvents();
     };
     std::uint64_t countedAtClick = 0;
-    server_.onRequest = [&] { countedAtClick = scan.counter.Total(); };
+    server_.onRequest = [&] { countedAtClick = scan.examined.size(); };
     server_.Respond(Body(kNew));
     QTimer::singleShot(0, &server_, [&] { command_.Click(); });
 
@@ -181,7 +181,7 @@ TEST_F(UpdateCommandTest, ClickDuringAScanRunsInsideTheWalk)
     EXPECT_EQ(panel_.events, ClickSequence("Download succesful"));
     EXPECT_EQ(ContentOf(Destination()), kNew);
     EXPECT_EQ(countedAtClick, countedAtYield.front());
-    EXPECT_EQ(scan.counter.Total(), 6u);
+    EXPECT_EQ(scan.examined.size(), 6u);
     // The list in memory is the old one until the next reload.
     std::vector<std::string> hits = scan.HitPaths();
     std::sort(hits.begin(), hits.end());

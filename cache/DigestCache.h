@@ -1,0 +1,106 @@
+#pragma once
+
+// Digests of files kept between scans in an SQLite database, keyed by device
+// and inode, so that a rescan need not read a file that has not changed.
+// Nothing here can change a scan's result: when the database cannot be used
+// the cache turns itself off and says why once.
+
+#include "engine/digest/Digest.h"
+#include "engine/platform/FileSystem.h"
+#include "engine/scan/DigestLookup.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qirn {
+
+// A cached digest stands for the file now stamped so only when the file is
+// the same (device, inode, size, both times) and its change time was older
+// than the read by more than the file system's time resolution; otherwise a
+// change in the same tick as the read could hide behind equal times.
+bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSha256);
+
+// The name of the cache file in the default cache folder.
+inline constexpr std::string_view kDigestCacheName = "digests.sqlite";
+
+struct CacheRecord {
+    std::string path;  // where the file was seen, absolute
+    CachedDigest digest;
+    std::int64_t seenNs = 0;
+};
+
+class DigestCache {
+public:
+    struct Settings {
+        std::filesystem::path file;
+        std::chrono::milliseconds lockWait{3000};
+        std::size_t maxEntries = 2'000'000;
+        std::chrono::seconds maxAge{std::chrono::hours(24 * 30)};
+    };
+    // Told once, when the cache stops being used or was rebuilt.
+    using Notice = std::function<void(const std::string&)>;
+
+    DigestCache(Settings settings, Notice notice);
+    DigestCache(const DigestCache&) = delete;
+    DigestCache& operator=(const DigestCache&) = delete;
+    ~DigestCache();
+
+    bool Usable() const { return db_ != nullptr; }
+    // Who is told from now on; returns who was.
+    Notice ReplaceNotice(Notice notice) { return std::exchange(notice_, std::move(notice)); }
+    const std::filesystem::path& File() const { return settings_.file; }
+
+    // A record as a query returns it; path is valid only during the call.
+    struct RecordView {
+        std::string_view path;
+        const CachedDigest& digest;
+        std::int64_t seenNs;
+    };
+    // Calls visit for every record whose path lies under folder (absolute,
+    // any trailing separator), in no set order, without copying the rows;
+    // expect first learns how many there are at most. False when the cache
+    // could not be read to the end: what was visited then must not be used.
+    bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
+        const std::function<void(std::size_t)>& expect = {});
+    // Adds or replaces records in one transaction, then drops the entries
+    // beyond the age and size bounds, oldest first.
+    void Store(const std::vector<CacheRecord>& records);
+
+private:
+    bool Open();
+    bool OpenDatabase();
+    bool Prepare();
+    void Close();
+    bool Exec(const char* sql);
+    // Turns the cache off (or rebuilds a damaged one) after an SQLite error.
+    void Fail(int code, std::string_view during);
+    void Tell(const std::string& text);
+    void Prune(std::int64_t nowNs, std::size_t stored);
+    // Runs a count(*) statement, bound to a path range when low is not empty.
+    bool Count(sqlite3_stmt* const& count, std::string_view low, std::string_view high, std::int64_t limit,
+        std::int64_t& result);
+
+    Settings settings_;
+    Notice notice_;
+    bool told_ = false;
+    bool rebuilt_ = false;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* select_ = nullptr;
+    sqlite3_stmt* scan_ = nullptr;
+    sqlite3_stmt* countAll_ = nullptr;
+    sqlite3_stmt* countUnder_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
+}  // namespace qirn

@@ -1,0 +1,461 @@
+#include "cache/DigestCache.h"
+#include "cache/ScanCache.h"
+#include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qirn {
+namespace {
+
+using test::DigestOf;
+using test::MemoryScan;
+using test::TempTree;
+using namespace std::chrono_literals;
+
+constexpr std::int64_t kMs = 1'000'000;
+
+// The records under folder in path order; empty when the cache cannot be read.
+std::vector<CacheRecord> RecordsUnder(DigestCache& cache, const std::string& folder)
+{
+    std::vector<CacheRecord> records;
+    if (!cache.VisitUnder(folder, [&](const DigestCache::RecordView& row) {
+            records.push_back({std::string(row.path), row.digest, row.seenNs});
+        }))
+        records.clear();
+    std::sort(
+        records.begin(), records.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; });
+    return records;
+}
+
+TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
+{
+    constexpr std::int64_t kFine = 1'700'000'000'123'456'789;
+    constexpr std::int64_t kWhole = 1'700'000'000'000'000'000;
+    const FileStamp fine{{1, 2}, 10, kFine, kFine};
+    const FileStamp whole{{1, 2}, 10, kWhole, kWhole};
+    auto with = [](FileStamp stamp, auto change) {
+        change(stamp);
+        return stamp;
+    };
+    struct Case {
+        const char* what;
+        FileStamp cached;
+        std::int64_t readNs;
+        FileStamp now;
+        bool needSha256;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"unchanged, read well after its last change", fine, kFine + 51 * kMs, fine, false, true},
+        {"read within the resolution of the change", fine, kFine + 50 * kMs, fine, false, false},
+        {"read before the change", fine, kFine - kMs, fine, false, false},
+        {"whole-second times, read 1 s after", whole, kWhole + 1000 * kMs, whole, false, false},
+        {"whole-second times, read 2.1 s after", whole, kWhole + 2100 * kMs, whole, false, true},
+        {"change time moved (times reset by touch -r)", fine, kFine + kMs * 100,
+            with(fine, [](FileStamp& s) { s.changedNs += 1; }), false, false},
+        {"modification time moved", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.modifiedNs -= 1; }), false,
+            false},
+        {"size changed", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.size = 11; }), false, false},
+        {"another inode", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.identity.inode = 3; }), false,
+            false},
+        {"another device", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.identity.device = 9; }), false,
+            false},
+        {"SHA-256 needed but none kept", fine, kFine + kMs * 100, fine, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CachedDigest cached;
+        cached.stamp = c.cached;
+        cached.readNs = c.readNs;
+        EXPECT_EQ(DigestTrusted(cached, c.now, c.needSha256), c.trusted);
+    }
+}
+
+struct Counts {
+    std::atomic<int> reads = 0;
+    std::atomic<int> stampedEarly = 0;  // while the cache was still loading
+    const ScanCache* session = nullptr;
+};
+
+// Counts the files read, so that a rescan can show it opened none, and the
+// stamps taken before the cache was in.
+class CountingFolder final : public Folder {
+public:
+    CountingFolder(std::unique_ptr<Folder> inner, Counts& counts) : inner_(std::move(inner)), counts_(counts) { }
+    bool Next(FolderEntry& entry) override { return inner_->Next(entry); }
+    void Rewind() override { inner_->Rewind(); }
+    std::unique_ptr<Folder> OpenSubfolder(const std::string& name) override
+    {
+        return std::make_unique<CountingFolder>(inner_->OpenSubfolder(name), counts_);
+    }
+    FileIdentity Identity() override { return inner_->Identity(); }
+    std::uint64_t Length(const std::string& name) override { return inner_->Length(name); }
+    FileRead ReadFile(const std::string& name, std::span<std::byte> buffer) override
+    {
+        ++counts_.reads;
+        return inner_->ReadFile(name, buffer);
+    }
+    std::optional<FileStamp> Stamp(const std::string& name) override
+    {
+        if (counts_.session != nullptr && counts_.session->Loading())
+            ++counts_.stampedEarly;
+        return inner_->Stamp(name);
+    }
+
+private:
+    std::unique_ptr<Folder> inner_;
+    Counts& counts_;
+};
+
+struct Outcome {
+    std::vector<std::string> hits;
+    std::uint64_t counted = 0;
+    int reads = 0;
+    int stampedEarly = 0;
+    std::vector<std::string> notices;
+};
+
+class DigestCacheTest : public ::testing::Test {
+protected:
+    DigestCacheTest()
+    {
+        tree_.file("scan/a.txt", "clean a");
+        tree_.file("scan/sub/b.txt", "clean b");
+        tree_.file("scan/sub/c.txt", "clean c");
+        tree_.filled("scan/big", 83001);
+        settings_.file = tree_.root() / "cache" / "digests.sqlite";
+        settings_.lockWait = 50ms;
+    }
+
+    Outcome Scan(unsigned jobs = 1)
+    {
+        Outcome outcome;
+        DigestCache cache(settings_, [&](const std::string& text) { outcome.notices.push_back(text); });
+        const std::string folder = tree_.path("scan");
+        MemoryScan scan;
+        scan.signatures.Append(DigestOf("evil b!"), "Evil.B");
+        scan.signatures.Append(DigestOf("evil c!"), "Evil.C");
+        std::optional<ScanCache> session;
+        if (cache.Usable())
+            session.emplace(cache, folder, 1);  // a batch per file: the writer runs while the walk does
+        mdlFindFiles::ScanRequest request = scan.Request(jobs);
+        request.cache = session ? &*session : nullptr;
+        Counts counts;
+        counts.session = session ? &*session : nullptr;
+        CountingFolder top(OpenFolder(folder), counts);
+        mdlFindFiles::FindFiles(top, folder, mdlFindFiles::kAllFiles, request);
+        if (session)
+            session->Finish();
+        outcome.hits = scan.HitPaths();
+        outcome.counted = scan.examined.size();
+        outcome.reads = counts.reads;
+        outcome.stampedEarly = counts.stampedEarly;
+        EXPECT_TRUE(scan.problems.paths.empty());
+        return outcome;
+    }
+
+    // Old enough to be trusted once read.
+    static void LetTimesSettle() { std::this_thread::sleep_for(60ms); }
+
+    // The first column of the first row, as text.
+    std::string Query(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(settings_.file.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        std::string text;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0) != nullptr)
+            text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return text;
+    }
+
+    void Sql(const std::string& sql)
+    {
+        std::filesystem::create_directories(settings_.file.parent_path());
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(settings_.file.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
+    TempTree tree_;
+    DigestCache::Settings settings_;
+};
+
+TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
+{
+    for (const unsigned jobs : {1u, 2u}) {
+        SCOPED_TRACE(jobs);
+        std::filesystem::remove(settings_.file);
+        const std::string b = tree_.path("scan/sub/b.txt");
+        const std::string c = tree_.path("scan/sub/c.txt");
+        tree_.file("scan/sub/b.txt", "clean b");
+        tree_.file("scan/sub/c.txt", "clean c");
+        LetTimesSettle();
+        // With nothing cached, as without a cache: the too-long file is opened too.
+        EXPECT_EQ(Scan(jobs).reads, 4);
+        const std::string rows = "SELECT group_concat(CAST(path AS TEXT) || seen_ns) FROM digests";
+        const std::string written = Query(rows);
+        const Outcome unchanged = Scan(jobs);
+        EXPECT_EQ(unchanged.reads, 0);
+        EXPECT_EQ(unchanged.counted, 3u);
+        EXPECT_TRUE(unchanged.hits.empty());
+        EXPECT_EQ(Query(rows), written);  // nothing written back
+        // In a renamed folder, files are still not read, and the cache learns their new paths.
+        const std::string sub = tree_.path("scan/sub");
+        std::filesystem::rename(sub, sub + "2");
+        EXPECT_EQ(Scan(jobs).reads, 0);
+        EXPECT_EQ(Query("SELECT count(*) FROM digests WHERE CAST(path AS TEXT) LIKE '" + sub + "2/%'"), "2");
+        std::filesystem::rename(sub + "2", sub);
+
+        // Rewritten in place with the same size, then both times set back.
+        struct stat before { };
+        ASSERT_EQ(::stat(b.c_str(), &before), 0);
+        tree_.file("scan/sub/b.txt", "evil b!");
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
+        // Replaced by another file of the same size and times.
+        ASSERT_EQ(::stat(c.c_str(), &before), 0);
+        const std::filesystem::path other = tree_.file("scan/other", "evil c!");
+        const timespec otherTimes[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), otherTimes, 0), 0);
+        std::filesystem::rename(other, c);
+
+        const Outcome changed = Scan(jobs);
+        EXPECT_EQ(changed.hits, (std::vector<std::string>{b, c}));
+        EXPECT_EQ(changed.reads, 2);
+        EXPECT_EQ(changed.counted, 3u);
+        EXPECT_TRUE(changed.notices.empty());
+        LetTimesSettle();
+        EXPECT_EQ(Scan(jobs).hits, (std::vector<std::string>{b, c}));
+    }
+}
+
+// Many entries under the folder make the load outlast the walk: every file
+// is stamped while the cache loads, and looked up once it is in.
+TEST_F(DigestCacheTest, FilesStampedWhileTheCacheLoadsAreLookedUpOnceItIsIn)
+{
+    std::vector<CacheRecord> gone(30000);
+    for (std::size_t i = 0; i < gone.size(); ++i) {
+        gone[i].path = tree_.path("scan/gone/") + std::to_string(i);
+        gone[i].digest.stamp.identity = {~std::uint64_t{0}, i};
+        gone[i].seenNs = WallClockNs();
+    }
+    DigestCache(settings_, {}).Store(gone);
+    LetTimesSettle();
+    for (const unsigned jobs : {1u, 2u}) {
+        SCOPED_TRACE(jobs);
+        tree_.file("scan/sub/b.txt", "clean b");
+        LetTimesSettle();
+        Scan(jobs);
+        const Outcome unchanged = Scan(jobs);
+        EXPECT_EQ(unchanged.stampedEarly, 4);
+        EXPECT_EQ(unchanged.reads, 0);
+        EXPECT_TRUE(unchanged.hits.empty());
+
+        tree_.file("scan/sub/b.txt", "evil b!");
+        const Outcome changed = Scan(jobs);
+        EXPECT_EQ(changed.stampedEarly, 4);
+        EXPECT_EQ(changed.reads, 1);
+        EXPECT_EQ(changed.hits, (std::vector<std::string>{tree_.path("scan/sub/b.txt")}));
+        EXPECT_EQ(changed.counted, 3u);
+    }
+}
+
+TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
+{
+    LetTimesSettle();
+    Scan();
+    struct stat info { };
+    ASSERT_EQ(::stat(settings_.file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(settings_.file.parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    struct Case {
+        const char* what;
+        std::size_t maxEntries;
+        std::chrono::seconds maxAge;
+        std::size_t kept;
+    };
+    const Case cases[] = {
+        {"within bounds", 10, 3600s, 3},
+        {"beyond the size bound", 2, 3600s, 2},
+        {"not seen for too long", 10, 0s, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(settings_.file);
+        settings_.maxEntries = c.maxEntries;
+        settings_.maxAge = c.maxAge;
+        Scan();
+        DigestCache cache(settings_, {});
+        EXPECT_EQ(RecordsUnder(cache, tree_.path("scan")).size(), c.kept);
+    }
+}
+
+// A folder holding most of the cache is read by a table scan, a small one
+// through the path index; both must return exactly the rows under the folder.
+TEST_F(DigestCacheTest, RecordsUnderAFolderWhicheverWayTheyAreRead)
+{
+    std::vector<CacheRecord> records;
+    const auto add = [&](const std::string& path) {
+        CacheRecord record;
+        record.path = path;
+        record.digest.stamp.identity = {1, records.size() + 1};
+        record.digest.stamp.size = path.size();
+        record.seenNs = WallClockNs();
+        records.push_back(record);
+    };
+    for (int i = 11; i >= 0; --i)
+        add("/x/big/" + std::to_string(i));
+    for (const char* path : {"/x/small/only", "/x/big2/other", "/x/big", "/x/bi/g"})
+        add(path);
+    DigestCache cache(settings_, {});
+    cache.Store(records);
+
+    struct Case {
+        const char* folder;
+        std::size_t count;
+        const char* first;
+    };
+    const Case cases[] = {
+        {"/x/big", 12, "/x/big/0"},
+        {"/x/big/", 12, "/x/big/0"},
+        {"/x/small", 1, "/x/small/only"},
+        {"/x/big2", 1, "/x/big2/other"},
+        {"/x", 16, "/x/bi/g"},
+        {"/y", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::vector<CacheRecord> under = RecordsUnder(cache, c.folder);
+        ASSERT_EQ(under.size(), c.count);
+        if (!under.empty()) {
+            EXPECT_EQ(under.front().path, c.first);
+        }
+        EXPECT_TRUE(std::is_sorted(
+            under.begin(), under.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; }));
+        for (const CacheRecord& record : under)
+            EXPECT_EQ(record.digest.stamp.size, record.path.size());
+    }
+}
+
+TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
+{
+    tree_.file("scan/sub/b.txt", "evil b!");
+    const std::vector<std::string> expected = {tree_.path("scan/sub/b.txt")};
+    auto validCache = [&] {
+        LetTimesSettle();
+        Scan();
+    };
+    sqlite3* holder = nullptr;
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"written by a newer version",
+            [&] {
+                validCache();
+                Sql("PRAGMA user_version=2");
+            },
+            "another version"},
+        {"another program's database", [&] { Sql("CREATE TABLE t(x)"); }, "not a QIRN Checker digest cache"},
+        {"truncated",
+            [&] {
+                validCache();
+                std::filesystem::resize_file(settings_.file, 4096 + 100);
+            },
+            "moved to"},
+        {"not a database at all", [&] { tree_.file("cache/digests.sqlite", std::string(5000, 'x')); }, "moved to"},
+        {"a folder", [&] { std::filesystem::create_directories(settings_.file); }, "Is a directory"},
+        {"locked by another program",
+            [&] {
+                validCache();
+                ASSERT_EQ(sqlite3_open(settings_.file.c_str(), &holder), SQLITE_OK);
+                ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM digests",
+                              nullptr, nullptr, nullptr),
+                    SQLITE_OK);
+            },
+            "locked"},
+        {"unwritable",
+            [&] {
+                validCache();
+                ::chmod(settings_.file.c_str(), 0400);
+            },
+            "Permission denied"},
+        {"another user's file",
+            [&] {
+                validCache();
+                ASSERT_EQ(::chown(settings_.file.c_str(), 65534, 65534), 0);
+            },
+            "belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        if (::geteuid() != 0 && (c.says == std::string("belongs to another user")))
+            continue;
+        if (::geteuid() == 0 && c.says == std::string("Permission denied"))
+            continue;
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(settings_.file.parent_path());
+        c.prepare();
+        const Outcome outcome = Scan();
+        sqlite3_close(holder);
+        holder = nullptr;
+        EXPECT_EQ(outcome.hits, expected);
+        EXPECT_EQ(outcome.counted, 3u);
+        ASSERT_EQ(outcome.notices.size(), 1u);
+        EXPECT_NE(outcome.notices[0].find(c.says), std::string::npos) << outcome.notices[0];
+    }
+}
+
+TEST_F(DigestCacheTest, RebuiltCacheIsUsedAgain)
+{
+    tree_.file("cache/digests.sqlite", std::string(5000, 'x'));
+    LetTimesSettle();
+    EXPECT_EQ(Scan().notices.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(settings_.file.native() + ".corrupt"));
+    const Outcome again = Scan();
+    EXPECT_TRUE(again.notices.empty());
+    EXPECT_EQ(again.reads, 0);
+}
+
+TEST_F(DigestCacheTest, TwoScansAtOnceBothRight)
+{
+    tree_.file("scan/sub/c.txt", "evil c!");
+    for (int i = 0; i < 40; ++i)
+        tree_.file("scan/many/f" + std::to_string(i), "file " + std::to_string(i));
+    const std::vector<std::string> expected = {tree_.path("scan/sub/c.txt")};
+    LetTimesSettle();
+    for (int round = 0; round < 3; ++round) {
+        Outcome first;
+        Outcome second;
+        std::thread other([&] { second = Scan(2); });
+        first = Scan(1);
+        other.join();
+        for (const Outcome* outcome : {&first, &second}) {
+            EXPECT_EQ(outcome->hits, expected);
+            EXPECT_EQ(outcome->counted, 43u);
+        }
+    }
+    EXPECT_EQ(Scan().reads, 0);
+}
+
+}  // namespace
+}  // namespace qirn

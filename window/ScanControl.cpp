@@ -1,0 +1,95 @@
+#include "window/ScanControl.h"
+
+#include "cache/KeptDigests.h"
+#include "engine/Failure.h"
+#include "engine/scan/FindFiles.h"
+#include "window/StopScan.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace qirn {
+
+void ScanControl::Scan(const std::string& folder)
+{
+    mdlFindFiles::ClearStop();
+    try {
+        BeginScanUi();
+        elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
+        Walk(folder);
+    } catch (const Failure&) {
+        // A rejected signature file abandons the scan; its reason precedes the
+        // finish line, so that an empty scanner never reads as a clean result.
+        const std::string problem = signatures_.Problem();
+        if (!problem.empty())
+            elements_.report.Append("\r\n" + problem);
+    } catch (const std::exception&) {
+    }
+    elements_.report.Append("\r\nA scan was finished at : " + clock_.DateTimeText() + "\r\n");
+    EndScanUi();
+}
+
+void ScanControl::Walk(const std::string& folder)
+{
+    WindowSink sink(elements_);
+    mdlFindFiles::ScanRequest request{elements_.signatures, sink, mdlFindFiles::StopToken()};
+    std::optional<KeptDigests> cache;
+    if (cacheFile_ && !folder.empty()) {
+        cache.emplace(*cacheFile_, [this](const std::string& text) { elements_.report.Append("\r\nNote: " + text); });
+        request.cache = cache->BeginWalk(folder);
+    }
+    mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, request);
+    if (cache)
+        cache->EndWalk();
+}
+
+void ScanControl::Stop()
+{
+    mdlFindFiles::RequestStop();
+    EndScanUi();
+}
+
+void ScanControl::BeginScanUi()
+{
+    scanStart_ = clock_.LocalSeconds();
+    controls_.txtRep.SetEnabled(false);
+    controls_.cmdSave.SetEnabled(false);
+    controls_.cmdCl.SetEnabled(false);
+    controls_.chkChg.SetValue(2);
+    controls_.lblStrt.SetCaption(ClockText(clock_.LocalSeconds()));
+    controls_.lblEl.SetCaption("00:00:00");
+    controls_.tmrEl.SetEnabled(true);
+    controls_.cmdScan.SetEnabled(false);
+    controls_.cmdStop.SetEnabled(true);
+    controls_.lblBrowse.SetEnabled(false);
+    controls_.lblFin.SetCaption("Not available");
+    elements_.counter.Reset();  // lblScnd "Not available", List1 empty, Label3 "0"
+    controls_.lblCur.SetCaption("Not available");
+    signatures_.Load();
+    for (int value = 1; value <= kProgressHalf; ++value)
+        controls_.pgbStatus.SetValue(value);
+}
+
+void ScanControl::EndScanUi()
+{
+    controls_.lblFin.SetCaption(ClockText(clock_.LocalSeconds()));
+    controls_.tmrEl.SetEnabled(false);
+    controls_.cmdScan.SetEnabled(true);
+    controls_.cmdStop.SetEnabled(false);
+    controls_.lblCur.SetCaption("Finished");
+    controls_.lblBrowse.SetEnabled(true);
+    controls_.txtRep.SetEnabled(true);
+    controls_.cmdSave.SetEnabled(true);
+    controls_.cmdCl.SetEnabled(true);
+    controls_.chkChg.SetValue(0);
+    for (int value = kProgressHalf + 1; value <= kProgressFull; ++value)
+        controls_.pgbStatus.SetValue(value);
+}
+
+void ScanControl::ElapsedTick(std::uint64_t infectionCount)
+{
+    controls_.lblEl.SetCaption(ClockText(clock_.LocalSeconds() - scanStart_));
+    controls_.lblFnd.SetCaption(std::to_string(infectionCount));
+}
+
+}  // namespace qirn
