@@ -1,16 +1,13 @@
 #include "cli/SignatureDedup.h"
 
+#include "engine/digest/Digest.h"
+
 #include <cstring>
 #include <stdexcept>
 
 namespace qirn {
 
 namespace {
-
-int HexValue(char c)
-{
-    return c <= '9' ? c - '0' : c - 'a' + 10;
-}
 
 template <class Record>
 std::uint64_t HashOf(const HashKey& key, const Record& record)
@@ -24,9 +21,11 @@ std::uint64_t HashOf(const HashKey& key, const Record& record)
 template <class Record>
 void Fill(Record& record, std::string_view digestText, std::uint32_t name)
 {
-    for (std::size_t i = 0; i < record.digest.size(); ++i)
-        record.digest[i] =
-            static_cast<std::uint8_t>(HexValue(digestText[2 * i]) * 16 + HexValue(digestText[2 * i + 1]));
+    // The caller checked the text.
+    if constexpr (sizeof record.digest == sizeof(Md5Digest))
+        record.digest = *DigestFromText(digestText);
+    else
+        record.digest = *Sha256FromText(digestText);
     record.name = name;
 }
 
@@ -117,15 +116,7 @@ void SignatureDedup::Check(const Waiting& pair)
         pair.isSha256 ? sha256_.Insert(key_, pair.sha256, pair.hash) : md5_.Insert(key_, pair.md5, pair.hash);
     if (!isNew)
         return;
-    std::array<char, 64> text{};
-    const std::span<const std::uint8_t> digest = pair.isSha256 ? std::span<const std::uint8_t>(pair.sha256.digest)
-                                                               : std::span<const std::uint8_t>(pair.md5.digest);
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        text[2 * i] = kDigits[digest[i] >> 4];
-        text[2 * i + 1] = kDigits[digest[i] & 15];
-    }
-    onNew_(std::string_view(text.data(), 2 * digest.size()), *pair.name);
+    onNew_(pair.isSha256 ? mdlMD5::DigestToHex(pair.sha256.digest) : mdlMD5::DigestToHex(pair.md5.digest), *pair.name);
 }
 
 void SignatureDedup::Add(std::string_view digestText, std::string_view name)

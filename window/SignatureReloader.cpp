@@ -54,7 +54,7 @@ std::string SignatureLoadProblem(const Failure& failure, const std::filesystem::
     return "No signature loaded: " + problem;
 }
 
-void SignatureReloader::Remember(const SignatureFileStamp& stamp)
+void SignatureReloader::Remember(const std::optional<FileStamp>& stamp)
 {
     last_ = stamp;
     trusted_ = StampTrusted(stamp, NowNs(), fineWindowNs_, coarseWindowNs_);
@@ -63,7 +63,7 @@ void SignatureReloader::Remember(const SignatureFileStamp& stamp)
 void SignatureReloader::Load()
 {
     // Taken before reading, so that a change during the read shows next time.
-    const SignatureFileStamp stamp = StampOf(file_);
+    const std::optional<FileStamp> stamp = StampOf(file_);
     trusted_ = false;
     try {
         LoadSignatures(list_, file_);
@@ -77,7 +77,7 @@ void SignatureReloader::Load()
 
 bool SignatureReloader::Refresh()
 {
-    const SignatureFileStamp stamp = StampOf(file_);
+    const std::optional<FileStamp> stamp = StampOf(file_);
     if (trusted_ && stamp == last_)
         return false;
     try {

@@ -2,7 +2,7 @@
 
 // Reloading of the signature file only when it changed since the last load.
 
-#include "engine/signatures/SignatureFileStamp.h"
+#include "engine/platform/FileStamp.h"
 #include "window/ScanControl.h"
 
 #include <cstdint>
@@ -41,12 +41,12 @@ public:
     void SetRacyWindow(std::int64_t nanoseconds) { fineWindowNs_ = coarseWindowNs_ = nanoseconds; }
 
 private:
-    void Remember(const SignatureFileStamp& stamp);
+    void Remember(const std::optional<FileStamp>& stamp);
 
     SignatureList& list_;
     std::filesystem::path file_;
     std::string problem_;
-    SignatureFileStamp last_;
+    std::optional<FileStamp> last_;
     bool trusted_ = false;
     // Fine times still come from a clock that ticks every few milliseconds.
     std::int64_t fineWindowNs_ = 50'000'000;

@@ -1,5 +1,7 @@
 #include "engine/signing/UpdateSignature.h"
 
+#include "engine/digest/Digest.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -13,33 +15,6 @@ namespace qirn {
 namespace {
 
 constexpr std::string_view kHeader = "qirn-checker signature 1";
-
-std::string HexOf(std::span<const std::uint8_t> bytes)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
-}
-
-std::optional<Sha256Bytes> Sha256FromHex(std::string_view text)
-{
-    Sha256Bytes bytes{};
-    if (text.size() != 64)
-        return std::nullopt;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        unsigned value = 0;
-        const char* first = text.data() + 2 * i;
-        if (!std::all_of(first, first + 2, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
-            return std::nullopt;
-        std::from_chars(first, first + 2, value, 16);
-        bytes[i] = static_cast<std::uint8_t>(value);
-    }
-    return bytes;
-}
 
 std::string Base64Of(std::span<const std::uint8_t> bytes)
 {
@@ -96,7 +71,7 @@ std::variant<ParsedSignatureFile, std::string> Parse(std::string_view text)
         !lines[2].starts_with("serial ") || !lines[3].starts_with("ed25519 "))
         return std::string("the signature file is not in the expected form");
     ParsedSignatureFile parsed;
-    const auto sha256 = Sha256FromHex(lines[1].substr(7));
+    const auto sha256 = Sha256FromText(lines[1].substr(7));
     if (!sha256)
         return std::string("the signature file's SHA-256 is malformed");
     parsed.manifest.sha256 = *sha256;
@@ -192,8 +167,8 @@ std::array<std::uint8_t, 64> Ed25519SigningKey::Sign(std::string_view message) c
 
 std::string ManifestText(const UpdateManifest& manifest)
 {
-    return std::string(kHeader) + "\nsha256 " + HexOf(manifest.sha256) + "\nserial " + std::to_string(manifest.serial) +
-        "\n";
+    return std::string(kHeader) + "\nsha256 " + mdlMD5::DigestToHex(manifest.sha256) + "\nserial " +
+        std::to_string(manifest.serial) + "\n";
 }
 
 std::string SignatureFileText(const UpdateManifest& manifest, const Ed25519SigningKey& key)

@@ -1,12 +1,10 @@
 #include "engine/signatures/SignatureList.h"
-#include "engine/GrowingArray.h"
 #include "engine/digest/Digest.h"
 #include "engine/signatures/KeyedHash.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <numeric>
 #include <random>
 #include <string>
 #include <utility>
@@ -118,22 +116,6 @@ TEST(SignatureListTest, ReserveKeepsEntriesAlreadyIndexed)
 
 // Small blocks come from malloc, large ones are mapped and grow by moving
 // their pages: values survive every step, and a move.
-TEST(SignatureListTest, GrowingArrayKeepsItsValuesThroughEveryGrowth)
-{
-    GrowingArray<std::uint32_t> values;
-    constexpr std::uint32_t kCount = 3'000'000;  // 12 MB
-    for (std::uint32_t i = 0; i < kCount; ++i)
-        values.PushBack(i * 7);
-    GrowingArray<std::uint32_t> moved(std::move(values));
-    ASSERT_EQ(moved.Size(), kCount);
-    for (std::uint32_t i = 0; i < kCount; ++i)
-        ASSERT_EQ(moved[i], i * 7) << i;
-    values = std::move(moved);
-    values.Assign(100, 5);
-    EXPECT_EQ(values.Size(), 100u);
-    EXPECT_EQ(values[99], 5u);
-}
-
 // Digests that an unkeyed multiplicative hash maps to one value: the low word
 // equals the high word times the mixing constant, so their xor is zero.
 TEST(SignatureListTest, CraftedCollidingDigestsDoNotShareAProbeSequence)
@@ -151,16 +133,6 @@ TEST(SignatureListTest, CraftedCollidingDigestsDoNotShareAProbeSequence)
     ASSERT_EQ(list.Count(), std::size_t{kEntries});
     // Random hashes at this load keep the worst probe near a hundred slots.
     EXPECT_LT(list.LongestProbe(), 400u);
-}
-
-TEST(SignatureListTest, SipHashMatchesTheReferenceVector)
-{
-    // The SipHash paper's example: key 00..0f, message 00..0e, SipHash-2-4.
-    const HashKey key{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
-    std::array<std::uint8_t, 15> message{};
-    std::iota(message.begin(), message.end(), std::uint8_t{0});
-    EXPECT_EQ((SipHash<2, 4>(key, message)), 0xa129ca6149be45e5ULL);
-    EXPECT_NE(KeyedHash(key, message), KeyedHash(HashKey{key.k0 + 1, key.k1}, message));
 }
 
 TEST(SignatureListTest, DigestTextMustBe32LowercaseHexDigits)

@@ -101,21 +101,20 @@ TEST_F(SignatureReloaderTest, RecentlyChangedFileIsReadUntilItsStampCanBeTrusted
     EXPECT_FALSE(reloader.Refresh());
 }
 
-TEST(SignatureFileStampTest, TrustedOnceOlderThanTheTimeResolution)
+TEST(FileStampTest, TrustedOnceOlderThanTheTimeResolution)
 {
     constexpr std::int64_t kMs = 1'000'000;
     constexpr std::int64_t kNow = 1'765'000'000'000'000'000;
-    SignatureFileStamp fine;
-    fine.exists = true;
+    FileStamp fine;
     fine.modifiedNs = kNow - 100 * kMs + 123;
     fine.changedNs = kNow - 60 * kMs + 7;
-    SignatureFileStamp coarse = fine;
+    FileStamp coarse = fine;
     coarse.modifiedNs = kNow - 1000 * kMs;
     coarse.changedNs = kNow - 1000 * kMs;
 
     struct Case {
         const char* what;
-        SignatureFileStamp stamp;
+        std::optional<FileStamp> stamp;
         std::int64_t now;
         bool trusted;
     };
@@ -124,7 +123,7 @@ TEST(SignatureFileStampTest, TrustedOnceOlderThanTheTimeResolution)
         {"fine times within it", fine, kNow - 20 * kMs, false},
         {"whole-second times within the coarse window", coarse, kNow, false},
         {"whole-second times past it", coarse, kNow + 1500 * kMs, true},
-        {"no file", SignatureFileStamp{}, kNow, true},
+        {"no file", std::nullopt, kNow, true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(StampTrusted(c.stamp, c.now, 50 * kMs, 2000 * kMs), c.trusted) << c.what;

@@ -3,6 +3,8 @@
 
 #include "engine/remedy/FileRemoval.h"
 
+#include "engine/digest/Digest.h"
+
 #include "engine/Failure.h"
 #include "engine/platform/SystemRandom.h"
 #include "engine/platform/posix/Io.h"
@@ -52,14 +54,9 @@ public:
     static std::optional<HoldingFolder> Make(int parentFd, int& error)
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
-            std::array<std::byte, 6> random{};
-            FillFromSystemRandom(random);
-            std::string name = ".qirn-hold-";
-            for (const std::byte b : random) {
-                static constexpr char kHex[] = "0123456789abcdef";
-                name += kHex[std::to_integer<unsigned>(b) >> 4];
-                name += kHex[std::to_integer<unsigned>(b) & 15];
-            }
+            std::array<std::uint8_t, 6> random{};
+            FillFromSystemRandom(std::as_writable_bytes(std::span(random)));
+            const std::string name = ".qirn-hold-" + mdlMD5::DigestToHex(random);
             if (::mkdirat(parentFd, name.c_str(), 0700) != 0) {
                 if (errno == EEXIST)
                     continue;

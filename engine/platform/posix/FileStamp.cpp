@@ -1,4 +1,4 @@
-#include "engine/signatures/SignatureFileStamp.h"
+#include "engine/platform/FileStamp.h"
 
 #include "engine/platform/posix/Io.h"
 
@@ -6,13 +6,12 @@
 
 namespace qirn {
 
-SignatureFileStamp StampOf(const std::filesystem::path& file)
+std::optional<FileStamp> StampOf(const std::filesystem::path& file)
 {
     struct stat info { };
     if (::stat(file.c_str(), &info) != 0)
-        return {};
-    const FileStamp read = StampFromStat(info);
-    return {true, read.size, read.modifiedNs, read.changedNs, read.identity};
+        return std::nullopt;
+    return StampFromStat(info);
 }
 
 }  // namespace qirn

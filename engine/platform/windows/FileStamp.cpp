@@ -1,4 +1,4 @@
-#include "engine/signatures/SignatureFileStamp.h"
+#include "engine/platform/FileStamp.h"
 
 #include "engine/platform/windows/Io.h"
 #include "engine/platform/windows/Text.h"
@@ -16,20 +16,19 @@ std::int64_t Nanoseconds(std::int64_t ticks)
 
 }  // namespace
 
-SignatureFileStamp StampOf(const std::filesystem::path& file)
+std::optional<FileStamp> StampOf(const std::filesystem::path& file)
 {
     // Links followed, as for the read that the stamp stands for.
     const windows::UniqueHandle handle(::CreateFileW(windows::LongPath(file.native()).c_str(), FILE_READ_ATTRIBUTES,
         windows::kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid())
-        return {};
+        return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info{};
     FILE_BASIC_INFO times{};
     if (::GetFileInformationByHandle(handle.get(), &info) == 0 ||
         ::GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &times, sizeof times) == 0)
-        return {};
-    SignatureFileStamp stamp;
-    stamp.exists = true;
+        return std::nullopt;
+    FileStamp stamp;
     stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     stamp.modifiedNs = Nanoseconds(times.LastWriteTime.QuadPart);
     stamp.changedNs = Nanoseconds(times.ChangeTime.QuadPart);
