@@ -3,6 +3,8 @@
 // The command line of qirn-scan: one table row per option, from which both
 // the parser and the option list of the help text are made.
 
+#include "engine/scan/FindFiles.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -21,7 +23,7 @@ struct ScanOptions {
     std::vector<std::string> folders;
     bool help = false;
     OutputFormat format = OutputFormat::Text;
-    std::int32_t maxSize = 83000;
+    std::int32_t maxSize = mdlFindFiles::kSizeLimit;
     std::vector<std::string> excludes;
     bool oneFileSystem = false;
     bool strict = false;

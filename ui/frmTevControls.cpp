@@ -8,6 +8,7 @@
 #include "ui/LinkLabel.h"
 #include "ui/ReportBox.h"
 #include "ui/frmTev.h"
+#include "window/Controls.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -242,7 +243,7 @@ void frmTev::BuildScanner()
 
     pgbStatus = new QProgressBar(frScan);
     pgbStatus->setObjectName(QStringLiteral("pgbStatus"));
-    pgbStatus->setRange(0, 1000);
+    pgbStatus->setRange(0, qirn::kProgressFull);
     pgbStatus->setValue(0);
     pgbStatus->setTextVisible(false);
     pgbStatus->setGeometry(kCaptionLeft, 224, 126, 18);
@@ -305,7 +306,7 @@ void frmTev::BuildUpdate()
     lblTTU = Label(frUpd, "lblTTU", Text("0"), RowRect(0, kValueLeft, kValueWidth));
     pgbUpd = new QProgressBar(frUpd);
     pgbUpd->setObjectName(QStringLiteral("pgbUpd"));
-    pgbUpd->setRange(0, 1000);
+    pgbUpd->setRange(0, qirn::kProgressFull);
     pgbUpd->setValue(0);
     pgbUpd->setTextVisible(false);
     pgbUpd->setGeometry(kCaptionLeft, 58, 265, 18);

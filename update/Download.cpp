@@ -1,7 +1,6 @@
 #include "update/Download.h"
 
 #include "engine/platform/SaveFile.h"
-#include "engine/signatures/SignatureText.h"
 #include "engine/signing/UpdateBodyCheck.h"
 
 #include <QFile>
@@ -65,12 +64,6 @@ DownloadResult CheckSignature(QNetworkAccessManager& manager, const QUrl& url, c
 }
 
 }  // namespace
-
-QString SignatureBodyRejection(QByteArrayView body)
-{
-    const auto failure = CheckSignatureText(View(body));
-    return failure ? QString::fromUtf8(failure->description()) : QString();
-}
 
 QString UpdateRejection(QByteArrayView body)
 {

@@ -28,9 +28,6 @@ struct UpdateTrust {
     QList<QSslCertificate> caCertificates;
 };
 
-// The reason the loader would reject body as a signature file; empty when it would not.
-QString SignatureBodyRejection(QByteArrayView body);
-
 // The reason body may not be installed as the signature file; empty when it
 // may. Stricter than the loader: every non-blank line is a digest=name line.
 QString UpdateRejection(QByteArrayView body);

@@ -5,7 +5,7 @@
 
 #include "update/Download.h"
 #include "update/UpdateSettings.h"
-#include "window/ScanControl.h"
+#include "window/Controls.h"
 
 #include <QString>
 #include <QUrl>
@@ -26,9 +26,6 @@ struct UpdateControls {
 
 class UpdateCommand {
 public:
-    static constexpr int kProgressHalf = 500;
-    static constexpr int kProgressFull = 1000;
-
     // destination: the signature file the reloads read; qirn-checker.ini
     // beside it may name another URL than url and the keys to trust.
     UpdateCommand(const UpdateControls& controls, QUrl url, QString destination, FetchLimits limits = {});

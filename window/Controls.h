@@ -7,6 +7,11 @@
 
 namespace qirn {
 
+// The progress bars run from 0 to kProgressFull: the first half as a command
+// begins, the second as it ends.
+inline constexpr int kProgressHalf = 500;
+inline constexpr int kProgressFull = 1000;
+
 // A label or anything else that shows one text.
 class Caption {
 public:

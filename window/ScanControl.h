@@ -43,9 +43,6 @@ struct ScanControls {
 
 class ScanControl {
 public:
-    static constexpr int kProgressHalf = 500;
-    static constexpr int kProgressFull = 1000;
-
     ScanControl(const ScanControls& controls, const ScanElements& elements, SignatureSource& signatures, Clock& clock)
         : controls_(controls), elements_(elements), signatures_(signatures), clock_(clock)
     {

@@ -7,20 +7,27 @@
 
 namespace qirn {
 
+bool TextLines::Next(std::string_view& line)
+{
+    if (rest_.empty())
+        return false;
+    const std::size_t end = rest_.find('\n');
+    line = rest_.substr(0, end);
+    if (end == std::string_view::npos) {
+        rest_ = {};
+    } else {
+        rest_.remove_prefix(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+    }
+    ++lineNumber_;
+    return true;
+}
+
 bool SignatureLines::Next(std::string_view& line)
 {
-    while (!rest_.empty()) {
-        const std::size_t end = rest_.find('\n');
-        std::string_view candidate = rest_.substr(0, end);
-        if (end == std::string_view::npos) {
-            rest_ = {};
-        } else {
-            rest_.remove_prefix(end + 1);
-            // CR LF ends a line as one unit; any other CR is part of the line.
-            if (!candidate.empty() && candidate.back() == '\r')
-                candidate.remove_suffix(1);
-        }
-        ++lineNumber_;
+    std::string_view candidate;
+    while (lines_.Next(candidate)) {
         if (candidate.empty() || (holdsNul_ && candidate.find('\0') != std::string_view::npos))
             continue;
         line = candidate;

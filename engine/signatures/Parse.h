@@ -13,12 +13,29 @@
 
 namespace qirn {
 
+// Walks the lines of a signature text, empty ones included: a line ends at
+// CR LF or at a lone LF; any other CR is part of the line.
+class TextLines {
+public:
+    // linesBefore: physical lines that came before text, for numbering.
+    explicit TextLines(std::string_view text, std::size_t linesBefore = 0) : rest_(text), lineNumber_(linesBefore) { }
+
+    // Next line; false when the text is exhausted.
+    bool Next(std::string_view& line);
+
+    // 1-based number of the line last returned by Next.
+    std::size_t LineNumber() const { return lineNumber_; }
+
+private:
+    std::string_view rest_;
+    std::size_t lineNumber_;
+};
+
 // Walks the signature lines of a file's text, in file order.
 class SignatureLines {
 public:
-    // linesBefore: physical lines that came before text, for numbering.
     explicit SignatureLines(std::string_view text, std::size_t linesBefore = 0)
-        : rest_(text), lineNumber_(linesBefore), holdsNul_(text.find('\0') != std::string_view::npos)
+        : lines_(text, linesBefore), holdsNul_(text.find('\0') != std::string_view::npos)
     {
     }
 
@@ -26,11 +43,10 @@ public:
     bool Next(std::string_view& line);
 
     // 1-based number of the physical line last returned by Next.
-    std::size_t LineNumber() const { return lineNumber_; }
+    std::size_t LineNumber() const { return lines_.LineNumber(); }
 
 private:
-    std::string_view rest_;
-    std::size_t lineNumber_;
+    TextLines lines_;
     bool holdsNul_;  // anywhere in the text: only then is each line searched for NUL
 };
 

@@ -1,5 +1,7 @@
 #include "engine/signing/UpdateBodyCheck.h"
 
+#include "engine/signatures/Parse.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -64,19 +66,14 @@ std::optional<std::string> UpdateBodyRejection(std::string_view body)
 {
     if (auto markup = MarkupRejection(body))
         return markup;
-    std::size_t lineNumber = 0;
+    TextLines lines(body);
+    std::string_view line;
     bool any = false;
-    while (!body.empty()) {
-        const std::size_t end = body.find('\n');
-        std::string_view line = body.substr(0, end);
-        body.remove_prefix(end == std::string_view::npos ? body.size() : end + 1);
-        if (end != std::string_view::npos && line.ends_with('\r'))
-            line.remove_suffix(1);
-        ++lineNumber;
+    while (lines.Next(line)) {
         if (line.empty())
             continue;
         if (auto why = LineRejection(line))
-            return "line " + std::to_string(lineNumber) + ' ' + *why;
+            return "line " + std::to_string(lines.LineNumber()) + ' ' + *why;
         any = true;
     }
     if (!any)
