@@ -27,7 +27,6 @@ unsigned AttributesOf(mode_t mode)
     return kSystem;
 }
 
-#if defined(__linux__)
 // The folder's entries read straight from the kernel. The buffer lives only
 // while the folder is listed: a walk keeps many folders open for the files
 // that wait in them, but needs none of their listings once read.
@@ -42,22 +41,16 @@ public:
         for (;;) {
             if (at_ == filled_ && !Fill())
                 return false;
-            const std::byte* const entry = buffer_.get() + at_;
-            constexpr std::size_t kNameAt = offsetof(dirent64, d_name);
-            unsigned short length = 0;
-            if (filled_ - at_ > kNameAt)
-                std::memcpy(&length, entry + offsetof(dirent64, d_reclen), sizeof length);
+            const std::optional<DirentRecord> record =
+                ParseDirentRecord(std::span(buffer_.get(), filled_).subspan(at_));
             // Records that do not fit what was read: the kernel's fault, not the folder's.
-            if (length <= kNameAt || length > filled_ - at_)
+            if (!record)
                 throw Failure::FromErrno(EIO, "getdents64");
-            ino64_t inode = 0;
-            std::memcpy(&inode, entry + offsetof(dirent64, d_ino), sizeof inode);
-            at_ += length;
-            if (inode == 0)  // a deleted entry, as readdir skips it
+            at_ += record->length;
+            if (record->inode == 0)  // a deleted entry, as readdir skips it
                 continue;
-            const auto* const text = reinterpret_cast<const char*>(entry + kNameAt);
-            name = std::string_view(text, ::strnlen(text, length - kNameAt));
-            std::memcpy(&type, entry + offsetof(dirent64, d_type), sizeof type);
+            name = record->name;
+            type = record->type;
             return true;
         }
     }
@@ -100,44 +93,6 @@ private:
     std::size_t at_ = 0;
     bool ended_ = false;
 };
-#else
-class DirListing final : public RawListing {
-public:
-    explicit DirListing(UniqueFd fd)
-    {
-        dir_ = ::fdopendir(fd.get());
-        if (dir_ == nullptr)
-            throw Failure::FromErrno(errno, "fdopendir");
-        fd.release();
-    }
-    DirListing(const DirListing&) = delete;
-    DirListing& operator=(const DirListing&) = delete;
-    ~DirListing() override { ::closedir(dir_); }
-
-    int Fd() const override { return ::dirfd(dir_); }
-
-    bool Next(std::string_view& name, unsigned char& type) override
-    {
-        errno = 0;
-        // Each stream is read by one thread only; readdir is safe across
-        // distinct streams, and readdir_r is deprecated.
-        const dirent* found = ::readdir(dir_);  // NOLINT(concurrency-mt-unsafe)
-        if (found == nullptr) {
-            if (errno != 0)
-                throw Failure::FromErrno(errno, "readdir");
-            return false;
-        }
-        name = found->d_name;
-        type = found->d_type;
-        return true;
-    }
-
-    void Rewind() override { ::rewinddir(dir_); }
-
-private:
-    DIR* dir_ = nullptr;
-};
-#endif
 
 class PosixFolder final : public Folder {
 public:
@@ -243,11 +198,27 @@ private:
 
 std::unique_ptr<RawListing> ReadDirListing(UniqueFd folder)
 {
-#if defined(__linux__)
     return std::make_unique<DentsListing>(std::move(folder));
-#else
-    return std::make_unique<DirListing>(std::move(folder));
-#endif
+}
+
+std::optional<DirentRecord> ParseDirentRecord(std::span<const std::byte> bytes)
+{
+    constexpr std::size_t kNameAt = offsetof(dirent64, d_name);
+    if (bytes.size() <= kNameAt)
+        return std::nullopt;
+    unsigned short length = 0;
+    std::memcpy(&length, bytes.data() + offsetof(dirent64, d_reclen), sizeof length);
+    if (length <= kNameAt || length > bytes.size())
+        return std::nullopt;
+    DirentRecord record;
+    record.length = length;
+    ino64_t inode = 0;
+    std::memcpy(&inode, bytes.data() + offsetof(dirent64, d_ino), sizeof inode);
+    record.inode = inode;
+    std::memcpy(&record.type, bytes.data() + offsetof(dirent64, d_type), sizeof record.type);
+    const auto* const text = reinterpret_cast<const char*>(bytes.data() + kNameAt);
+    record.name = std::string_view(text, ::strnlen(text, length - kNameAt));
+    return record;
 }
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, ListingFactory makeListing)

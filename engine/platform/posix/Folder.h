@@ -1,15 +1,17 @@
 #pragma once
 
-// The raw listing under the POSIX folder: what getdents64 (or readdir)
-// yields, behind an interface so that tests can list like a file system that
-// keeps no entry types, or one whose entries vanish between the listing and
-// a look.
+// The raw listing under the POSIX folder: what getdents64 yields, behind an interface so that tests can list like a
+// file system that keeps no entry types, or one whose entries vanish between the listing and a look.
 
 #include "engine/platform/FileSystem.h"
 #include "engine/platform/posix/Io.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,8 +30,20 @@ public:
 
 using ListingFactory = std::function<std::unique_ptr<RawListing>(UniqueFd folder)>;
 
-// getdents64 over the folder on Linux, readdir elsewhere.
+// getdents64 over the folder.
 std::unique_ptr<RawListing> ReadDirListing(UniqueFd folder);
+
+// One record of what getdents64 read.
+struct DirentRecord {
+    std::uint64_t inode = 0;  // 0 for a deleted entry
+    unsigned char type = 0;   // d_type
+    std::string_view name;    // within the record, up to its first NUL
+    std::size_t length = 0;   // of the whole record: where the next begins
+};
+
+// The record at the start of bytes; none when it does not fit in them,
+// which only a faulty kernel or file system gives.
+std::optional<DirentRecord> ParseDirentRecord(std::span<const std::byte> bytes);
 
 // OpenFolder with every folder of the walk listed by makeListing.
 std::unique_ptr<Folder> OpenFolder(const std::string& path, ListingFactory makeListing);
