@@ -2,10 +2,9 @@
 // file is removed, another process swaps it with an innocent file by
 // rename-exchange, and fills its name again when it has gone aside.
 
-#include "engine/digest/Digest.h"
 #include "engine/remedy/FileRemoval.h"
 #include "tests/TempTree.h"
-#include "tests/TestDoubles.h"
+#include "tests/engine/DetectedFileFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,32 +22,24 @@ namespace qirn {
 namespace {
 
 using Status = RemovalResult::Status;
+using test::DetectedIn;
+using test::StatOf;
 using test::TempTree;
-
-struct stat StatOf(const std::filesystem::path& path)
-{
-    struct stat info { };
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info;
-}
 
 TEST(FileRemovalRaceTest, RenameExchangesNeverMakeDeleteRemoveAnotherFile)
 {
     TempTree tree;
-    const std::string evil = "evil";
-    const Md5Digest digest = *DigestFromText(test::DigestOf(evil));
     constexpr int kExchanges = 2000;
     int exchanges = 0;
     int deleted = 0;
     int kept = 0;
     for (int round = 0; exchanges < kExchanges; ++round) {
         const std::string folder = "round-" + std::to_string(round);
-        const std::filesystem::path detected = tree.file(folder + "/evil.exe", evil);
+        const DetectedFile detected = DetectedIn(tree, folder + "/evil.exe");
         const std::filesystem::path innocent = tree.file(folder + "/innocent.txt", "innocent");
         // Second names of both files: their link counts tell what was removed.
-        std::filesystem::create_hard_link(detected, tree.root() / (folder + "-evil-witness"));
+        std::filesystem::create_hard_link(detected.path, tree.root() / (folder + "-evil-witness"));
         std::filesystem::create_hard_link(innocent, tree.root() / (folder + "-innocent-witness"));
-        const struct stat detectedInfo = StatOf(detected);
         const int folderFd = ::open(tree.path(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(folderFd, 0);
 
@@ -69,8 +62,7 @@ TEST(FileRemovalRaceTest, RenameExchangesNeverMakeDeleteRemoveAnotherFile)
             }
         });
         go = true;
-        const RemovalResult result = RemoveDetectedFile(
-            {detected, {static_cast<std::uint64_t>(detectedInfo.st_dev), detectedInfo.st_ino}, digest});
+        const RemovalResult result = RemoveDetectedFile(detected);
         done = true;
         attacker.join();
         ::close(folderFd);

@@ -1,7 +1,6 @@
 #include "engine/remedy/FileRemoval.h"
-#include "engine/digest/Digest.h"
 #include "tests/TempTree.h"
-#include "tests/TestDoubles.h"
+#include "tests/engine/DetectedFileFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qirn {
@@ -17,25 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Status = RemovalResult::Status;
+using test::DetectedIn;
+using test::IdentityOf;
 using test::TempTree;
-
-FileIdentity IdentityOf(const fs::path& path)
-{
-    struct stat info { };
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
-Md5Digest DigestOf(std::string_view content)
-{
-    return *DigestFromText(test::DigestOf(content));
-}
-
-// The file at path as a scan that found content there would describe it.
-DetectedFile Detected(const fs::path& path, std::string_view content = "evil")
-{
-    return {path, IdentityOf(path), DigestOf(content)};
-}
 
 TEST(FileRemovalTest, DeletesTheDetectedFileWhateverItsName)
 {
@@ -48,11 +30,11 @@ TEST(FileRemovalTest, DeletesTheDetectedFileWhateverItsName)
     } cases[] = {{"plain.exe", "evil"}, {".hidden", "evil"}, {"odd\xff\xfe name", "evil"}, {"large.bin", large}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path file = tree.file(c.name, c.content);
-        const RemovalResult result = RemoveDetectedFile(Detected(file, c.content));
+        const DetectedFile detected = DetectedIn(tree, c.name, c.content);
+        const RemovalResult result = RemoveDetectedFile(detected);
         EXPECT_EQ(result.status, Status::Deleted) << result.errorText;
-        EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-        EXPECT_EQ(RemoveDetectedFile({file, {}, {}}).status, Status::Missing);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(detected.path)));
+        EXPECT_EQ(RemoveDetectedFile({detected.path, {}, {}}).status, Status::Missing);
     }
 }
 
@@ -68,35 +50,32 @@ TEST(FileRemovalTest, AnEntryReplacedAfterTheScanIsKept)
     TempTree tree;
     const fs::path target = tree.file("precious", "keep me");
 
-    const fs::path linked = tree.file("linked", "evil");
-    const FileIdentity linkedIdentity = IdentityOf(linked);
-    fs::remove(linked);
-    fs::create_symlink(target, linked);
-    EXPECT_EQ(RemoveDetectedFile({linked, linkedIdentity, DigestOf("evil")}).status, Status::Replaced);
-    EXPECT_TRUE(fs::is_symlink(linked));
+    const DetectedFile linked = DetectedIn(tree, "linked");
+    fs::remove(linked.path);
+    fs::create_symlink(target, linked.path);
+    EXPECT_EQ(RemoveDetectedFile(linked).status, Status::Replaced);
+    EXPECT_TRUE(fs::is_symlink(linked.path));
     EXPECT_TRUE(fs::exists(target));
 
     // Renaming the other file over it gives the entry another identity.
-    const fs::path swapped = tree.file("swapped", "evil");
-    const FileIdentity swappedIdentity = IdentityOf(swapped);
+    const DetectedFile swapped = DetectedIn(tree, "swapped");
     const fs::path other = tree.file("other", "innocent");
-    fs::rename(other, swapped);
-    EXPECT_EQ(RemoveDetectedFile({swapped, swappedIdentity, DigestOf("evil")}).status, Status::Replaced);
-    EXPECT_TRUE(fs::exists(swapped));
+    fs::rename(other, swapped.path);
+    EXPECT_EQ(RemoveDetectedFile(swapped).status, Status::Replaced);
+    EXPECT_TRUE(fs::exists(swapped.path));
 
-    const fs::path folder = tree.file("became-folder", "evil");
-    const FileIdentity folderIdentity = IdentityOf(folder);
-    fs::remove(folder);
-    fs::create_directory(folder);
-    EXPECT_EQ(RemoveDetectedFile({folder, folderIdentity, DigestOf("evil")}).status, Status::Replaced);
-    EXPECT_TRUE(fs::is_directory(folder));
+    const DetectedFile folder = DetectedIn(tree, "became-folder");
+    fs::remove(folder.path);
+    fs::create_directory(folder.path);
+    EXPECT_EQ(RemoveDetectedFile(folder).status, Status::Replaced);
+    EXPECT_TRUE(fs::is_directory(folder.path));
 }
 
 TEST(FileRemovalTest, TheDetectedFileWithOtherContentNowIsKept)
 {
     TempTree tree;
-    const fs::path file = tree.file("rewritten.exe", "evil");
-    const DetectedFile detected = Detected(file);
+    const DetectedFile detected = DetectedIn(tree, "rewritten.exe");
+    const fs::path& file = detected.path;
     for (const std::string_view content : {"harmless", "", "evil, and longer"}) {
         SCOPED_TRACE(content);
         std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
@@ -115,13 +94,12 @@ TEST(FileRemovalTest, FileInAFolderThatMayNotBeWrittenStaysAndSaysWhy)
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write everywhere; run as an unprivileged user";
     TempTree tree;
-    const fs::path file = tree.file("locked/evil", "evil");
-    const FileIdentity identity = IdentityOf(file);
+    const DetectedFile detected = DetectedIn(tree, "locked/evil");
     fs::permissions(tree.root() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    const RemovalResult result = RemoveDetectedFile({file, identity, DigestOf("evil")});
+    const RemovalResult result = RemoveDetectedFile(detected);
     EXPECT_EQ(result.status, Status::StillThere);
     EXPECT_EQ(result.errorText, "Permission denied");
-    EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(detected.path));
 }
 
 }  // namespace

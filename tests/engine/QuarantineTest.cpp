@@ -1,7 +1,7 @@
 #include "engine/Failure.h"
 #include "engine/remedy/QuarantineFolder.h"
 #include "tests/TempTree.h"
-#include "tests/TestDoubles.h"
+#include "tests/engine/DetectedFileFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,27 +9,19 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qirn {
 namespace {
 
 namespace fs = std::filesystem;
 using Status = QuarantineResult::Status;
+using test::DetectedIn;
+using test::Md5Of;
 using test::TempTree;
-
-FileIdentity IdentityOf(const fs::path& path)
-{
-    struct stat info { };
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
-Md5Digest DigestOf(std::string_view content)
-{
-    return *DigestFromText(test::DigestOf(content));
-}
 
 // The sidecar text is the caller's; here it just names the original path.
 std::string Sidecar(const QuarantineFacts& facts)
@@ -42,10 +34,10 @@ struct Moved {
     QuarantineFacts facts;
 };
 
-Moved MoveInto(QuarantineFolder& folder, const fs::path& file, const FileIdentity& identity, std::string_view content)
+Moved MoveInto(QuarantineFolder& folder, const DetectedFile& detected)
 {
     Moved moved;
-    moved.result = folder.Move(file, identity, DigestOf(content), [&](const QuarantineFacts& facts) {
+    moved.result = folder.Move(detected.path, detected.identity, detected.digest, [&](const QuarantineFacts& facts) {
         moved.facts = facts;
         return Sidecar(facts);
     });
@@ -87,12 +79,13 @@ TEST_F(QuarantineTest, MovedFileComesBackWithItsModeAndTimes)
 {
     for (const fs::path& place : QuarantinePlaces(tree_, shm_)) {
         SCOPED_TRACE(place.native());
-        const fs::path file = tree_.file("scan/odd\xff name", "evil");
+        const DetectedFile detected = DetectedIn(tree_, "scan/odd\xff name");
+        const fs::path& file = detected.path;
         ::chmod(file.c_str(), 0751);
         const timespec times[2] = {{1000, 5}, {2000, 7}};
         ::utimensat(AT_FDCWD, file.c_str(), times, 0);
         const auto folder = OpenQuarantineFolder(place, true);
-        const Moved moved = MoveInto(*folder, file, IdentityOf(file), "evil");
+        const Moved moved = MoveInto(*folder, detected);
         ASSERT_EQ(moved.result.status, Status::Done) << moved.result.errorText;
         EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
         EXPECT_EQ(TempTree::read(place / moved.result.entry), "evil");
@@ -120,41 +113,38 @@ TEST_F(QuarantineTest, FileReplacedInBetweenStaysWhereItIs)
         const auto folder = OpenQuarantineFolder(place, true);
 
         // Another file renamed over it after the scan.
-        const fs::path swapped = tree_.file("scan/swapped", "evil");
-        const FileIdentity detected = IdentityOf(swapped);
-        fs::rename(tree_.file("scan/innocent", "innocent"), swapped);
-        EXPECT_EQ(MoveInto(*folder, swapped, detected, "evil").result.status, Status::Changed);
-        EXPECT_EQ(TempTree::read(swapped), "innocent");
+        const DetectedFile swapped = DetectedIn(tree_, "scan/swapped");
+        fs::rename(tree_.file("scan/innocent", "innocent"), swapped.path);
+        EXPECT_EQ(MoveInto(*folder, swapped).result.status, Status::Changed);
+        EXPECT_EQ(TempTree::read(swapped.path), "innocent");
 
         // Overwritten in place: same file, harmless content now.
-        const fs::path rewritten = tree_.file("scan/rewritten", "evil");
-        const FileIdentity same = IdentityOf(rewritten);
+        const DetectedFile rewritten = DetectedIn(tree_, "scan/rewritten");
         tree_.file("scan/rewritten", "harmless");
-        EXPECT_EQ(MoveInto(*folder, rewritten, same, "evil").result.status, Status::Changed);
-        EXPECT_EQ(TempTree::read(rewritten), "harmless");
+        EXPECT_EQ(MoveInto(*folder, rewritten).result.status, Status::Changed);
+        EXPECT_EQ(TempTree::read(rewritten.path), "harmless");
 
         // A link put in its place is never followed.
-        const fs::path linked = tree_.file("scan/linked", "evil");
-        const FileIdentity linkedIdentity = IdentityOf(linked);
-        fs::remove(linked);
-        fs::create_symlink(tree_.file("scan/target", "evil"), linked);
-        EXPECT_EQ(MoveInto(*folder, linked, linkedIdentity, "evil").result.status, Status::Changed);
-        EXPECT_TRUE(fs::is_symlink(linked));
+        const DetectedFile linked = DetectedIn(tree_, "scan/linked");
+        fs::remove(linked.path);
+        fs::create_symlink(tree_.file("scan/target", "evil"), linked.path);
+        EXPECT_EQ(MoveInto(*folder, linked).result.status, Status::Changed);
+        EXPECT_TRUE(fs::is_symlink(linked.path));
 
         // Overwritten in place while its record is made: what is written
         // then is never removed with it.
-        const fs::path late = tree_.file("scan/late", "evil");
-        const QuarantineResult moved = folder->Move(late, IdentityOf(late), DigestOf("evil"), [&](const auto& facts) {
-            std::ofstream(late, std::ios::binary | std::ios::trunc) << "harmless";
+        const DetectedFile late = DetectedIn(tree_, "scan/late");
+        const QuarantineResult moved = folder->Move(late.path, late.identity, late.digest, [&](const auto& facts) {
+            std::ofstream(late.path, std::ios::binary | std::ios::trunc) << "harmless";
             return Sidecar(facts);
         });
         ASSERT_EQ(moved.status, Status::Done) << moved.errorText;
-        EXPECT_EQ(TempTree::read(late), "harmless");
+        EXPECT_EQ(TempTree::read(late.path), "harmless");
         EXPECT_EQ(TempTree::read(place / moved.entry), "evil");
         fs::remove(place / moved.entry);
         fs::remove(place / (moved.entry + ".json"));
 
-        EXPECT_EQ(MoveInto(*folder, tree_.root() / "scan/never", {}, "evil").result.status, Status::Missing);
+        EXPECT_EQ(MoveInto(*folder, {tree_.root() / "scan/never", {}, Md5Of("evil")}).result.status, Status::Missing);
         EXPECT_TRUE(fs::is_empty(place));
         fs::remove_all(tree_.root() / "scan");
     }
@@ -162,9 +152,10 @@ TEST_F(QuarantineTest, FileReplacedInBetweenStaysWhereItIs)
 
 TEST_F(QuarantineTest, RestoreNeverReplacesWhatIsThereNow)
 {
-    const fs::path file = tree_.file("scan/a", "evil");
+    const DetectedFile detected = DetectedIn(tree_, "scan/a");
+    const fs::path& file = detected.path;
     const auto folder = OpenQuarantineFolder(tree_.root() / "q", true);
-    Moved moved = MoveInto(*folder, file, IdentityOf(file), "evil");
+    Moved moved = MoveInto(*folder, detected);
     ASSERT_EQ(moved.result.status, Status::Done);
 
     tree_.file("scan/a", "new work");
@@ -185,7 +176,7 @@ TEST_F(QuarantineTest, RestoreNeverReplacesWhatIsThereNow)
     fs::rename(tree_.root() / "moved-away", tree_.root() / "scan");
 
     QuarantineFacts other = moved.facts;
-    other.digest = DigestOf("something else");
+    other.digest = Md5Of("something else");
     EXPECT_EQ(folder->Restore(moved.result.entry, other).status, Status::Changed);
     EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Done);
     EXPECT_EQ(TempTree::read(file), "evil");

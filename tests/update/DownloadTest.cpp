@@ -1,7 +1,6 @@
 #include "update/Download.h"
 #include "tests/FileSizeLimit.h"
-#include "tests/TempTree.h"
-#include "tests/update/LoopbackServer.h"
+#include "tests/update/UpdateFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Body;
 using test::HttpResponse;
 using test::LoopbackServer;
 
@@ -26,13 +26,6 @@ const QByteArray kOld = "0cc175b9c0f1b6a831c399e269772661=Old.One\r\n"
                         "92eb5ffee6ae2fec3ad71c777531578f=Old.Two\r\n"
                         "4a8a08f09d37b73795649038408b5f33=Old.Three\r\n";
 const QByteArray kNew = "0cc175b9c0f1b6a831c399e269772661=New\r\n";
-
-HttpResponse Body(QByteArray body)
-{
-    HttpResponse response;
-    response.body = std::move(body);
-    return response;
-}
 
 std::optional<std::string> ContentOf(const fs::path& file)
 {
@@ -55,20 +48,12 @@ std::set<std::string> EntriesOf(const fs::path& folder)
     return names;
 }
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public test::UpdateFixture {
 protected:
-    fs::path Destination() const { return tree_.root() / "app" / "sa.kvd"; }
-    QString DestinationText() const { return QString::fromStdString(Destination().native()); }
-
-    void WriteOld(const QByteArray& content) { tree_.file("app/sa.kvd", Text(content)); }
-
     DownloadResult Download(const FetchLimits& limits = {})
     {
         return DownloadSignatureFile(server_.Url(), DestinationText(), limits);
     }
-
-    test::TempTree tree_;
-    LoopbackServer server_;
 };
 
 TEST_F(DownloadTest, ReplacesTheFileWithExactlyTheBody)

@@ -4,6 +4,7 @@
 #include "engine/signing/UpdateSignature.h"
 #include "tests/TempTree.h"
 #include "tests/update/LoopbackServer.h"
+#include "tests/update/UpdateFixture.h"
 #include "update/UpdateCommand.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Body;
 using test::HttpResponse;
 using test::LoopbackServer;
 
@@ -35,13 +37,6 @@ public:
     void SetCaption(std::string_view text) override { caption = text; }
     std::string caption;
 };
-
-HttpResponse Body(const std::string& body)
-{
-    HttpResponse response;
-    response.body = QByteArray::fromStdString(body);
-    return response;
-}
 
 std::string Signed(const std::string& body, std::uint64_t serial, const Ed25519SigningKey& key)
 {

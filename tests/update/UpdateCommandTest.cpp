@@ -1,7 +1,7 @@
 #include "update/UpdateCommand.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
-#include "tests/update/LoopbackServer.h"
+#include "tests/update/UpdateFixture.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -9,19 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace qirn {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Body;
 using test::HttpResponse;
-using test::LoopbackServer;
+using test::TempTree;
 
 const std::string kOld = "0cc175b9c0f1b6a831c399e269772661=Old\r\n92eb5ffee6ae2fec3ad71c777531578f=Older\r\n";
 const std::string kNew = "92eb5ffee6ae2fec3ad71c777531578f=New\r\n";
@@ -49,32 +46,15 @@ std::vector<std::string> ClickSequence(const std::string& outcome)
     return events;
 }
 
-std::string ContentOf(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-HttpResponse Body(const std::string& body)
-{
-    HttpResponse response;
-    response.body = QByteArray::fromStdString(body);
-    return response;
-}
-
-class UpdateCommandTest : public ::testing::Test {
+class UpdateCommandTest : public test::UpdateFixture {
 protected:
-    UpdateCommandTest() { tree_.file("sa.kvd", kOld); }
+    UpdateCommandTest() { WriteOld(kOld); }
 
-    fs::path Destination() const { return tree_.root() / "sa.kvd"; }
-
-    test::TempTree tree_;
-    LoopbackServer server_;
     PanelRecorder panel_;
     UpdateCommand MakeCommand(std::chrono::milliseconds timeout)
     {
-        return UpdateCommand({panel_, panel_, panel_}, server_.Url(), QString::fromStdString(Destination().native()),
-            {.timeout = timeout, .maxBytes = 1 << 20});
+        return UpdateCommand(
+            {panel_, panel_, panel_}, server_.Url(), DestinationText(), {.timeout = timeout, .maxBytes = 1 << 20});
     }
 
     UpdateCommand command_ = MakeCommand(30s);
@@ -85,7 +65,7 @@ TEST_F(UpdateCommandTest, SuccessfulDownload)
     server_.Respond(Body(kNew));
     command_.Click();
     EXPECT_EQ(panel_.events, ClickSequence("Download succesful"));
-    EXPECT_EQ(ContentOf(Destination()), kNew);
+    EXPECT_EQ(TempTree::read(Destination()), kNew);
     EXPECT_FALSE(command_.Busy());
 }
 
@@ -96,7 +76,7 @@ TEST_F(UpdateCommandTest, FailedDownloadsThenASuccessfulOne)
     impatient.Click();
     EXPECT_EQ(panel_.events, ClickSequence("Download failed"));
     EXPECT_EQ(impatient.LastResult().status, DownloadStatus::TimedOut);
-    EXPECT_EQ(ContentOf(Destination()), kOld);
+    EXPECT_EQ(TempTree::read(Destination()), kOld);
 
     // A final redirect carries a well-formed body that must not be installed.
     HttpResponse moved = Body(kNew);
@@ -107,14 +87,14 @@ TEST_F(UpdateCommandTest, FailedDownloadsThenASuccessfulOne)
         panel_.events.clear();
         command_.Click();
         EXPECT_EQ(panel_.events, ClickSequence("Download failed"));
-        EXPECT_EQ(ContentOf(Destination()), kOld);
+        EXPECT_EQ(TempTree::read(Destination()), kOld);
         EXPECT_NE(command_.LastResult().status, DownloadStatus::Ok);
     }
     server_.Respond(Body(kNew));
     panel_.events.clear();
     command_.Click();
     EXPECT_EQ(panel_.events, ClickSequence("Download succesful"));
-    EXPECT_EQ(ContentOf(Destination()), kNew);
+    EXPECT_EQ(TempTree::read(Destination()), kNew);
 }
 
 TEST_F(UpdateCommandTest, ClickWhileDownloadingDoesNothing)
@@ -131,7 +111,7 @@ TEST_F(UpdateCommandTest, ClickWhileDownloadingDoesNothing)
     command_.Click();
     EXPECT_EQ(requests, 1);
     EXPECT_EQ(panel_.events, ClickSequence("Download succesful"));
-    EXPECT_EQ(ContentOf(Destination()), kNew);
+    EXPECT_EQ(TempTree::read(Destination()), kNew);
 }
 
 TEST_F(UpdateCommandTest, EventsSeeOnlyTheOldOrTheNewFile)
@@ -147,7 +127,7 @@ TEST_F(UpdateCommandTest, EventsSeeOnlyTheOldOrTheNewFile)
     watcher.setInterval(0);
     QObject::connect(&watcher, &QTimer::timeout, &watcher, [&] {
         ++looks;
-        const std::string now = ContentOf(Destination());
+        const std::string now = TempTree::read(Destination());
         if (now != kOld && now != body)
             ++unexpected;
     });
@@ -156,7 +136,7 @@ TEST_F(UpdateCommandTest, EventsSeeOnlyTheOldOrTheNewFile)
     watcher.stop();
     EXPECT_GT(looks, 0);
     EXPECT_EQ(unexpected, 0);
-    EXPECT_EQ(ContentOf(Destination()), body);
+    EXPECT_EQ(TempTree::read(Destination()), body);
 }
 
 TEST_F(UpdateCommandTest, ClickDuringAScanRunsInsideTheWalk)
@@ -179,7 +159,7 @@ TEST_F(UpdateCommandTest, ClickDuringAScanRunsInsideTheWalk)
     scan.Scan(tree_.path("scan"));
 
     EXPECT_EQ(panel_.events, ClickSequence("Download succesful"));
-    EXPECT_EQ(ContentOf(Destination()), kNew);
+    EXPECT_EQ(TempTree::read(Destination()), kNew);
     EXPECT_EQ(countedAtClick, countedAtYield.front());
     EXPECT_EQ(scan.examined.size(), 6u);
     // The list in memory is the old one until the next reload.
