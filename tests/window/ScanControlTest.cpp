@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -151,37 +154,57 @@ protected:
         ScanElements{signatures, hits, report, counter, lblCur, pump}, loader, clock};
 };
 
-const std::vector<std::string> kBeginSteps = {
-    "txtRep off",
-    "cmdSave off",
-    "cmdCl off",
-    "chkChg=2",
-    "lblStrt=10:00:00",
-    "lblEl=00:00:00",
-    "tmrEl on",
-    "cmdScan off",
-    "cmdStop on",
-    "lblBrowse off",
-    "lblFin=Not available",
-    "lblScnd=Not available",
-    "lblCur=Not available",
-    "LoadSignatures",
-    "pgbStatus=1..500",
-};
-
-std::vector<std::string> EndSteps(const std::string& finish)
+// What each control shows after a run of steps: its last write.
+std::map<std::string, std::string> StatesAfter(std::span<const std::string> steps)
 {
-    return {"lblFin=" + finish, "tmrEl off", "cmdScan on", "cmdStop off", "lblCur=Finished", "lblBrowse on",
-        "txtRep on", "cmdSave on", "cmdCl on", "chkChg=0", "pgbStatus=501..1000"};
+    std::map<std::string, std::string> states;
+    for (const std::string& step : steps) {
+        const std::size_t at = step.find_first_of(" =");
+        if (at != std::string::npos)
+            states[step.substr(0, at)] = step.substr(at + 1);
+    }
+    return states;
 }
 
-TEST_F(ScanControlTest, BeginAndEndRunTheirStepsInOrder)
+// The controls of a window that scans, and of one that is idle again.
+const std::map<std::string, std::string> kScanning = {{"txtRep", "off"}, {"cmdSave", "off"}, {"cmdCl", "off"},
+    {"chkChg", "2"}, {"lblStrt", "10:00:00"}, {"lblEl", "00:00:00"}, {"tmrEl", "on"}, {"cmdScan", "off"},
+    {"cmdStop", "on"}, {"lblBrowse", "off"}, {"lblFin", "Not available"}, {"lblScnd", "Not available"},
+    {"lblCur", "Not available"}, {"pgbStatus", "1..500"}};
+
+std::map<std::string, std::string> Idle(const std::string& finish)
+{
+    return {{"lblFin", finish}, {"tmrEl", "off"}, {"cmdScan", "on"}, {"cmdStop", "off"}, {"lblCur", "Finished"},
+        {"lblBrowse", "on"}, {"txtRep", "on"}, {"cmdSave", "on"}, {"cmdCl", "on"}, {"chkChg", "0"},
+        {"pgbStatus", "501..1000"}};
+}
+
+// Whether states shows every control of expected as expected has it.
+bool Shows(const std::map<std::string, std::string>& states, const std::map<std::string, std::string>& expected)
+{
+    return std::all_of(expected.begin(), expected.end(), [&](const auto& control) {
+        const auto found = states.find(control.first);
+        return found != states.end() && found->second == control.second;
+    });
+}
+
+// Every control is set once; the signatures load once Scan is disabled, and
+// the progress bar moves last.
+TEST_F(ScanControlTest, BeginAndEndSetEachControlOnce)
 {
     control.BeginScanUi();
-    EXPECT_EQ(log.Take(), kBeginSteps);
+    const std::vector<std::string> begun = log.Take();
+    EXPECT_EQ(StatesAfter(begun), kScanning);
+    ASSERT_EQ(begun.size(), kScanning.size() + 1);
+    EXPECT_EQ(begun[begun.size() - 2], "LoadSignatures");
+    EXPECT_EQ(begun.back(), "pgbStatus=1..500");
+
     clock.seconds += 75;
     control.EndScanUi();
-    EXPECT_EQ(log.Take(), EndSteps("10:01:15"));
+    const std::vector<std::string> ended = log.Take();
+    EXPECT_EQ(StatesAfter(ended), Idle("10:01:15"));
+    EXPECT_EQ(ended.size(), Idle("10:01:15").size());
+    EXPECT_EQ(ended.back(), "pgbStatus=501..1000");
 }
 
 TEST_F(ScanControlTest, ScanOfATreeWritesOneReportBlock)
@@ -204,10 +227,10 @@ TEST_F(ScanControlTest, ScanOfATreeWritesOneReportBlock)
     EXPECT_EQ(lblScnd.caption, "3");
     EXPECT_EQ(mdlFindFiles::StopScan, 0);
     const std::vector<std::string> steps = log.Take();
-    const std::vector<std::string> end = EndSteps("10:00:00");
-    ASSERT_GE(steps.size(), kBeginSteps.size() + end.size());
-    EXPECT_TRUE(std::equal(kBeginSteps.begin(), kBeginSteps.end(), steps.begin()));
-    EXPECT_TRUE(std::equal(end.rbegin(), end.rend(), steps.rbegin()));
+    const auto begun = std::find(steps.begin(), steps.end(), "pgbStatus=1..500");
+    ASSERT_NE(begun, steps.end());
+    EXPECT_EQ(StatesAfter({steps.begin(), begun + 1}), kScanning);
+    EXPECT_TRUE(Shows(StatesAfter(steps), Idle("10:00:00")));
 }
 
 TEST_F(ScanControlTest, TwoScansAreSeparatedByOneEmptyLineAndHitsAccumulate)
@@ -238,10 +261,14 @@ TEST_F(ScanControlTest, RejectedSignatureFileAbandonsTheScanBeforeTheWalk)
 
     EXPECT_EQ(report.text, "\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
     EXPECT_EQ(pump.passes, 0);
-    std::vector<std::string> expected(kBeginSteps.begin(), kBeginSteps.end() - 1);  // no progress to 500
-    const std::vector<std::string> end = EndSteps("10:00:00");
-    expected.insert(expected.end(), end.begin(), end.end());
-    EXPECT_EQ(log.Take(), expected);
+    const std::vector<std::string> steps = log.Take();
+    // The controls were switched to scanning, then back, with no progress to 500.
+    const auto loaded = std::find(steps.begin(), steps.end(), "LoadSignatures");
+    ASSERT_NE(loaded, steps.end());
+    std::map<std::string, std::string> scanning = kScanning;
+    scanning.erase("pgbStatus");
+    EXPECT_EQ(StatesAfter({steps.begin(), loaded}), scanning);
+    EXPECT_EQ(StatesAfter({loaded + 1, steps.end()}), Idle("10:00:00"));
     EXPECT_TRUE(cmdScan.enabled);
     EXPECT_FALSE(cmdStop.enabled);
 }
@@ -264,12 +291,13 @@ TEST_F(ScanControlTest, StopEndsTheUiAtOnceAndAgainWhenTheWalkReturns)
     EXPECT_EQ(counter.Total(), 1u);
     EXPECT_EQ(hits.hits.size(), 1u);
     EXPECT_EQ(mdlFindFiles::StopScan, -1);
+    // The controls go idle at the Stop, the file is counted, and they go idle again.
     const std::vector<std::string> steps = log.Take();
-    const std::vector<std::string> end = EndSteps("10:00:00");
-    ASSERT_EQ(steps.size(), 2 * end.size() + 1);
-    EXPECT_TRUE(std::equal(end.begin(), end.end(), steps.begin()));
-    EXPECT_EQ(steps[end.size()], "lblScnd=1");
-    EXPECT_TRUE(std::equal(end.begin(), end.end(), steps.begin() + static_cast<std::ptrdiff_t>(end.size()) + 1));
+    const auto counted = std::find(steps.begin(), steps.end(), "lblScnd=1");
+    ASSERT_NE(counted, steps.end());
+    EXPECT_EQ(StatesAfter({steps.begin(), counted}), Idle("10:00:00"));
+    EXPECT_EQ(StatesAfter({counted + 1, steps.end()}), Idle("10:00:00"));
+    EXPECT_EQ(steps.size(), 2 * Idle("10:00:00").size() + 1);
     EXPECT_TRUE(report.text.ends_with(" was detected as Hello\r\nA scan was finished at : 12/7/26 10:00:00\r\n"));
     mdlFindFiles::ClearStop();
 }
