@@ -19,20 +19,20 @@ enum class OutputFormat { Text, JsonLines };
 
 struct ScanOptions {
     std::vector<std::string> signatures;  // empty: sa.kvd beside the program
-    unsigned jobs = 1;
     std::vector<std::string> folders;
-    bool help = false;
-    OutputFormat format = OutputFormat::Text;
-    std::int32_t maxSize = mdlFindFiles::kSizeLimit;
     std::vector<std::string> excludes;
+    std::optional<std::string> moveTo;
+    std::optional<std::string> restore;
+    std::optional<std::string> cacheFile;
+    unsigned jobs = 1;
+    std::int32_t maxSize = mdlFindFiles::kSizeLimit;
+    OutputFormat format = OutputFormat::Text;
+    bool help = false;
     bool oneFileSystem = false;
     bool strict = false;
     bool quiet = false;
-    std::optional<std::string> moveTo;
     bool remove = false;
-    std::optional<std::string> restore;
     bool noCache = false;
-    std::optional<std::string> cacheFile;
     bool rematch = false;
 };
 

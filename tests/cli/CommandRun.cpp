@@ -24,7 +24,7 @@ public:
             std::fclose(file_);
         std::free(buffer_);
     }
-    std::FILE* file() const { return file_; }
+    std::FILE* File() const { return file_; }
     std::string Take()
     {
         std::fclose(file_);
@@ -62,7 +62,7 @@ Outcome RunScan(const std::vector<std::string>& args)
     Capture out;
     Capture err;
     Outcome outcome;
-    outcome.status = RunScanCommand(args, out.file(), err.file());
+    outcome.status = RunScanCommand(args, out.File(), err.File());
     outcome.out = out.Take();
     outcome.err = err.Take();
     return outcome;

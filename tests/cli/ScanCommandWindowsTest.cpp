@@ -29,7 +29,7 @@ public:
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
     ~Capture() { std::fclose(file_); }
-    std::FILE* file() const { return file_; }
+    std::FILE* File() const { return file_; }
     std::string Take()
     {
         std::fflush(file_);
@@ -56,8 +56,8 @@ Outcome RunScan(const std::vector<std::string>& args)
     Capture out;
     Capture err;
     Outcome outcome;
-    EXPECT_NE(out.file(), nullptr);
-    outcome.status = RunScanCommand(args, out.file(), err.file());
+    EXPECT_NE(out.File(), nullptr);
+    outcome.status = RunScanCommand(args, out.File(), err.File());
     outcome.out = out.Take();
     outcome.err = err.Take();
     return outcome;

@@ -30,8 +30,8 @@ public:
         text_ = text;
         history_.emplace_back(text);
     }
-    const std::string& text() const { return text_; }
-    const std::vector<std::string>& history() const { return history_; }
+    const std::string& Text() const { return text_; }
+    const std::vector<std::string>& History() const { return history_; }
 
 private:
     std::string text_;

@@ -44,7 +44,7 @@ TEST(WindowScanTest, EachHitIsADetectionLineAndAnInfectionInListOrder)
     scan.signatures.Append(DigestOf("evil"), "Second");
     scan.report.text = "before";
     std::vector<std::string> shownAtPass;
-    scan.events.onYield = [&] { shownAtPass.push_back(scan.current.text()); };
+    scan.events.onYield = [&] { shownAtPass.push_back(scan.current.Text()); };
     scan.Scan(tree.path());
 
     EXPECT_EQ(scan.report.text,
@@ -56,9 +56,9 @@ TEST(WindowScanTest, EachHitIsADetectionLineAndAnInfectionInListOrder)
     EXPECT_EQ(scan.infections.hits[2].path.native(), tree.path("sub/" + odd));
     EXPECT_EQ(scan.infections.hits[3].digest, scan.infections.hits[0].digest);
     EXPECT_EQ(scan.counter.Total(), 3u);
-    EXPECT_EQ(scan.scanned.text(), "3");
+    EXPECT_EQ(scan.scanned.Text(), "3");
     // The name is shown before the events run, once per file.
-    EXPECT_EQ(shownAtPass, scan.current.history());
+    EXPECT_EQ(shownAtPass, scan.current.History());
     EXPECT_EQ(shownAtPass.size(), 3u);
 }
 

@@ -56,7 +56,7 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() { ::unlink(path_.c_str()); }
-    const std::string& path() const { return path_; }
+    const std::string& Path() const { return path_; }
 
 private:
     std::string path_;
@@ -115,22 +115,22 @@ bool CopyFileIfAbsent(const std::filesystem::path& source, const std::filesystem
     std::array<std::byte, 65536> buffer{};
     for (;;) {
         const std::size_t got = ReadFully(input.get(), buffer, source.native());
-        WriteFully(output.get(), buffer.data(), got, temporary.path());
+        WriteFully(output.get(), buffer.data(), got, temporary.Path());
         if (got < buffer.size())
             break;
     }
     if (::fsync(output.get()) != 0)
-        throw Failure::FromErrno(errno, temporary.path());
+        throw Failure::FromErrno(errno, temporary.Path());
 
     // A link never replaces a file that appeared meanwhile.
-    if (::link(temporary.path().c_str(), target.c_str()) == 0)
+    if (::link(temporary.Path().c_str(), target.c_str()) == 0)
         return true;
     if (errno == EEXIST)
         return false;
     if (errno != EPERM && errno != EOPNOTSUPP)
         throw Failure::FromErrno(errno, target.native());
     // A file system without hard links.
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0)
+    if (::rename(temporary.Path().c_str(), target.c_str()) != 0)
         throw Failure::FromErrno(errno, target.native());
     return true;
 }

@@ -56,7 +56,7 @@ public:
         for (int attempt = 0; attempt < 16; ++attempt) {
             std::array<std::uint8_t, 6> random{};
             FillFromSystemRandom(std::as_writable_bytes(std::span(random)));
-            const std::string name = ".qirn-hold-" + mdlMD5::DigestToHex(random);
+            std::string name = ".qirn-hold-" + mdlMD5::DigestToHex(random);
             if (::mkdirat(parentFd, name.c_str(), 0700) != 0) {
                 if (errno == EEXIST)
                     continue;
@@ -92,8 +92,8 @@ public:
         return std::nullopt;
     }
 
-    int fd() const { return fd_.get(); }
-    const std::string& name() const { return name_; }
+    int Fd() const { return fd_.get(); }
+    const std::string& Name() const { return name_; }
 
     // Removes the folder when it is empty and still the one made.
     void Remove(int parentFd) const
@@ -133,7 +133,7 @@ public:
     RemovalResult Remove() override
     {
         for (int attempt = 1;; ++attempt) {
-            if (::unlinkat(hold_.fd(), kHeldName, 0) == 0) {
+            if (::unlinkat(hold_.Fd(), kHeldName, 0) == 0) {
                 settled_ = true;
                 hold_.Remove(folderFd_.get());
                 return Result(Status::Deleted);
@@ -149,11 +149,11 @@ public:
     std::optional<RemovalResult> Check(const DetectedFile& detected)
     {
         struct stat info { };
-        if (::fstatat(hold_.fd(), kHeldName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(hold_.Fd(), kHeldName, &info, AT_SYMLINK_NOFOLLOW) != 0)
             return PutBack(Result(Status::StillThere, ErrorText(errno)));
         if (!IsDetected(info, detected.identity))
             return PutBack(Result(Status::Replaced, kReplaced));
-        const UniqueFd file(::openat(hold_.fd(), kHeldName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        const UniqueFd file(::openat(hold_.Fd(), kHeldName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
             return PutBack(
                 Result(Status::StillThere, std::string("its content cannot be checked: ") + ErrorText(errno)));
@@ -183,7 +183,7 @@ private:
     RemovalResult PutBack(RemovalResult result)
     {
         settled_ = true;
-        if (::renameat2(hold_.fd(), kHeldName, folderFd_.get(), name_.c_str(), RENAME_NOREPLACE) == 0) {
+        if (::renameat2(hold_.Fd(), kHeldName, folderFd_.get(), name_.c_str(), RENAME_NOREPLACE) == 0) {
             hold_.Remove(folderFd_.get());
             return result;
         }
@@ -191,7 +191,7 @@ private:
         if (errno == EEXIST) {
             for (int i = 1; i <= 100; ++i) {
                 const std::string kept = name_ + ".qirn-kept" + (i == 1 ? "" : "-" + std::to_string(i));
-                if (::renameat2(hold_.fd(), kHeldName, folderFd_.get(), kept.c_str(), RENAME_NOREPLACE) == 0) {
+                if (::renameat2(hold_.Fd(), kHeldName, folderFd_.get(), kept.c_str(), RENAME_NOREPLACE) == 0) {
                     hold_.Remove(folderFd_.get());
                     result.keptAs = folder_ / kept;
                     result.errorText += separator + "another file took its name meanwhile, so it was kept as " + kept;
@@ -201,7 +201,7 @@ private:
                     break;
             }
         }
-        result.keptAs = folder_ / hold_.name() / kHeldName;
+        result.keptAs = folder_ / hold_.Name() / kHeldName;
         result.errorText += separator + "it could not be put back and was kept as " + result.keptAs.native();
         return result;
     }
@@ -246,7 +246,7 @@ Seizure SeizeDetectedFile(const DetectedFile& detected)
         return {nullptr,
             Result(Status::Refused, std::string("no private folder can be made beside it: ") + ErrorText(error))};
     }
-    if (::renameat2(folderFd.get(), name.c_str(), hold->fd(), kHeldName, RENAME_NOREPLACE) != 0) {
+    if (::renameat2(folderFd.get(), name.c_str(), hold->Fd(), kHeldName, RENAME_NOREPLACE) != 0) {
         error = errno;
         hold->Remove(folderFd.get());
         if (error == ENOENT)
