@@ -3,7 +3,7 @@
 
 Each round runs both binaries back to back, in alternating order, with the
 same arguments; the figure judged is the median of the per-round ratios
-B/A, with their range as the spread. Both binaries must print the same
+B/A, with the middle half of them (and their whole range) as the spread. Both binaries must print the same
 lines in every round. A slow phase of the machine slows both runs of a
 round alike, so the per-round ratio is steadier than a ratio of medians.
 
@@ -85,8 +85,9 @@ def main():
               f"b/a {ratios[-1]:.3f}", file=sys.stderr, flush=True)
     print(f"a: median {statistics.median(times['a']):.3f} s ({args.a})")
     print(f"b: median {statistics.median(times['b']):.3f} s ({args.b})")
-    print(f"b/a: paired median {statistics.median(ratios):.3f}, per-round range "
-          f"{min(ratios):.3f}-{max(ratios):.3f}, ratio of medians "
+    quartiles = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else ratios * 3
+    print(f"b/a: paired median {statistics.median(ratios):.3f}, middle half {quartiles[0]:.3f}-{quartiles[2]:.3f}, "
+          f"per-round range {min(ratios):.3f}-{max(ratios):.3f}, ratio of medians "
           f"{statistics.median(times['b']) / statistics.median(times['a']):.3f} ({len(ratios)} rounds)")
 
 

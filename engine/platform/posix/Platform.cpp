@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <malloc.h>
 #include <new>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -137,59 +136,6 @@ std::size_t OpenFileLimit()
     return static_cast<std::size_t>(files.rlim_cur);
 }
 
-namespace {
-
-// A walk allocates and frees many small blocks, and holds many while the
-// cache loads (a waiting file's paths and stamp). A page the heap gains
-// costs a fault at its first touch, and glibc gives free pages at the top
-// back at once, only to fault them in again: here the heap grows 32 MiB at a
-// time, in huge pages where the system has them, and keeps what it has.
-// Not under an address-space limit, which the step and the threads' own
-// arenas could exhaust.
-void HeapInHugePages()
-{
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    rlimit space{};
-    if (::getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur != RLIM_INFINITY)
-        return;
-    constexpr std::size_t kHeapStep = std::size_t{32} << 20;
-    // Before any thread starts.
-    if (mallopt(M_TOP_PAD, kHeapStep) == 0 ||           // NOLINT(concurrency-mt-unsafe)
-        mallopt(M_TRIM_THRESHOLD, 2 * kHeapStep) == 0)  // NOLINT(concurrency-mt-unsafe)
-        return;
-    // The break first moves to just below a huge page boundary (malloc takes
-    // the gap for memory of another user), so that the heap grows across it:
-    // malloc writes its headers before the new range can be advised, and a
-    // huge page's range written to in small pages stays in small pages.
-    constexpr std::size_t kBelowBoundary = std::size_t{128} << 10;
-    auto* const start = static_cast<char*>(::sbrk(0));
-    if (start == reinterpret_cast<char*>(-1))  // NOLINT(performance-no-int-to-ptr)
-        return;
-    std::size_t gap = ToHugePage(start);
-    if (gap < kBelowBoundary)
-        gap += kHugePage;
-    if (::sbrk(static_cast<std::intptr_t>(gap - kBelowBoundary)) ==
-        reinterpret_cast<void*>(-1))  // NOLINT(performance-no-int-to-ptr)
-        return;
-    auto* const before = static_cast<char*>(::sbrk(0));
-    // Below the mmap threshold, so that it comes from the heap and makes it grow.
-    auto* const block = static_cast<volatile char*>(std::malloc(std::size_t{64} << 10));
-    if (block == nullptr)
-        return;
-    block[0] = 0;  // so that the block is not optimised away
-    auto* const after = static_cast<char*>(::sbrk(0));
-    std::free(const_cast<char*>(block));
-    if (after <= before)  // also when sbrk failed
-        return;
-    char* const begin = before + ToHugePage(before);
-    char* const end = after - reinterpret_cast<std::uintptr_t>(after) % kHugePage;
-    if (begin < end)
-        ::madvise(begin, static_cast<std::size_t>(end - begin), MADV_HUGEPAGE);
-#endif
-}
-
-}  // namespace
-
 void PrepareCommandLineProcess()
 {
     rlimit files{};
@@ -197,7 +143,6 @@ void PrepareCommandLineProcess()
         files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
-    HeapInHugePages();
 }
 
 }  // namespace qirn
