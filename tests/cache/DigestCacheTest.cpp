@@ -1,4 +1,5 @@
 #include "cache/DigestCache.h"
+#include "cache/KeptDigests.h"
 #include "cache/ScanCache.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
@@ -352,6 +353,33 @@ TEST_F(DigestCacheTest, RecordsUnderAFolderWhicheverWayTheyAreRead)
             under.begin(), under.end(), [](const CacheRecord& a, const CacheRecord& b) { return a.path < b.path; }));
         for (const CacheRecord& record : under)
             EXPECT_EQ(record.digest.stamp.size, record.path.size());
+    }
+}
+
+// A front end walks several folders with one cache: what each walk read is
+// kept, with the file's real path, even when the next walk begins at once.
+TEST_F(DigestCacheTest, EachWalkOfOneCacheKeepsWhatItRead)
+{
+    tree_.file("other/d.txt", "clean d");
+    tree_.link("to-other", tree_.root() / "other");
+    {
+        KeptDigests kept(settings_.file, {});
+        for (const char* folder : {"scan", "to-other"}) {
+            const std::string path = tree_.path(folder) + "/";
+            DigestLookup* lookup = kept.BeginWalk(tree_.path(folder));
+            ASSERT_NE(lookup, nullptr);
+            FileStamp stamp;
+            stamp.identity = {7, folder[0] == 's' ? 1u : 2u};
+            lookup->Read(path, "file", stamp, WallClockNs(), {});
+        }
+        kept.EndWalk();
+    }
+    DigestCache cache(settings_, {});
+    for (const char* folder : {"scan", "other"}) {
+        SCOPED_TRACE(folder);
+        const std::vector<CacheRecord> under = RecordsUnder(cache, tree_.path(folder));
+        ASSERT_EQ(under.size(), 1u);
+        EXPECT_EQ(under[0].path, tree_.path(folder) + "/file");
     }
 }
 

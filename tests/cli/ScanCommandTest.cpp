@@ -174,9 +174,11 @@ TEST_F(ScanCommandTest, RematchReportsCachedDigestsOnlyAfterReadingThemAgain)
     tree_.file("scan/sub/changed", "bad two");
     tree_.file("scan/clean", "fine");
     tree_.file("elsewhere/bad", "bad one");
+    // The second folder through a link: the cache keeps real paths for each folder of a scan.
+    tree_.link("to-elsewhere", tree_.root() / "elsewhere");
     const std::string cache = tree_.path("cache.db");
-    for (const char* folder : {"scan", "elsewhere"})
-        RunScan({"--cache", cache, "--signatures", Signatures(DigestOf("x") + "=X"), tree_.path(folder)});
+    RunScan({"--cache", cache, "--signatures", Signatures(DigestOf("x") + "=X"), tree_.path("scan"),
+        tree_.path("to-elsewhere")});
     tree_.file("scan/sub/changed", "now good");
     tree_.file("scan/new", "bad one");
 
@@ -187,6 +189,9 @@ TEST_F(ScanCommandTest, RematchReportsCachedDigestsOnlyAfterReadingThemAgain)
     EXPECT_NE(outcome.err.find("files new or changed since their last scan are not covered"), std::string::npos);
     EXPECT_NE(outcome.err.find("Cached digests checked: 3\n"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find("Matched but changed since their last scan: 1\n"), std::string::npos);
+
+    const Outcome other = RunScan({"--rematch", "--cache", cache, "--signatures", kvd, tree_.path("elsewhere")});
+    EXPECT_EQ(other.out, tree_.path("elsewhere") + "/bad: Bad.One FOUND\n") << other.err;
 }
 
 TEST_F(ScanCommandTest, Sha256SignaturesAreFoundThroughACacheThatHeldOnlyMd5)
