@@ -49,13 +49,16 @@ bool IsC1(std::string_view sequence)
         static_cast<unsigned char>(sequence[1]) < 0xa0;
 }
 
-constexpr char kHex[] = "0123456789abcdef";
+// Two lower-case hex digits for byte.
+std::string HexOf(unsigned char byte)
+{
+    return mdlMD5::DigestToHex(std::span(&byte, 1));
+}
 
 void AppendHexEscape(std::string& out, unsigned char byte)
 {
     out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 15];
+    out += HexOf(byte);
 }
 
 void AppendNumberField(std::string& out, std::string_view key, std::uint64_t value)
@@ -202,8 +205,7 @@ void AppendJsonString(std::string& out, std::string_view bytes)
         } else if (c < 0x20 || c == 0x7f || IsC1(bytes.substr(i, length))) {
             const unsigned code = length == 1 ? c : static_cast<unsigned char>(bytes[i + 1]);
             out += "\\u00";
-            out += kHex[code >> 4];
-            out += kHex[code & 15];
+            out += HexOf(static_cast<unsigned char>(code));
         } else {
             out.append(bytes.substr(i, length));
         }
