@@ -56,7 +56,8 @@ public:
                 ++lineNumber_;
                 if (lineNumber_ == 1 && line.starts_with("\xEF\xBB\xBF"))
                     line.remove_prefix(3);
-                tooLong = skipping_;
+                // Whether it was dropped piece by piece or fit in the buffer.
+                tooLong = skipping_ || length > kMaxLine;
                 skipping_ = false;
                 return true;
             }

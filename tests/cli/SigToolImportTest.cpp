@@ -87,6 +87,12 @@ TEST(SigToolImportTest, ReadsEveryFormatBySight)
                 kMd5Upper + ",,1,1700000000\n5f1d,42,Payload delivery,sha256," + kSha +
                 ",\"EICAR, sample\",1,1700000000\n5f1e,42,Network activity,ip-dst,192.0.2.1,,1,1700000000\n",
             "misp", kMd5 + "=eicar.com\r\n" + kSha + "=EICAR, sample\r\n", ""},
+        {"md5-only.csv", "md5,signature\r\n" + kMd5Upper + ",Trojan.A\r\n", "csv", kMd5 + "=Trojan.A\r\n", ""},
+        {"sha256-only.csv", "\"sha256_hash\",\"malware\"\n\"" + kSha + "\",\"Win.B\"\n", "csv", kSha + "=Win.B\r\n",
+            ""},
+        {"controls.txt", kMd5 + ";bad\x1f" + "name\x7f" + "x=y\x01z\n", "loki", kMd5 + "=bad_name_x_y_z\r\n", ""},
+        {"long.txt", kSha + "\n" + std::string(std::size_t{64} << 10, ' ') + kMd5 + "\n", "plain",
+            kSha + "=long.txt\r\n", "  line 2: longer than 65536 bytes\n"},
         {"список.txt", kMd5 + "\n", "plain", kMd5 + "=список.txt\r\n", ""},
         {"old.kvd", kMd5Upper + "=EICAR\r\n" + kMd5 + "=EICAR\r\n", "kvd", kMd5 + "=EICAR\r\n",
             "old.kvd: kvd list, 2 accepted, 0 rejected\n"},
@@ -120,6 +126,11 @@ TEST(SigToolImportTest, BadInputIsNamedAndLosesNothing)
              "4\0"
              "4\0"s},
             "wide.txt: a UTF-16 file; convert it to UTF-8 first"},
+        {"UTF-16, big-endian",
+            {"wide-be.txt=\xFE\xFF\0"
+             "4\0"
+             "4"s},
+            "wide-be.txt: a UTF-16 file; convert it to UTF-8 first"},
         {"prose", {"notes.txt=Dear reader,\nhello\n"}, "notes.txt: a CSV file without an MD5 or SHA-256 column"},
         {"an unreadable list after a good one", {"good.txt=" + kMd5 + "\n", "folder"}, "folder: " + kIsAFolder},
         {"a missing list", {"missing"}, "missing: " + kNoSuchFile},
