@@ -43,13 +43,17 @@ public:
     int Run()
     {
         const auto started = std::chrono::steady_clock::now();
+        // A FOLDER that cannot be opened is told in its turn; the others are
+        // scanned, and a hit in them still decides the exit status.
         std::vector<std::unique_ptr<Folder>> tops;
+        std::vector<std::optional<Failure>> unopened;
         for (const std::string& folder : options_.folders) {
             try {
                 tops.push_back(OpenFolder(folder));
+                unopened.emplace_back();
             } catch (const Failure& failure) {
-                return CannotRun(EscapeForText(folder) + " is not a folder that can be read (" +
-                    std::string(FailureReason(failure)) + ")");
+                tops.push_back(nullptr);
+                unopened.emplace_back(failure);
             }
         }
         // The cache opens, and starts reading what it holds for the first
@@ -98,7 +102,10 @@ public:
             if (i > 0 && cache)
                 kept = cache->BeginWalk(top_);
             request.cache = kept;
-            mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, request);
+            if (tops[i])
+                mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, request);
+            else
+                NotAFolder(*unopened[i]);
             if (cache)
                 cache->EndWalk();
         }
@@ -155,6 +162,16 @@ public:
     }
 
 private:
+    void NotAFolder(const Failure& failure)
+    {
+        ++summary_.counts.unreadable;
+        topUnlistable_ = true;
+        Message(
+            EscapeForText(top_) + " is not a folder that can be read (" + EscapeForText(FailureReason(failure)) + ")");
+        if (!output_->Unreadable(top_, failure))
+            WriteFailed();
+    }
+
     void Message(const std::string& text)
     {
         progress_.Erase();

@@ -63,6 +63,9 @@ TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
         {"read before the change", fine, kFine - kMs, fine, false, false},
         {"whole-second times, read 1 s after", whole, kWhole + 1000 * kMs, whole, false, false},
         {"whole-second times, read 2.1 s after", whole, kWhole + 2100 * kMs, whole, false, true},
+        {"whole-second modification, fine change time, read 100 ms after",
+            with(fine, [](FileStamp& s) { s.modifiedNs = kWhole; }), kFine + 100 * kMs,
+            with(fine, [](FileStamp& s) { s.modifiedNs = kWhole; }), false, true},
         {"change time moved (times reset by touch -r)", fine, kFine + kMs * 100,
             with(fine, [](FileStamp& s) { s.changedNs += 1; }), false, false},
         {"modification time moved", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.modifiedNs -= 1; }), false,
@@ -307,6 +310,25 @@ TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
         DigestCache cache(settings_, {});
         EXPECT_EQ(RecordsUnder(cache, tree_.path("scan")).size(), c.kept);
     }
+}
+
+TEST_F(DigestCacheTest, TheSizeBoundDropsTheLeastRecentlySeen)
+{
+    settings_.maxEntries = 2;
+    DigestCache cache(settings_, {});
+    const std::int64_t now = WallClockNs();
+    std::vector<CacheRecord> records(3);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].path = "/x/seen-" + std::to_string(i);
+        records[i].digest.stamp.identity = {1, i + 1};
+        // The last in the batch was seen first.
+        records[i].seenNs = now - static_cast<std::int64_t>(i) * 1'000'000'000;
+    }
+    cache.Store(records);
+    std::vector<std::string> kept;
+    for (const CacheRecord& record : RecordsUnder(cache, "/x"))
+        kept.push_back(record.path);
+    EXPECT_EQ(kept, (std::vector<std::string>{"/x/seen-0", "/x/seen-1"}));
 }
 
 // A folder holding most of the cache is read by a table scan, a small one

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace qirn {
@@ -74,6 +75,31 @@ TEST_F(QuarantineCommandTest, MoveAndRestore)
     EXPECT_EQ(restored.out, entries[1] + ".json: restored to " + hit.native() + "\n");
     EXPECT_EQ(TempTree::read(hit), "evil");
     EXPECT_FALSE(fs::exists(entries[1] + ".json"));
+}
+
+// The record keeps the mode in octal, set-id and sticky bits included, and
+// --restore reads it back from the record alone.
+TEST_F(QuarantineCommandTest, RestoreBringsBackEveryModeBit)
+{
+    for (const ::mode_t mode : {0751, 04751, 02755, 01700}) {
+        SCOPED_TRACE(mode);
+        const fs::path file = tree_.file("modes/evil", "evil");
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        const Outcome moved =
+            RunScan({"-s", kvd_, "--format", "jsonl", "--move", tree_.path("q"), tree_.path("modes")});
+        const std::vector<std::string> entries = Entries(moved.out);
+        ASSERT_EQ(entries.size(), 1u) << moved.out;
+        const std::optional<QuarantineFacts> facts = ParseSidecar(TempTree::read(entries[0] + ".json"));
+        ASSERT_TRUE(facts);
+        EXPECT_EQ(facts->mode, mode);
+
+        const Outcome restored = RunScan({"--restore", entries[0]});
+        ASSERT_EQ(restored.status, 0) << restored.err;
+        struct stat info { };
+        ASSERT_EQ(::lstat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        fs::remove(file);
+    }
 }
 
 TEST_F(QuarantineCommandTest, RemoveAndRefusals)

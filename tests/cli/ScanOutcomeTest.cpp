@@ -123,6 +123,9 @@ TEST_F(ScanOutcomeTest, ExitStatus)
         {"nothing found, an unreadable file, strict", {"--strict", clean, noCache, noTmp, closed}, kIncomplete},
         {"nothing found, every file read, strict", {"--strict", clean, noCache, noTmp, closed, unreadable},
             kNothingFound},
+        {"a FOLDER that cannot be opened, then hits", {tree_.path("missing")}, kFound},
+        {"a FOLDER that cannot be opened, nothing found",
+            {clean, noCache, noTmp, closed, unreadable, tree_.path("missing")}, kCannotScan},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

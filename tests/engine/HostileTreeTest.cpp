@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <dirent.h>
@@ -75,6 +77,33 @@ TEST(HostileTreeTest, AnEntryThatVanishedAfterTheListingSkipsOnlyItself)
             tree.path("a.exe"), tree.path("b.exe"), tree.path(".hidden/d.exe"), tree.path("sub/c.exe")}));
     EXPECT_EQ(scan.examined.size(), 5u);
     EXPECT_TRUE(scan.problems.paths.empty());
+}
+
+// The kernel lists a folder removed after it was opened as ENOENT: the
+// folder has ended, and that is no failure.
+TEST(HostileTreeTest, AFolderRemovedBeforeItIsListedIsEmpty)
+{
+    TempTree tree;
+    tree.folder("gone");
+    tree.file("later/evil.exe", "evil");
+    MemoryScan scan;
+    scan.signatures.Append(DigestOf("evil"), "Evil");
+    struct stat gone { };
+    ASSERT_EQ(::stat(tree.path("gone").c_str(), &gone), 0);
+    bool removed = false;
+    const std::unique_ptr<Folder> top = OpenFolder(tree.path(), [&](UniqueFd fd) {
+        struct stat opened { };
+        // "gone" goes once it is open, before it is read.
+        if (::fstat(fd.get(), &opened) == 0 && opened.st_ino == gone.st_ino && opened.st_dev == gone.st_dev) {
+            EXPECT_EQ(::rmdir(tree.path("gone").c_str()), 0);
+            removed = true;
+        }
+        return ReadDirListing(std::move(fd));
+    });
+    mdlFindFiles::FindFiles(*top, tree.path(), mdlFindFiles::kAllFiles, scan.Request());
+    EXPECT_TRUE(removed);
+    EXPECT_TRUE(scan.problems.paths.empty()) << scan.problems.paths.front();
+    EXPECT_EQ(scan.HitPaths(), std::vector<std::string>{tree.path("later/evil.exe")});
 }
 
 // p holds the chain c/d/d/... (deeper than the folders the walk keeps open)
