@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace qirn {
@@ -120,6 +121,30 @@ TEST_P(SignedUpdateTest, InstallsOnlyWhatPassesEveryCheck)
         EXPECT_EQ(test::TempTree::read(tree.root() / "sa.kvd.sig"), recorded ? *c.sig : oldRecord);
         EXPECT_EQ(server.RequestLines().size(), c.requests);
     }
+}
+
+// The last base64 digit before the padding carries bits that no byte uses:
+// a text that differs only there names the same bytes, and is refused.
+TEST(SigningTextTest, OnlyCanonicalBase64IsAKeyOrASignature)
+{
+    constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto loosened = [&](std::string text, std::size_t at) {
+        text[at] = kDigits[kDigits.find(text[at]) ^ 1];
+        return text;
+    };
+    const Ed25519SigningKey signer = Ed25519SigningKey::Generate();
+    const std::string key = PublicKeyText(signer.PublicKey());
+    ASSERT_EQ(key.size(), 44u);
+    ASSERT_TRUE(PublicKeyFromText(key));
+    EXPECT_FALSE(PublicKeyFromText(loosened(key, 42)));
+
+    const std::string signature = SignatureFileText({Sha256Of("list"), 7}, signer);
+    ASSERT_TRUE(std::holds_alternative<UpdateManifest>(VerifySignatureFile(signature, signer.PublicKey())));
+    // "ed25519 " and 88 digits, the last two padding, then the line end.
+    const std::size_t last = signature.size() - 4;
+    ASSERT_EQ(signature.substr(last + 1), "==\n");
+    EXPECT_TRUE(
+        std::holds_alternative<std::string>(VerifySignatureFile(loosened(signature, last), signer.PublicKey())));
 }
 
 TEST(HttpsTrustTest, OnlyTheConfiguredRootsAreTrusted)
