@@ -270,9 +270,15 @@ LineOutcome LineReader::Read(std::string_view line)
         break;
     case HashListFormat::ClamAv: {
         // hash:size:name, size a number or "*", more fields after the name.
+        // Checked first: a digest alone leaves rest empty.
+        if (!rest.starts_with(':')) {
+            outcome.kind = LineOutcome::Kind::Rejected;
+            outcome.reason = "not a \"hash:size:name\" line";
+            return outcome;
+        }
         const std::size_t sizeEnd = rest.find(':', 1);
         const std::string_view size = rest.substr(1, sizeEnd == std::string_view::npos ? 0 : sizeEnd - 1);
-        if (!rest.starts_with(':') || sizeEnd == std::string_view::npos || size.empty() ||
+        if (sizeEnd == std::string_view::npos || size.empty() ||
             (size != "*" && !std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))) {
             outcome.kind = LineOutcome::Kind::Rejected;
             outcome.reason = "not a \"hash:size:name\" line";

@@ -64,8 +64,8 @@ TEST(SigToolImportTest, ReadsEveryFormatBySight)
             "%%%% HASHDEEP-1.0\r\n%%%% size,md5,sha256,filename\r\n## Invoked from: /home/u\r\n##\r\n68," + kMd5Upper +
                 "," + kSha + ",/home/u/a, b.com\r\n",
             "hashdeep", kMd5 + "=a, b.com\r\n" + kSha + "=a, b.com\r\n", ""},
-        {"daily.hdb", kMd5 + ":68:Eicar-Test-Signature:73\n" + kMd5 + ":x:Bad.Size\n", "clamav",
-            kMd5 + "=Eicar-Test-Signature\r\n", "  line 2: not a \"hash:size:name\" line\n"},
+        {"daily.hdb", kMd5 + ":68:Eicar-Test-Signature:73\n" + kMd5 + ":x:Bad.Size\n" + kMd5 + "\n", "clamav",
+            kMd5 + "=Eicar-Test-Signature\r\n", "  line 3: not a \"hash:size:name\" line\n"},
         {"daily.hsb", kShaUpper + ":*:Win.Test.Eicar_HSB-1\r\n" + std::string(40, 'a') + ":68:Sha1.Sig\r\n", "clamav",
             kSha + "=Win.Test.Eicar_HSB-1\r\n", "  line 2: a SHA-1 digest (only MD5 and SHA-256 are matched)\n"},
         {"hash-iocs.txt", "# LOKI\n\n" + kMd5 + ";EICAR test file\n" + kSha + ";80;Score = high\n", "loki",
