@@ -212,26 +212,50 @@ ImportReport ImportHashList(const std::string& file, std::optional<HashListForma
         }
         LineStream lines(in.get());
         LineReader reader(report.format, std::string(FileNameOf(file)));
-        const auto reject = [&](std::string reason) {
+        const auto reject = [&](std::uint64_t lineNumber, std::string reason) {
             ++report.rejected;
             if (report.firstRejected.size() < kReportedRejections)
-                report.firstRejected.push_back({lines.LineNumber(), std::move(reason)});
+                report.firstRejected.push_back({lineNumber, std::move(reason)});
         };
+        const std::string tooLongReason = "longer than " + std::to_string(kMaxLine) + " bytes";
+        // A CSV row whose quoted field holds a line break goes on over the
+        // next lines; it is read, or refused, whole, under its first line.
+        const bool csv = report.format == HashListFormat::Csv || report.format == HashListFormat::Misp;
+        std::string row;
+        std::uint64_t rowLine = 0;
         while (lines.Next(line, tooLong)) {
+            std::uint64_t lineNumber = lines.LineNumber();
+            if (csv && (!row.empty() || (!tooLong && !line.starts_with('#') && CsvQuoteOpen(line)))) {
+                if (row.empty())
+                    rowLine = lineNumber;
+                else
+                    row += '\n';
+                row += line;
+                if (tooLong || row.size() > kMaxLine) {
+                    row.clear();
+                    reject(rowLine, tooLongReason);
+                    continue;
+                }
+                if (CsvQuoteOpen(row))
+                    continue;
+                line = row;
+                lineNumber = rowLine;
+            }
             if (tooLong) {
-                reject("longer than " + std::to_string(kMaxLine) + " bytes");
+                reject(lineNumber, tooLongReason);
                 continue;
             }
             const LineOutcome outcome = reader.Read(line);
-            if (outcome.kind == LineOutcome::Kind::Rejected) {
-                reject(outcome.reason);
-                continue;
-            }
-            for (std::size_t i = 0; i < outcome.count; ++i) {
+            if (outcome.kind == LineOutcome::Kind::Rejected)
+                reject(lineNumber, outcome.reason);
+            for (std::size_t i = 0; outcome.kind != LineOutcome::Kind::Rejected && i < outcome.count; ++i) {
                 onSignature(outcome.signatures[i]);
                 ++report.accepted;
             }
+            row.clear();
         }
+        if (!row.empty())
+            reject(rowLine, "not a CSV row: a quote is not closed, or text follows a closing quote");
     } catch (const std::runtime_error& error) {
         report.error = error.what();
         return report;

@@ -103,8 +103,11 @@ bool SplitCsv(std::string_view line, std::vector<std::string_view>& fields, std:
                 }
                 unquoted += line[at++];
             }
-            while (at < line.size() && line[at] != ',')
+            while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
                 ++at;
+            // Nothing but the next comma may follow a closing quote.
+            if (at < line.size() && line[at] != ',')
+                return false;
         } else {
             const std::size_t end = std::min(line.find(',', at), line.size());
             unquoted += Trimmed(line.substr(at, end - at));
@@ -118,6 +121,32 @@ bool SplitCsv(std::string_view line, std::vector<std::string_view>& fields, std:
     for (const auto& [begin, length] : spans)
         fields.push_back(std::string_view(unquoted).substr(begin, length));
     return true;
+}
+
+bool CsvQuoteOpen(std::string_view text)
+{
+    std::size_t at = 0;
+    for (;;) {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+            ++at;
+        if (at < text.size() && text[at] == '"') {
+            for (++at;; ++at) {
+                if (at >= text.size())
+                    return true;
+                if (text[at] == '"') {
+                    if (at + 1 < text.size() && text[at + 1] == '"') {
+                        ++at;
+                        continue;
+                    }
+                    break;
+                }
+            }
+        }
+        at = text.find(',', at);
+        if (at == std::string_view::npos)
+            return false;
+        ++at;
+    }
 }
 
 CsvColumns ReadCsvHeader(std::string_view line)
@@ -196,29 +225,8 @@ LineOutcome LineReader::Read(std::string_view line)
         return Csv(line);
     case HashListFormat::Misp:
         return Misp(line);
-    case HashListFormat::Hashdeep: {
-        if (line.starts_with("%%%%") || line.starts_with("##"))
-            return outcome;
-        // size,md5[,sha256],filename: the file name may hold commas.
-        std::vector<std::string_view> parts;
-        std::string_view rest = line;
-        for (int i = 0; i < 3 && rest.find(',') != std::string_view::npos; ++i) {
-            parts.push_back(rest.substr(0, rest.find(',')));
-            rest.remove_prefix(rest.find(',') + 1);
-        }
-        parts.push_back(rest);
-        if (parts.size() < 3) {
-            outcome.kind = LineOutcome::Kind::Rejected;
-            outcome.reason = "not a size,hash,...,filename row";
-            return outcome;
-        }
-        const std::string_view name = BaseName(parts.back());
-        for (std::size_t i = 1; i + 1 < parts.size(); ++i) {
-            if (!Accept(outcome, parts[i], name, outcome.count))
-                return outcome;
-        }
-        return outcome;
-    }
+    case HashListFormat::Hashdeep:
+        return Hashdeep(line);
     default:
         break;
     }
@@ -310,6 +318,56 @@ LineOutcome LineReader::Read(std::string_view line)
     return outcome;
 }
 
+// "%%%% size,md5,sha256,filename" names the columns of the rows after it;
+// the file name is the last and may hold commas.
+LineOutcome LineReader::Hashdeep(std::string_view line)
+{
+    LineOutcome outcome;
+    if (line.starts_with("%%%% ") && !line.starts_with("%%%% HASHDEEP")) {
+        hashdeepColumns_.clear();
+        for (std::string_view rest = line.substr(5);;) {
+            const std::size_t comma = rest.find(',');
+            hashdeepColumns_.emplace_back(Trimmed(rest.substr(0, comma)));
+            if (comma == std::string_view::npos)
+                break;
+            rest.remove_prefix(comma + 1);
+        }
+        return outcome;
+    }
+    if (line.starts_with("%%%%") || line.starts_with("##"))
+        return outcome;
+    const std::size_t columns = hashdeepColumns_.size();
+    if (columns < 2 || hashdeepColumns_.back() != "filename") {
+        outcome.kind = LineOutcome::Kind::Rejected;
+        outcome.reason = "a row without a \"%%%% ...,filename\" column header before it";
+        return outcome;
+    }
+    std::vector<std::string_view> parts;
+    std::string_view rest = line;
+    while (parts.size() + 1 < columns && rest.find(',') != std::string_view::npos) {
+        parts.push_back(rest.substr(0, rest.find(',')));
+        rest.remove_prefix(rest.find(',') + 1);
+    }
+    parts.push_back(rest);
+    if (parts.size() != columns) {
+        outcome.kind = LineOutcome::Kind::Rejected;
+        outcome.reason = "not a row of the " + std::to_string(columns) + " columns its header names";
+        return outcome;
+    }
+    const std::string_view name = BaseName(parts.back());
+    for (std::size_t i = 0; i + 1 < columns; ++i) {
+        if (hashdeepColumns_[i] != "md5" && hashdeepColumns_[i] != "sha256")
+            continue;
+        if (!Accept(outcome, parts[i], name, outcome.count))
+            return outcome;
+    }
+    if (outcome.count == 0) {
+        outcome.kind = LineOutcome::Kind::Rejected;
+        outcome.reason = "no MD5 or SHA-256 column in the header";
+    }
+    return outcome;
+}
+
 LineOutcome LineReader::Csv(std::string_view line)
 {
     LineOutcome outcome;
@@ -322,7 +380,7 @@ LineOutcome LineReader::Csv(std::string_view line)
         return outcome;
     if (!SplitCsv(line, fields_, unquoted_)) {
         outcome.kind = LineOutcome::Kind::Rejected;
-        outcome.reason = "a quote is not closed";
+        outcome.reason = "not a CSV row: a quote is not closed, or text follows a closing quote";
         return outcome;
     }
     std::string_view name;

@@ -23,6 +23,8 @@ struct CsvColumns {
 // Fields of one CSV line; quotes and doubled quotes are understood, spaces
 // around fields dropped. False when a quote is left open.
 bool SplitCsv(std::string_view line, std::vector<std::string_view>& fields, std::string& unquoted);
+// Whether text ends inside a quoted field: the row goes on past a line end.
+bool CsvQuoteOpen(std::string_view text);
 // The columns of a header line (a leading "#" is allowed).
 CsvColumns ReadCsvHeader(std::string_view line);
 
@@ -45,12 +47,14 @@ public:
 private:
     LineOutcome Csv(std::string_view line);
     LineOutcome Misp(std::string_view line);
+    LineOutcome Hashdeep(std::string_view line);
     bool Accept(LineOutcome& outcome, std::string_view digest, std::string_view name, std::size_t slot);
 
     HashListFormat format_;
     std::string listName_;
     bool headerSeen_ = false;
     CsvColumns columns_;
+    std::vector<std::string> hashdeepColumns_;  // from the last "%%%%" column header
     std::vector<std::string_view> fields_;
     std::string unquoted_;
     std::array<std::string, 2> digests_;

@@ -39,6 +39,7 @@ const std::string kNoSuchFile = "No such file or directory";
 
 const std::string kMd5 = "44d88612fea8a8f36de82e1278abb02f";
 const std::string kSha = "275a021bbfb6489e54d471899f7db9d1663fc695ec2fe2a2c4538aabf651fd0f";
+const std::string kOtherMd5 = "0cc175b9c0f1b6a831c399e269772661";
 const std::string kMd5Upper = "44D88612FEA8A8F36DE82E1278ABB02F";
 const std::string kShaUpper = "275A021BBFB6489E54D471899F7DB9D1663FC695EC2FE2A2C4538AABF651FD0F";
 const std::string kBom = "\xEF\xBB\xBF";
@@ -87,6 +88,15 @@ TEST(SigToolImportTest, ReadsEveryFormatBySight)
                 kMd5Upper + ",,1,1700000000\n5f1d,42,Payload delivery,sha256," + kSha +
                 ",\"EICAR, sample\",1,1700000000\n5f1e,42,Network activity,ip-dst,192.0.2.1,,1,1700000000\n",
             "misp", kMd5 + "=eicar.com\r\n" + kSha + "=EICAR, sample\r\n", ""},
+        {"line-breaks.csv",
+            "md5_hash,signature\r\n" + kMd5 + ",\"Evil \"\"x\"\"\r\n" + kOtherMd5 + ",Fake\"\r\n\"" + kSha +
+                "\"x,Bad\r\n" + kOtherMd5 + ",\"Open\r\n",
+            "csv", kMd5 + "=Evil \"x\"_" + kOtherMd5 + ",Fake\r\n",
+            "  line 4: not a CSV row: a quote is not closed, or text follows a closing quote\n  line 5: not a CSV row"},
+        {"columns.hashdeep",
+            "%%%% HASHDEEP-1.0\r\n%%%% size,md5,filename\r\n68," + kMd5 + ",/home/u/Invoice, March.exe\r\n5," +
+                kOtherMd5 + "," + kMd5 + ",readme.txt\r\n",
+            "hashdeep", kMd5 + "=Invoice, March.exe\r\n" + kOtherMd5 + "=" + kMd5 + ",readme.txt\r\n", ""},
         {"md5-only.csv", "md5,signature\r\n" + kMd5Upper + ",Trojan.A\r\n", "csv", kMd5 + "=Trojan.A\r\n", ""},
         {"sha256-only.csv", "\"sha256_hash\",\"malware\"\n\"" + kSha + "\",\"Win.B\"\n", "csv", kSha + "=Win.B\r\n",
             ""},
