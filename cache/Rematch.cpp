@@ -50,11 +50,20 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
         // Kept above because it matched, or lacks its SHA-256, or both.
         const bool lacksSha256 = withSha256 && !record.digest.sha256;
         const bool matched = Matches(signatures, {record.digest.md5, record.digest.sha256});
+        // Beyond this rematch's limit, as a scan with it would leave the file.
+        if (sizeLimit < 0 || record.digest.stamp.size > static_cast<std::uint64_t>(sizeLimit)) {
+            ++counts.tooLarge;
+            continue;
+        }
         const std::filesystem::path path = PathFromText(record.path);
         try {
             const std::unique_ptr<Folder> parent = OpenFolder(TextFromPath(path.parent_path()));
             const std::int64_t readNs = WallClockNs();
             const FileRead read = parent->ReadFile(TextFromPath(path.filename()), buffer);
+            if (read.size >= buffer.size()) {
+                ++counts.tooLarge;
+                continue;
+            }
             const bool sameFile = read.identity == record.digest.stamp.identity && read.size < buffer.size();
             const FileDigests digests = digester.Compute(std::span(buffer).first(read.size), withSha256);
             if (sameFile && lacksSha256) {

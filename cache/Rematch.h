@@ -24,6 +24,7 @@ struct RematchCounts {
     std::uint64_t confirmed = 0;  // files read again whose digest still matches
     std::uint64_t changed = 0;    // matched files that are gone or are now another file
     std::uint64_t filled = 0;     // entries read again for the SHA-256 they lacked
+    std::uint64_t tooLarge = 0;   // kept files longer than this rematch's size limit, left unread
 };
 
 struct RematchHit {

@@ -87,9 +87,11 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
         total.confirmed += counts.confirmed;
         total.changed += counts.changed;
         total.filled += counts.filled;
+        total.tooLarge += counts.tooLarge;
     }
     summary.counts.hit = total.confirmed;
     summary.counts.unreadable = problems.count;
+    summary.counts.tooLarge = total.tooLarge;
     // Only what earlier scans kept was looked at.
     summary.complete = false;
     summary.exitStatus = summary.counts.hitLines > 0 ? kFound : kNothingFound;
@@ -102,6 +104,8 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
         err, "Matched but changed since their last scan: %llu\n", static_cast<unsigned long long>(total.changed));
     if (signatures.HasSha256())
         std::fprintf(err, "Read again for their SHA-256: %llu\n", static_cast<unsigned long long>(total.filled));
+    std::fprintf(err, "Larger than --max-size (%ld bytes), not read: %llu\n", static_cast<long>(options.maxSize),
+        static_cast<unsigned long long>(total.tooLarge));
     std::fprintf(err, "Unreadable: %llu\n", static_cast<unsigned long long>(problems.count));
     std::fprintf(err, "Time: %.3f s\n", elapsed.count());
     if (problems.writeFailed || !output->Summary(summary))

@@ -194,6 +194,27 @@ TEST_F(ScanCommandTest, RematchReportsCachedDigestsOnlyAfterReadingThemAgain)
     EXPECT_EQ(other.out, tree_.path("elsewhere") + "/bad: Bad.One FOUND\n") << other.err;
 }
 
+// A file the scan read under a larger --max-size is not changed for a
+// rematch under a smaller one: it is left as such a scan would leave it.
+TEST_F(ScanCommandTest, RematchLeavesFilesBeyondItsOwnSizeLimit)
+{
+    const std::string big(90000, 'b');
+    tree_.file("scan/big", big);
+    const std::string cache = tree_.path("cache.db");
+    const std::string kvd = Signatures(DigestOf(big) + "=Big\n");
+    ASSERT_EQ(
+        RunScan({"--cache", cache, "--max-size", "100000", "--signatures", kvd, tree_.path("scan")}).status, kFound);
+
+    const Outcome small = RunScan({"--rematch", "--cache", cache, "--signatures", kvd, tree_.path("scan")});
+    EXPECT_EQ(small.status, kNothingFound);
+    EXPECT_NE(small.err.find("Matched but changed since their last scan: 0\n"), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("Larger than --max-size (83000 bytes), not read: 1\n"), std::string::npos) << small.err;
+
+    const Outcome large =
+        RunScan({"--rematch", "--cache", cache, "--max-size", "100000", "--signatures", kvd, tree_.path("scan")});
+    EXPECT_EQ(large.out, tree_.path("scan") + "/big: Big FOUND\n") << large.err;
+}
+
 TEST_F(ScanCommandTest, Sha256SignaturesAreFoundThroughACacheThatHeldOnlyMd5)
 {
     tree_.file("scan/evil", "evil");
