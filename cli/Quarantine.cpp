@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <exception>
 #include <map>
 
 namespace qirn {
@@ -245,6 +246,11 @@ std::optional<QuarantineFacts> ParseSidecar(std::string_view text)
         !NumberField(*fields, "gid", facts.group) || !NumberField(*fields, "atime_ns", facts.accessedNs) ||
         !NumberField(*fields, "mtime_ns", facts.modifiedNs) || !NumberField(*fields, "size", facts.size))
         return std::nullopt;
+    // Every field within what a file of this system can have.
+    constexpr std::uint64_t kMaxId = 0xFFFFFFFF;
+    if (facts.mode > 07777 || facts.owner > kMaxId || facts.group > kMaxId || path->empty() ||
+        path->find('\0') != std::string::npos || !PathFromText(*path).is_absolute())
+        return std::nullopt;
     facts.originalPath = *path;
     facts.digest = *digest;
     return facts;
@@ -275,6 +281,8 @@ int RestoreQuarantined(const std::string& entryPath, std::FILE* out, std::FILE* 
         return std::fflush(out) == 0 ? 0 : 2;
     } catch (const Failure& failure) {
         return fail(failure.description());
+    } catch (const std::exception& error) {
+        return fail(error.what());
     }
 }
 

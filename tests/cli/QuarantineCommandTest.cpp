@@ -102,6 +102,46 @@ TEST_F(QuarantineCommandTest, RestoreBringsBackEveryModeBit)
     }
 }
 
+// A record someone changed is refused with a reason, and the file stays.
+TEST_F(QuarantineCommandTest, RestoreRefusesADamagedRecord)
+{
+    tree_.file("damaged/evil", "evil");
+    const Outcome moved = RunScan({"-s", kvd_, "--format", "jsonl", "--move", tree_.path("q"), tree_.path("damaged")});
+    const std::vector<std::string> entries = Entries(moved.out);
+    ASSERT_EQ(entries.size(), 1u) << moved.out;
+    const std::string record = TempTree::read(entries[0] + ".json");
+    // The record with the value of one field replaced.
+    const auto with = [&](const std::string& key, const std::string& value) {
+        const std::size_t at = record.find("\"" + key + "\":") + key.size() + 3;
+        const std::size_t end = record.find_first_of(",}", at);
+        return record.substr(0, at) + value + record.substr(end);
+    };
+    struct Case {
+        const char* what;
+        std::string record;
+        std::string reason;
+    };
+    const std::string notOurs = "its .json record is not one qirn-scan wrote";
+    const std::vector<Case> cases = {
+        {"a size of 10^15", with("size", "1000000000000000"), "not the size its record gives"},
+        {"a size one byte short", with("size", "3"), "not the size its record gives"},
+        {"a mode beyond the permission bits", with("mode", "\"0177777\""), notOurs},
+        {"an owner beyond 32 bits", with("uid", "4294967296"), notOurs},
+        {"a relative path", with("original_path_base64", "\"ZGFtYWdlZC9ldmls\""), notOurs},
+        {"an empty path", with("original_path_base64", "\"\""), notOurs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::permissions(entries[0] + ".json", fs::perms::owner_read | fs::perms::owner_write);
+        tree_.file(fs::path(entries[0] + ".json").lexically_relative(tree_.root()).string(), c.record);
+        const Outcome restored = RunScan({"--restore", entries[0]});
+        EXPECT_EQ(restored.status, 2);
+        EXPECT_NE(restored.err.find(c.reason), std::string::npos) << restored.err;
+        EXPECT_TRUE(fs::exists(entries[0]));
+        EXPECT_FALSE(fs::exists(tree_.path("damaged/evil")));
+    }
+}
+
 TEST_F(QuarantineCommandTest, RemoveAndRefusals)
 {
     const fs::path hit = tree_.file("scan/evil.exe", "evil");

@@ -159,6 +159,9 @@ public:
         } catch (const Failure& failure) {
             return Result(failure.number() == ENOENT ? Status::Missing : Status::Failed, failure.description());
         }
+        // The record's size is checked against the file before it sizes a buffer.
+        if (static_cast<std::uint64_t>(info.st_size) != facts.size)
+            return Result(Status::Changed, "the quarantined file is not the size its record gives");
         const std::optional<std::vector<std::byte>> bytes = ReadExactly(file->get(), facts.size);
         if (!bytes || Md5().Compute(*bytes) != facts.digest)
             return Result(Status::Changed, "the quarantined file is not the one that was moved there");
