@@ -142,6 +142,34 @@ TEST_F(QuarantineCommandTest, RestoreRefusesADamagedRecord)
     }
 }
 
+// The record names where the file really was, whatever way the FOLDER
+// reached it, so that --restore puts it back there.
+TEST_F(QuarantineCommandTest, RestoreFindsTheRealFolder)
+{
+    tree_.link("to-b", tree_.root() / "a/b");
+    struct Case {
+        const char* what;
+        std::string folder;
+    };
+    const std::vector<Case> cases = {
+        {"through a link", tree_.path("to-b")},
+        {"through a link and ..", tree_.path("to-b") + "/.."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path real = tree_.file("a/b/evil", "evil");
+        const Outcome moved = RunScan({"-s", kvd_, "--format", "jsonl", "--move", tree_.path("q"), c.folder});
+        const std::vector<std::string> entries = Entries(moved.out);
+        ASSERT_EQ(entries.size(), 1u) << moved.out;
+        const std::optional<QuarantineFacts> facts = ParseSidecar(TempTree::read(entries[0] + ".json"));
+        ASSERT_TRUE(facts);
+        EXPECT_EQ(facts->originalPath, real.native());
+        const Outcome restored = RunScan({"--restore", entries[0]});
+        EXPECT_EQ(restored.status, 0) << restored.err;
+        EXPECT_EQ(TempTree::read(real), "evil");
+    }
+}
+
 TEST_F(QuarantineCommandTest, RemoveAndRefusals)
 {
     const fs::path hit = tree_.file("scan/evil.exe", "evil");

@@ -111,15 +111,19 @@ public:
     QuarantineResult Move(const std::filesystem::path& path, const FileIdentity& identity, const Md5Digest& digest,
         const std::function<std::string(const QuarantineFacts&)>& sidecar) override
     {
-        std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
-        if (error)
-            return Result(Status::Failed, error.message());
         const std::string name = path.filename().native();
         const UniqueFd parent(
             ::open(path.has_parent_path() ? path.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parent.get() < 0)
             return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
+        // Where the folder really is: the path may pass through links or "..".
+        std::error_code error;
+        std::filesystem::path absolute =
+            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(parent.get()), error) / name;
+        if (error || !absolute.is_absolute())
+            absolute = std::filesystem::absolute(path, error).lexically_normal();
+        if (error)
+            return Result(Status::Failed, error.message());
         struct stat info { };
         if (::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
