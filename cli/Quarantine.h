@@ -33,6 +33,7 @@ public:
         FileIdentity identity;
         const Md5Digest& digest;
         std::span<const std::string_view> signatures;
+        std::int64_t accessedNs = 0;  // before the scan read it; 0: the file's own now
     };
 
     // Moves or removes the file; the note's texts live until the next call.

@@ -58,6 +58,7 @@ struct FileRead {
     std::size_t size = 0;  // bytes placed in the buffer
     FileIdentity identity;
     FileStamp stamp;  // taken from the open file before reading
+    std::int64_t accessedNs = 0;  // its access time before this read; 0 where unknown
 };
 
 // One open folder. Every method throws qirn::Failure when the platform fails.

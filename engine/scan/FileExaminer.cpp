@@ -90,6 +90,7 @@ FileOutcome FileExaminer::Examine(Folder& folder, const std::string& name, Diges
         outcome.size = read.size;
         outcome.identity = read.identity;
         outcome.stamp = read.stamp;
+        outcome.accessedNs = read.accessedNs;
         outcome.digested = true;
         outcome.kind = FileOutcome::Kind::Examined;
     } catch (const Failure& failure) {

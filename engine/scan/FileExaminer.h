@@ -37,6 +37,7 @@ struct FileOutcome {
     const DigestLookup::Kept* cached = nullptr;
     FileStamp stamp;
     std::int64_t readNs = 0;
+    std::int64_t accessedNs = 0;  // the file's access time before the read; 0 when not read
 };
 
 // A file's stat taken while the cache still loads, so that examining it

@@ -25,6 +25,7 @@ struct ExaminedFile {
     const Sha256Digest* sha256 = nullptr;  // null unless the list held SHA-256 signatures
     // The names of the signatures it matched, in list order; valid during the call.
     std::span<const std::string_view> hits;
+    std::int64_t accessedNs = 0;  // its access time before the walk read it; 0 when not read
 };
 
 class ScanSink {

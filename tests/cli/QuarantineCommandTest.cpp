@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -78,13 +79,17 @@ TEST_F(QuarantineCommandTest, MoveAndRestore)
 }
 
 // The record keeps the mode in octal, set-id and sticky bits included, and
-// --restore reads it back from the record alone.
+// the access time the file had before the scan read it; --restore reads
+// them back from the record alone.
 TEST_F(QuarantineCommandTest, RestoreBringsBackEveryModeBit)
 {
     for (const ::mode_t mode : {0751, 04751, 02755, 01700}) {
         SCOPED_TRACE(mode);
         const fs::path file = tree_.file("modes/evil", "evil");
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        // An access time older than the change, which the scan's read moves on.
+        const timespec times[2] = {{1'000'000'000, 5}, {0, UTIME_OMIT}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
         const Outcome moved =
             RunScan({"-s", kvd_, "--format", "jsonl", "--move", tree_.path("q"), tree_.path("modes")});
         const std::vector<std::string> entries = Entries(moved.out);
@@ -92,12 +97,14 @@ TEST_F(QuarantineCommandTest, RestoreBringsBackEveryModeBit)
         const std::optional<QuarantineFacts> facts = ParseSidecar(TempTree::read(entries[0] + ".json"));
         ASSERT_TRUE(facts);
         EXPECT_EQ(facts->mode, mode);
+        EXPECT_EQ(facts->accessedNs, 1'000'000'000'000'000'005);
 
         const Outcome restored = RunScan({"--restore", entries[0]});
         ASSERT_EQ(restored.status, 0) << restored.err;
         struct stat info { };
         ASSERT_EQ(::lstat(file.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_EQ(info.st_atim.tv_sec, 1'000'000'000);
         fs::remove(file);
     }
 }

@@ -164,6 +164,7 @@ public:
         FileRead result;
         result.stamp = StampFromStat(info);
         result.identity = result.stamp.identity;
+        result.accessedNs = Nanoseconds(info.st_atim);
         // Too long already: no need to read.
         result.size = static_cast<std::uint64_t>(info.st_size) >= buffer.size() ? buffer.size()
                                                                                 : ReadFully(file.get(), buffer, name);
