@@ -74,6 +74,16 @@ def expected_lines(files, names):
     return lines
 
 
+def dirty_page_lifetime():
+    """Seconds a page may stay dirty: dirty_expire plus dirty_writeback, as the cache reads them."""
+    try:
+        with open("/proc/sys/vm/dirty_expire_centisecs") as expire, \
+                open("/proc/sys/vm/dirty_writeback_centisecs") as writeback:
+            return (int(expire.read()) + int(writeback.read())) / 100 + 1
+    except (OSError, ValueError):
+        return 36
+
+
 def main():
     args = parse_args()
     if not args.no_build:
@@ -97,7 +107,15 @@ def bench(args, qirn, stat_walk, work):
     tree = os.path.join(work, "tree")
     log(f"copying {args.source} to {tree} ...")
     scan_bench.copy_tree(args.source, tree, args.max_files)
+    copied = time.monotonic()
     files, _ = scan_bench.survey(tree)
+    # The cache trusts a digest only once the file's last change is older
+    # than pages written through a mapping may stay dirty (30 + 5 s by
+    # default): a fresh copy would be read again by every rescan until then.
+    settle = dirty_page_lifetime() - (time.monotonic() - copied)
+    if settle > 0:
+        log(f"waiting {settle:.0f} s for the copy's change times to settle ...")
+        time.sleep(settle)
     names, _, _ = scan_bench.build_signatures(files, work, 200, 100_000, args.seed)
     kvd = os.path.join(work, "sa.kvd")
     # The update: the old list plus the digests of other real files.

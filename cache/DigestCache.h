@@ -27,9 +27,19 @@ namespace qirn {
 
 // A cached digest stands for the file now stamped so only when the file is
 // the same (device, inode, size, both times) and its change time was older
-// than the read by more than the file system's time resolution; otherwise a
-// change in the same tick as the read could hide behind equal times.
-bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSha256);
+// than the read by more than the file system's time resolution, and by more
+// than settleNs; otherwise a change in the same tick as the read could hide
+// behind equal times.
+bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSha256, std::int64_t settleNs);
+
+// Once a page written through a shared mapping is dirty, further writes to
+// it change no time of the file until the kernel writes the page back: the
+// longest a page may stay dirty (dirty_expire_centisecs plus
+// dirty_writeback_centisecs), or INT64_MAX where periodic writeback is off.
+std::int64_t DirtyPageLifetimeNs();
+// The same from the two settings; 35 s (the kernel's defaults) when unknown.
+std::int64_t DirtyPageLifetimeNs(
+    std::optional<std::int64_t> expireCentiseconds, std::optional<std::int64_t> writebackCentiseconds);
 
 // The name of the cache file in the default cache folder.
 inline constexpr std::string_view kDigestCacheName = "digests.sqlite";

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <fstream>
 #include <functional>
 #include <new>
 #include <string_view>
@@ -43,15 +45,44 @@ constexpr std::int64_t kSecond = 1'000'000'000;
 constexpr std::int64_t kFineResolutionNs = 50'000'000;
 // Times in whole seconds may come from a file system that keeps two.
 constexpr std::int64_t kCoarseResolutionNs = 2 * kSecond;
+// The kernel's defaults: pages expire after 30 s, the flusher wakes every 5 s.
+constexpr std::int64_t kDefaultDirtyLifetimeNs = 35 * kSecond;
+constexpr std::int64_t kNeverNs = INT64_MAX;
 
 }  // namespace
 
-bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSha256)
+std::int64_t DirtyPageLifetimeNs(
+    std::optional<std::int64_t> expireCentiseconds, std::optional<std::int64_t> writebackCentiseconds)
+{
+    if (!expireCentiseconds || !writebackCentiseconds || *expireCentiseconds < 0 || *writebackCentiseconds < 0)
+        return kDefaultDirtyLifetimeNs;
+    // Without periodic writeback a page may stay dirty for ever.
+    constexpr std::int64_t kLargest = kNeverNs / 20'000'000;
+    if (*writebackCentiseconds == 0 || *expireCentiseconds > kLargest || *writebackCentiseconds > kLargest)
+        return kNeverNs;
+    return (*expireCentiseconds + *writebackCentiseconds) * 10'000'000;
+}
+
+std::int64_t DirtyPageLifetimeNs()
+{
+    const auto centiseconds = [](const char* file) -> std::optional<std::int64_t> {
+        std::ifstream in(file);
+        std::int64_t value = 0;
+        if (in >> value)
+            return value;
+        return std::nullopt;
+    };
+    return DirtyPageLifetimeNs(
+        centiseconds("/proc/sys/vm/dirty_expire_centisecs"), centiseconds("/proc/sys/vm/dirty_writeback_centisecs"));
+}
+
+bool DigestTrusted(const CachedDigest& cached, const FileStamp& now, bool needSha256, std::int64_t settleNs)
 {
     if (cached.stamp != now || (needSha256 && !cached.sha256))
         return false;
     const bool coarse = now.modifiedNs % kSecond == 0 && now.changedNs % kSecond == 0;
-    return cached.readNs - now.changedNs > (coarse ? kCoarseResolutionNs : kFineResolutionNs);
+    const std::int64_t window = std::max(coarse ? kCoarseResolutionNs : kFineResolutionNs, settleNs);
+    return cached.readNs - now.changedNs > window;
 }
 
 std::string CacheFolderPath(const std::string& folder)
@@ -66,11 +97,13 @@ std::string CacheFolderPath(const std::string& folder)
     return text;
 }
 
-ScanCache::ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch)
+ScanCache::ScanCache(
+    DigestCache& cache, const std::string& walkRoot, std::size_t batch, std::optional<std::int64_t> settleNs)
     : cache_(cache),
       walkRoot_(walkRoot),
       cacheRoot_(CacheFolderPath(walkRoot)),
       startNs_(WallClockNs()),
+      settleNs_(settleNs ? *settleNs : DirtyPageLifetimeNs()),
       batch_(std::max<std::size_t>(batch, 1)),
       usable_(cache.Usable())
 {
@@ -135,7 +168,7 @@ const ScanCache::Entry* ScanCache::Trusted(const FileStamp& stamp, bool needSha2
     if (found == end || *found != stamp.identity)
         return nullptr;
     const Entry& entry = entries_[static_cast<std::size_t>(found - identities_.Data())];
-    return DigestTrusted(entry.digest, stamp, needSha256) ? &entry : nullptr;
+    return DigestTrusted(entry.digest, stamp, needSha256, settleNs_) ? &entry : nullptr;
 }
 
 void ScanCache::CachePath(std::string_view folderPath, std::string_view name, std::string& path) const

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,7 +35,10 @@ public:
     // walkRoot is the folder as the walk names it; the cache keeps absolute paths.
     // The cache is this object's alone until it is destroyed: its loader's,
     // then its writer's, which gets records batch at a time.
-    ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch = 8192);
+    // settleNs: how long after its last change a file's digest may be trusted
+    // (DirtyPageLifetimeNs() when not given).
+    ScanCache(DigestCache& cache, const std::string& walkRoot, std::size_t batch = 8192,
+        std::optional<std::int64_t> settleNs = std::nullopt);
     ScanCache(const ScanCache&) = delete;
     ScanCache& operator=(const ScanCache&) = delete;
     ~ScanCache() override;
@@ -79,6 +83,7 @@ private:
     std::string walkRoot_;
     std::string cacheRoot_;
     std::int64_t startNs_;
+    std::int64_t settleNs_;
     std::size_t batch_;
     GrowingArray<Entry> entries_;  // sorted by identity, once loaded
     // The entries' identities alone: searched in an eighth of the memory.

@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -56,6 +59,7 @@ TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
         FileStamp now;
         bool needSha256;
         bool trusted;
+        std::int64_t settle = 0;  // how long dirty pages may hide writes
     };
     const Case cases[] = {
         {"unchanged, read well after its last change", fine, kFine + 51 * kMs, fine, false, true},
@@ -76,13 +80,17 @@ TEST(DigestTrustTest, OnlyAnEqualStampOlderThanTheReadByTheTimeResolution)
         {"another device", fine, kFine + kMs * 100, with(fine, [](FileStamp& s) { s.identity.device = 9; }), false,
             false},
         {"SHA-256 needed but none kept", fine, kFine + kMs * 100, fine, true, false},
+        {"read 1 s after the change, pages may still be dirty", fine, kFine + 1000 * kMs, fine, false, false,
+            35'000 * kMs},
+        {"read 36 s after the change, pages written back", fine, kFine + 36'000 * kMs, fine, false, true, 35'000 * kMs},
+        {"no periodic writeback", fine, kFine + 3'600'000 * kMs, fine, false, false, INT64_MAX},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CachedDigest cached;
         cached.stamp = c.cached;
         cached.readNs = c.readNs;
-        EXPECT_EQ(DigestTrusted(cached, c.now, c.needSha256), c.trusted);
+        EXPECT_EQ(DigestTrusted(cached, c.now, c.needSha256, c.settle), c.trusted);
     }
 }
 
@@ -122,6 +130,17 @@ private:
     Counts& counts_;
 };
 
+TEST(DigestTrustTest, DirtyPagesLiveAsLongAsTheKernelSettingsSay)
+{
+    constexpr std::int64_t kSecond = 1'000'000'000;
+    EXPECT_EQ(DirtyPageLifetimeNs(3000, 500), 35 * kSecond);
+    EXPECT_EQ(DirtyPageLifetimeNs(100, 100), 2 * kSecond);
+    EXPECT_EQ(DirtyPageLifetimeNs(3000, 0), INT64_MAX);  // no periodic writeback
+    EXPECT_EQ(DirtyPageLifetimeNs(INT64_MAX, 500), INT64_MAX);
+    EXPECT_EQ(DirtyPageLifetimeNs(std::nullopt, 500), 35 * kSecond);
+    EXPECT_EQ(DirtyPageLifetimeNs(-1, 500), 35 * kSecond);
+}
+
 struct Outcome {
     std::vector<std::string> hits;
     std::uint64_t counted = 0;
@@ -152,7 +171,7 @@ protected:
         scan.signatures.Append(DigestOf("evil c!"), "Evil.C");
         std::optional<ScanCache> session;
         if (cache.Usable())
-            session.emplace(cache, folder, 1);  // a batch per file: the writer runs while the walk does
+            session.emplace(cache, folder, 1, settle_);  // a batch per file: the writer runs while the walk does
         mdlFindFiles::ScanRequest request = scan.Request(jobs);
         request.cache = session ? &*session : nullptr;
         Counts counts;
@@ -168,6 +187,9 @@ protected:
         EXPECT_TRUE(scan.problems.paths.empty());
         return outcome;
     }
+
+    // How long after a change a digest is trusted; the system's with none.
+    std::optional<std::int64_t> settle_ = 0;
 
     // Old enough to be trusted once read.
     static void LetTimesSettle() { std::this_thread::sleep_for(60ms); }
@@ -376,6 +398,27 @@ TEST_F(DigestCacheTest, RecordsUnderAFolderWhicheverWayTheyAreRead)
         for (const CacheRecord& record : under)
             EXPECT_EQ(record.digest.stamp.size, record.path.size());
     }
+}
+
+// Once a page written through a shared mapping is dirty, further writes
+// to it change no time of the file: a digest read meanwhile is not trusted
+// until the kernel has written such pages back.
+TEST_F(DigestCacheTest, WritesThroughAMappingAreNotHiddenByTheCache)
+{
+    settle_ = std::nullopt;
+    const std::filesystem::path file = tree_.file("scan/mapped", "clean!!");
+    const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    void* const mapped = ::mmap(nullptr, 7, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* const bytes = static_cast<char*>(mapped);
+    bytes[6] = '?';  // the first write to the page changes the file's times
+    LetTimesSettle();
+    EXPECT_TRUE(Scan().hits.empty());
+    std::memcpy(bytes, "evil c!", 7);  // the page is dirty already: no time changes
+    EXPECT_EQ(Scan().hits, std::vector<std::string>{tree_.path("scan/mapped")});
+    ::munmap(mapped, 7);
+    ::close(fd);
 }
 
 // A front end walks several folders with one cache: what each walk read is
