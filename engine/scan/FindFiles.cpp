@@ -28,8 +28,7 @@ constexpr std::size_t kOpenLevels = 16;
 // With the folders that files waiting for a worker hold.
 constexpr int kMaxOpenFolders = 32;
 // Files stamped while the cache loads wait at most so many, in folders
-// that take at most a share of the open-file limit. A stop lets the waiting
-// files be examined, so this also bounds how long it takes.
+// that take at most a share of the open-file limit; a stop drops them.
 constexpr std::size_t kMaxWaitingFiles = 8192;
 constexpr std::size_t kMaxWaitingFolders = 4096;
 
@@ -228,7 +227,6 @@ private:
                     return false;
                 if (Excluded(entry.name))
                     continue;
-                request_.sink.Next(path_, entry.name);
                 // Kept from file to file: a name is copied only where it is kept.
                 name_.assign(entry.name);
                 Examine(level, name_);
@@ -264,13 +262,20 @@ private:
 
     void HandOutWaiting()
     {
-        for (Waiting& file : std::exchange(waiting_, {}))
+        // A stop keeps the files that still wait from being read.
+        for (Waiting& file : std::exchange(waiting_, {})) {
+            if (request_.stop.stop_requested())
+                return;
             HandOut(file.folder, file.folderPath, file.name, std::move(file.early));
+        }
     }
 
     void HandOut(const std::shared_ptr<Folder>& folder, const std::string& folderPath, const std::string& name,
         std::optional<qirn::EarlyStamp> early)
     {
+        // Right before the file is examined: files stamped while the cache
+        // loads are told when their turn comes, not when they were listed.
+        request_.sink.Next(folderPath, name);
         // The list may have been reloaded during the yield.
         const qirn::SignatureList& signatures = request_.signatures;
         const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
