@@ -5,6 +5,7 @@
 
 #include "cli/ScanOptions.h"
 #include "engine/digest/Digest.h"
+#include "engine/text/TextEscape.h"
 
 #include <chrono>
 #include <cstdint>
@@ -17,11 +18,6 @@ namespace qirn {
 
 class Failure;
 
-// Control characters (C0, DEL, C1) and the backslash as \\, \t, \n, \r or
-// \xHH; every other byte, valid UTF-8 or not, as it is.
-std::string EscapeForText(std::string_view bytes);
-
-bool IsUtf8(std::string_view bytes);
 std::string Base64(std::string_view bytes);
 
 // A JSON string: bytes that are not UTF-8 become U+FFFD, control characters escapes.

@@ -1,13 +1,18 @@
 #include "ui/Adapters.h"
 
+#include "engine/text/TextEscape.h"
+
 #include <QDateTime>
 #include <QLocale>
 
 void HitLists::AddHit(qirn::Hit hit)
 {
     const std::string& path = hit.path.native();
-    auto* name = new QListWidgetItem(
-        QString::fromLocal8Bit(hit.signatureName.data(), static_cast<qsizetype>(hit.signatureName.size())));
+    // Shown with control characters escaped, so that each entry is one row;
+    // the path's own bytes stay in kPathRole for Delete.
+    const std::string shownName = qirn::ShownText(hit.signatureName);
+    auto* name =
+        new QListWidgetItem(QString::fromLocal8Bit(shownName.data(), static_cast<qsizetype>(shownName.size())));
     // Lists cut long texts in the middle; the tooltip holds the whole text.
     name->setToolTip(name->text());
     name->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
@@ -16,7 +21,8 @@ void HitLists::AddHit(qirn::Hit hit)
     name->setData(kDigestRole,
         QByteArray(reinterpret_cast<const char*>(hit.digest.data()), static_cast<qsizetype>(hit.digest.size())));
     names_.addItem(name);
-    auto* shownPath = new QListWidgetItem(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    const std::string shown = qirn::ShownText(path);
+    auto* shownPath = new QListWidgetItem(QString::fromLocal8Bit(shown.data(), static_cast<qsizetype>(shown.size())));
     shownPath->setToolTip(shownPath->text());
     paths_.addItem(shownPath);
 }

@@ -1,6 +1,7 @@
 #include "window/WindowScan.h"
 
 #include "engine/platform/Platform.h"
+#include "engine/text/TextEscape.h"
 
 namespace qirn {
 
@@ -15,8 +16,9 @@ void WindowSink::Examined(const ExaminedFile& file)
     for (const std::string_view signatureName : file.hits) {
         elements_.infections.AddHit({std::string(signatureName),
             PathFromText(std::string(file.folderPath).append(file.name)), file.identity, *file.digest});
+        // A name with a line break or an escape would break the report's lines.
         std::string line = "\r\nFile ";
-        line += file.name;
+        line += ShownText(file.name);
         line += " was detected as ";
         line += signatureName;
         elements_.report.Append(line);

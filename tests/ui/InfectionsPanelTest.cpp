@@ -135,12 +135,25 @@ TEST_F(InfectionsPanelTest, HitWhoseFileWasRemovedOutsideStays)
 TEST_F(InfectionsPanelTest, HiddenFilesAndNamesThatAreNotUtf8AreDeleted)
 {
     const std::vector<fs::path> files = ScanHits({".hidden.exe", "bad\xff\xfe.exe"});
+    // Other names keep their bytes; one with a line break is shown escaped, one row.
+    EXPECT_EQ(Paths()[1], Shown(files[1]));
     Select(1);
     Click("cmdDel");
     Select(0);
     Click("cmdDel");
     EXPECT_FALSE(fs::exists(fs::symlink_status(files[0])));
     EXPECT_FALSE(fs::exists(fs::symlink_status(files[1])));
+    EXPECT_TRUE(Paths().empty());
+}
+
+TEST_F(InfectionsPanelTest, ANameWithALineBreakIsOneEscapedRowAndIsDeleted)
+{
+    const std::vector<fs::path> files = ScanHits({"two\nlines.exe"});
+    ASSERT_EQ(Paths().size(), 1u);
+    EXPECT_EQ(Paths()[0], Shown(files[0].parent_path()) + QStringLiteral("/two\\nlines.exe"));
+    Select(0);
+    Click("cmdDel");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(files[0])));
     EXPECT_TRUE(Paths().empty());
 }
 

@@ -62,5 +62,21 @@ TEST(WindowScanTest, EachHitIsADetectionLineAndAnInfectionInListOrder)
     EXPECT_EQ(shownAtPass.size(), 3u);
 }
 
+// A name that holds a line break or an escape is shown escaped, so that it
+// can neither forge a report line nor split a list row; other names keep
+// their bytes, and the hit keeps the file's own path for Delete.
+TEST(WindowScanTest, ControlCharactersInANameAreShownEscaped)
+{
+    const std::string forged = "z\nFile forged.exe was detected as Nothing\x1b[2J";
+    test::TempTree tree;
+    tree.file(forged, "evil");
+    WindowScan scan;
+    scan.signatures.Append(DigestOf("evil"), "Evil");
+    scan.Scan(tree.path());
+    EXPECT_EQ(scan.report.text, "\r\nFile z\\nFile forged.exe was detected as Nothing\\x1b[2J was detected as Evil");
+    ASSERT_EQ(scan.infections.hits.size(), 1u);
+    EXPECT_EQ(scan.infections.hits[0].path.native(), tree.path(forged));
+}
+
 }  // namespace
 }  // namespace qirn
