@@ -28,6 +28,11 @@ bool CsvQuoteOpen(std::string_view text);
 // The columns of a header line (a leading "#" is allowed).
 CsvColumns ReadCsvHeader(std::string_view line);
 
+// text without the spaces and tabs around it.
+std::string_view Trimmed(std::string_view text);
+// The last component of a path written with "/" or "\\".
+std::string_view BaseName(std::string_view path);
+
 struct LineOutcome {
     enum class Kind { Skipped, Accepted, Rejected };
     Kind kind = Kind::Skipped;

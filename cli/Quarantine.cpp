@@ -197,14 +197,13 @@ QuarantineNote Quarantine::Take(const Detected& file)
 
 bool Quarantine::Move(const Detected& file, const std::filesystem::path& path)
 {
-    const QuarantineResult result = folder_->Move(path, file.identity, file.digest,
-        [&](const QuarantineFacts& facts) {
-            // The time the file had before the scan's own read moved it.
-            QuarantineFacts kept = facts;
-            if (file.accessedNs != 0)
-                kept.accessedNs = file.accessedNs;
-            return SidecarText(kept, file.signatures);
-        });
+    const QuarantineResult result = folder_->Move(path, file.identity, file.digest, [&](const QuarantineFacts& facts) {
+        // The time the file had before the scan's own read moved it.
+        QuarantineFacts kept = facts;
+        if (file.accessedNs != 0)
+            kept.accessedNs = file.accessedNs;
+        return SidecarText(kept, file.signatures);
+    });
     if (!result.entry.empty())
         entry_ = TextFromPath(canonical_ / PathFromText(result.entry));
     reason_ = result.status == QuarantineResult::Status::Missing ? "it is gone" : result.errorText;
