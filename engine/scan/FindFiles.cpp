@@ -246,6 +246,9 @@ private:
                 HandOutWaiting();
             return;
         }
+        // The files that waited had their event passes just now.
+        if (request_.stop.stop_requested())
+            return;
         HandOut(level.folder, path_, name, std::nullopt);
     }
 
