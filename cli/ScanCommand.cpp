@@ -139,7 +139,8 @@ public:
                 return WriteFailed();
         }
         if (quarantine_) {
-            const QuarantineNote note = quarantine_->Take({path, file.identity, *file.digest, file.hits, file.accessedNs});
+            const QuarantineNote note =
+                quarantine_->Take({path, file.identity, *file.digest, file.hits, file.accessedNs});
             if (!note.done)
                 Message(std::string(note.moved ? "cannot move " : "cannot remove ") + EscapeForText(note.path) + " (" +
                     EscapeForText(note.reason) + ")");

@@ -57,7 +57,7 @@ struct FolderEntry {
 struct FileRead {
     std::size_t size = 0;  // bytes placed in the buffer
     FileIdentity identity;
-    FileStamp stamp;  // taken from the open file before reading
+    FileStamp stamp;              // taken from the open file before reading
     std::int64_t accessedNs = 0;  // its access time before this read; 0 where unknown
 };
 

@@ -34,8 +34,7 @@ void OutcomeRecord::Record(std::string_view folderPath, std::string_view name, c
             outcome.digests, [this](std::string_view signatureName) { hits_.push_back(signatureName); });
     }
     sink.Examined({folderPath, name, outcome.size, outcome.identity, outcome.digested ? &outcome.digests.md5 : nullptr,
-        outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits_,
-        outcome.accessedNs});
+        outcome.digested && outcome.digests.sha256 ? &*outcome.digests.sha256 : nullptr, hits_, outcome.accessedNs});
 }
 
 }  // namespace qirn
