@@ -415,7 +415,7 @@ TEST_F(DigestCacheTest, WritesThroughAMappingAreNotHiddenByTheCache)
     bytes[6] = '?';  // the first write to the page changes the file's times
     LetTimesSettle();
     EXPECT_TRUE(Scan().hits.empty());
-    std::memcpy(bytes, "evil c!", 7);  // the page is dirty already: no time changes
+    std::copy_n("evil c!", 7, bytes);  // the page is dirty already: no time changes
     EXPECT_EQ(Scan().hits, std::vector<std::string>{tree_.path("scan/mapped")});
     ::munmap(mapped, 7);
     ::close(fd);
