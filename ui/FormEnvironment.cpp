@@ -1,8 +1,7 @@
 #include "ui/FormEnvironment.h"
 
-#include "cache/DigestCache.h"
+#include "cache/KeptDigests.h"
 #include "engine/platform/ApplicationFolder.h"
-#include "engine/platform/PrivateFile.h"
 #include "ui/Adapters.h"
 #include "ui/MessageBox.h"
 #include "ui/mdlBrowse.h"
@@ -30,6 +29,6 @@ FormEnvironment RealEnvironment()
     environment.folders = &environment.realParts->folders;
     environment.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
     environment.remover = qirn::RemoveDetectedFile;
-    environment.digestCache = qirn::DefaultCacheFolder() / qirn::kDigestCacheName;
+    environment.digestCache = qirn::KeptDigests::DefaultFile();
     return environment;
 }
