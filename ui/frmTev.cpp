@@ -46,8 +46,9 @@ struct frmTev::ScanWiring {
           cmdStop(*form.cmdStop),
           lblBrowse(*form.lblBrowse),
           pgbStatus(*form.pgbStatus),
+          lblScanNote(*form.lblScanNote),
           control(qirn::ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur, lblFnd, tmrEl,
-                      cmdScan, cmdStop, lblBrowse, pgbStatus},
+                      cmdScan, cmdStop, lblBrowse, pgbStatus, lblScanNote},
               qirn::ScanElements{form.signatures_, *form.hits_, *form.report_, *form.counter_, lblCur, form.events_},
               signatures, clock)
     {
@@ -67,6 +68,7 @@ struct frmTev::ScanWiring {
     WidgetSwitch cmdStop;
     WidgetSwitch lblBrowse;
     ProgressValue pgbStatus;
+    NoteCaption lblScanNote;
     qirn::ScanControl control;
 };
 

@@ -130,6 +130,7 @@ private:
     QGroupBox* frSign = nullptr;
     QLabel* lblTot = nullptr;
     ElidedLabel* lblSigErr = nullptr;
+    ElidedLabel* lblScanNote = nullptr;
 
     QGroupBox* frInfect = nullptr;
     QListWidget* lstVNa = nullptr;

@@ -250,6 +250,10 @@ void frmTev::BuildScanner()
     cmdScan = Button(frScan, "cmdScan", Text("Scan"), QRect(146, 218, 64, 28));
     cmdStop = Button(frScan, "cmdStop", Text("Stop"), QRect(214, 218, 64, 28));
     cmdStop->setEnabled(false);
+    // Why the last scan read less than asked; the whole text is its tooltip.
+    lblScanNote = Elided(frScan, "lblScanNote", QRect(kCaptionLeft, 248, 265, 14));
+    SetTextColour(*lblScanNote, QColor(0xa3, 0x1a, 0x1a));
+    lblScanNote->hide();
 }
 
 void frmTev::BuildSignatures()

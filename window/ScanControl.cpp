@@ -18,11 +18,9 @@ void ScanControl::Scan(const std::string& folder)
         elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
         Walk(folder);
     } catch (const Failure&) {
-        // A rejected signature file abandons the scan; its reason precedes the
-        // finish line, so that an empty scanner never reads as a clean result.
-        const std::string problem = signatures_.Problem();
-        if (!problem.empty())
-            elements_.report.Append("\r\n" + problem);
+        // A rejected signature file abandons the scan with only the finish
+        // line; the panel says why, so that it never reads as a clean result.
+        controls_.lblScanNote.SetCaption(signatures_.Problem());
     } catch (const std::exception&) {
     }
     elements_.report.Append("\r\nA scan was finished at : " + clock_.DateTimeText() + "\r\n");
@@ -35,7 +33,7 @@ void ScanControl::Walk(const std::string& folder)
     mdlFindFiles::ScanRequest request{elements_.signatures, sink, mdlFindFiles::StopToken()};
     std::optional<KeptDigests> cache;
     if (cacheFile_ && !folder.empty()) {
-        cache.emplace(*cacheFile_, [this](const std::string& text) { elements_.report.Append("\r\nNote: " + text); });
+        cache.emplace(*cacheFile_, [this](const std::string& text) { controls_.lblScanNote.SetCaption(text); });
         request.cache = cache->BeginWalk(folder);
     }
     mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, request);
@@ -65,6 +63,7 @@ void ScanControl::BeginScanUi()
     controls_.lblFin.SetCaption("Not available");
     elements_.counter.Reset();  // lblScnd "Not available", List1 empty, Label3 "0"
     controls_.lblCur.SetCaption("Not available");
+    controls_.lblScanNote.SetCaption("");
     signatures_.Load();
     for (int value = 1; value <= kProgressHalf; ++value)
         controls_.pgbStatus.SetValue(value);

@@ -39,6 +39,8 @@ struct ScanControls {
     Switch& cmdStop;
     Switch& lblBrowse;
     ValueControl& pgbStatus;
+    // Why the last scan read less than asked: no signatures, or no cache.
+    Caption& lblScanNote;
 };
 
 class ScanControl {
@@ -49,7 +51,7 @@ public:
     }
 
     // Scans keep file digests in this cache file, so that a rescan reads
-    // only what changed; a cache that cannot be used is named in the report.
+    // only what changed; a cache that cannot be used is named in lblScanNote.
     // Builds without the cache (no SQLite) read every file.
     void UseDigestCache(std::filesystem::path file) { cacheFile_ = std::move(file); }
 

@@ -100,9 +100,13 @@ protected:
             {"lblSigErr",
                 "No signature loaded: sa.kvd cannot be read: Value too large for defined data type, "
                 "or line 4294967295 has no \"=\""},
+            {"lblScanNote",
+                "digest cache /home/someone/.cache/qirn-checker/digests.sqlite: damaged (file is not a database); "
+                "moved aside and rebuilt, and this scan reads every file"},
         };
         for (const auto& [name, value] : values)
             Get<QLabel>(name)->setText(QString::fromUtf8(value));
+        Get<QLabel>("lblScanNote")->show();
     }
 
     static void ExpectShippedFont(const QWidget& widget)

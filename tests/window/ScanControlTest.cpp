@@ -2,10 +2,12 @@
 // orders, the report block and the failure path, without any window.
 
 #include "window/ScanControl.h"
+#include "engine/Failure.h"
 #include "engine/signatures/SignatureList.h"
 #include "tests/TempTree.h"
 #include "tests/TestDoubles.h"
 #include "tests/window/WindowDoubles.h"
+#include "window/SignatureReloader.h"
 #include "window/StopScan.h"
 
 #include <gtest/gtest.h>
@@ -117,13 +119,21 @@ public:
     void Load() override
     {
         log_.Add("LoadSignatures");
-        LoadSignatures(list_, file_);
+        problem_.clear();
+        try {
+            LoadSignatures(list_, file_);
+        } catch (const Failure& failure) {
+            problem_ = SignatureLoadProblem(failure, file_);
+            throw;
+        }
     }
+    std::string Problem() const override { return problem_; }
 
 private:
     Log& log_;
     SignatureList& list_;
     std::filesystem::path file_;
+    std::string problem_;
 };
 
 class ScanControlTest : public testing::Test {
@@ -141,7 +151,7 @@ protected:
         cmdScan{log, "cmdScan"}, cmdStop{log, "cmdStop"}, lblBrowse{log, "lblBrowse"};
     LoggedValue chkChg{log, "chkChg"}, pgbStatus{log, "pgbStatus"};
     LoggedCaption lblStrt{log, "lblStrt"}, lblEl{log, "lblEl"}, lblFin{log, "lblFin"}, lblCur{log, "lblCur"},
-        lblFnd{log, "lblFnd"}, lblScnd{log, "lblScnd"};
+        lblFnd{log, "lblFnd"}, lblScnd{log, "lblScnd"}, lblScanNote{log, "lblScanNote"};
     test::FixedClock clock{std::int64_t{10} * 3600};
     Report report;
     Hits hits;
@@ -150,7 +160,7 @@ protected:
     Loader loader{log, signatures, folder.root() / "app/sa.kvd"};
     ScanCounter counter{lblScnd};
     ScanControl control{ScanControls{txtRep, cmdSave, cmdCl, chkChg, lblStrt, lblEl, lblFin, lblCur, lblFnd, tmrEl,
-                            cmdScan, cmdStop, lblBrowse, pgbStatus},
+                            cmdScan, cmdStop, lblBrowse, pgbStatus, lblScanNote},
         ScanElements{signatures, hits, report, counter, lblCur, pump}, loader, clock};
 };
 
@@ -170,7 +180,7 @@ std::map<std::string, std::string> StatesAfter(std::span<const std::string> step
 const std::map<std::string, std::string> kScanning = {{"txtRep", "off"}, {"cmdSave", "off"}, {"cmdCl", "off"},
     {"chkChg", "2"}, {"lblStrt", "10:00:00"}, {"lblEl", "00:00:00"}, {"tmrEl", "on"}, {"cmdScan", "off"},
     {"cmdStop", "on"}, {"lblBrowse", "off"}, {"lblFin", "Not available"}, {"lblScnd", "Not available"},
-    {"lblCur", "Not available"}, {"pgbStatus", "1..500"}};
+    {"lblCur", "Not available"}, {"lblScanNote", ""}, {"pgbStatus", "1..500"}};
 
 std::map<std::string, std::string> Idle(const std::string& finish)
 {
@@ -259,9 +269,12 @@ TEST_F(ScanControlTest, RejectedSignatureFileAbandonsTheScanBeforeTheWalk)
 
     control.Scan(folder.path("tree"));
 
+    // The report has only the finish line; the reason is on the panel.
     EXPECT_EQ(report.text, "\r\nA scan was finished at : 12/7/26 10:00:00\r\n");
+    EXPECT_EQ(lblScanNote.caption, "No signature loaded: sa.kvd is missing");
     EXPECT_EQ(pump.passes, 0);
-    const std::vector<std::string> steps = log.Take();
+    std::vector<std::string> steps = log.Take();
+    std::erase(steps, "lblScanNote=" + lblScanNote.caption);
     // The controls were switched to scanning, then back, with no progress to 500.
     const auto loaded = std::find(steps.begin(), steps.end(), "LoadSignatures");
     ASSERT_NE(loaded, steps.end());
