@@ -2,7 +2,9 @@
 
 #include "tray/TrayMouseEvent.h"
 
+#include <QCoreApplication>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -27,12 +29,34 @@ std::int32_t MessageOf(QSystemTrayIcon::ActivationReason reason)
     return kMouseMove;
 }
 
+// The icon's own window in an XEmbed notification area. Qt reports a click
+// on it at the press; its presses and releases are decoded here instead.
+bool IsXEmbedIcon(const QObject* watched)
+{
+    return watched->isWidgetType() && watched->inherits("QSystemTrayIconSys");
+}
+
+std::int32_t ReleaseMessage(const QMouseEvent& event)
+{
+    switch (event.button()) {
+    case Qt::LeftButton:
+        return kLeftButtonUp;
+    case Qt::RightButton:
+        return kRightButtonUp;
+    case Qt::MiddleButton:
+        return kMiddleButtonUp;
+    default:
+        return kMouseMove;
+    }
+}
+
 }  // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), icon_(std::make_unique<QSystemTrayIcon>())
 {
     connect(icon_.get(), &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) { OnMouseMessage(MessageOf(reason)); });
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 TrayIcon::~TrayIcon() = default;
@@ -84,6 +108,20 @@ QString TrayIcon::Tip() const
 bool TrayIcon::Present() const
 {
     return icon_->isVisible();
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease) || !IsXEmbedIcon(watched))
+        return false;
+    if (type == QEvent::MouseButtonPress)
+        return true;  // a press alone does nothing
+    const auto& release = static_cast<const QMouseEvent&>(*event);
+    // The icon keeps the pointer from the press on; a release elsewhere is no click.
+    if (static_cast<const QWidget*>(watched)->rect().contains(release.position().toPoint()))
+        OnMouseMessage(ReleaseMessage(release));
+    return true;
 }
 
 void TrayIcon::OnMouseMessage(std::int32_t message)

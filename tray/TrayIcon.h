@@ -42,6 +42,9 @@ public:
 signals:
     void restoreRequested();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Fill(const QIcon& icon, const QString& tip);
 
