@@ -14,36 +14,45 @@ namespace {
 constexpr std::int64_t kSecond = 1'000'000'000;
 
 constexpr int kApplicationId = 0x5149524E;  // "QIRN"
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
+// One row per path, so that every name of a hard-linked file is kept. mount
+// names the mount the file was read in where the digest holds only there.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS digests("
-    " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    " path BLOB NOT NULL PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
     " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
     " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL,"
-    " path BLOB NOT NULL, md5 BLOB NOT NULL, sha256 BLOB,"
-    " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
-    "CREATE INDEX IF NOT EXISTS digests_by_path ON digests(path);"
+    " md5 BLOB NOT NULL, sha256 BLOB, mount BLOB) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS upkeep(id INTEGER PRIMARY KEY CHECK(id = 1), pruned_ns INTEGER);";
 
-// The rows under a folder through the path index, which costs a key lookup
-// per row, or by reading the whole table in key order ("+path" keeps the
-// index out), which costs a fraction of that per row.
+// The first version kept one row per (device, inode); its rows move over,
+// the most recently seen of each path last, and hold for no mount.
+constexpr const char* kFromVersion1 =
+    "BEGIN IMMEDIATE;"
+    "ALTER TABLE digests RENAME TO digests_v1;"
+    "DROP INDEX IF EXISTS digests_by_path;"
+    "CREATE TABLE digests("
+    " path BLOB NOT NULL PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
+    " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL,"
+    " md5 BLOB NOT NULL, sha256 BLOB, mount BLOB) WITHOUT ROWID;"
+    "INSERT OR REPLACE INTO digests(path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256)"
+    " SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256"
+    " FROM digests_v1 ORDER BY seen_ns;"
+    "DROP TABLE digests_v1;"
+    "PRAGMA user_version=2;"
+    "COMMIT";
+
 constexpr const char* kSelectUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
-                                     "sha256, path FROM digests WHERE path >= ?1 AND path < ?2";
-constexpr const char* kScanUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
-                                   "sha256, path FROM digests WHERE +path >= ?1 AND +path < ?2";
-constexpr const char* kCountAll = "SELECT count(*) FROM digests";
-constexpr const char* kCountUnder =
-    "SELECT count(*) FROM (SELECT 1 FROM digests WHERE path >= ?1 AND path < ?2 LIMIT ?3)";
+                                     "sha256, path, mount FROM digests WHERE path >= ?1 AND path < ?2";
+constexpr const char* kCountUnder = "SELECT count(*) FROM digests WHERE path >= ?1 AND path < ?2";
 // Up to this much of the file is mapped for reading (SQLite caps it further).
 constexpr std::int64_t kMapBytes = std::int64_t{1} << 30;
 
-// The whole table is read when at least this share of it lies under the folder.
-constexpr std::int64_t kScanShareDivisor = 4;
-
-constexpr const char* kInsert = "INSERT OR REPLACE INTO digests(device, inode, size, modified_ns, changed_ns, "
-                                "read_ns, seen_ns, path, md5, sha256) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+constexpr const char* kInsert =
+    "INSERT OR REPLACE INTO digests(device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, path, md5, "
+    "sha256, mount) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
 
 // Integers travel through SQLite's signed 64 bits unchanged.
 std::int64_t Signed(std::uint64_t value)
@@ -64,6 +73,14 @@ bool BlobInto(sqlite3_stmt* statement, int column, std::array<std::uint8_t, N>& 
         return false;
     std::memcpy(into.data(), sqlite3_column_blob(statement, column), N);
     return true;
+}
+
+// A blob column's bytes, valid until the statement steps on; empty for NULL.
+std::string_view BlobText(sqlite3_stmt* statement, int column)
+{
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    return bytes != nullptr ? std::string_view(bytes, size) : std::string_view();
 }
 
 // Readies a statement for its next use; it may have been finalised meanwhile.
@@ -112,7 +129,7 @@ void DigestCache::Tell(const std::string& text)
 
 void DigestCache::Close()
 {
-    for (sqlite3_stmt** statement : {&select_, &scan_, &countAll_, &countUnder_, &insert_}) {
+    for (sqlite3_stmt** statement : {&select_, &countUnder_, &insert_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -188,6 +205,11 @@ bool DigestCache::OpenDatabase()
         Tell("not a QIRN Checker digest cache; left as it is, and the scan goes on without it");
         return false;
     }
+    if (version == 1) {
+        if (!Exec(kFromVersion1))
+            return false;
+        version = kSchemaVersion;
+    }
     if (version != kSchemaVersion) {
         Close();
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
@@ -201,8 +223,8 @@ bool DigestCache::OpenDatabase()
 
 bool DigestCache::Prepare()
 {
-    for (const auto& [sql, statement] : {std::pair{kSelectUnder, &select_}, std::pair{kScanUnder, &scan_},
-             std::pair{kCountAll, &countAll_}, std::pair{kCountUnder, &countUnder_}, std::pair{kInsert, &insert_}}) {
+    for (const auto& [sql, statement] :
+        {std::pair{kSelectUnder, &select_}, std::pair{kCountUnder, &countUnder_}, std::pair{kInsert, &insert_}}) {
         const int code = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
         if (code != SQLITE_OK) {
             Fail(code, "preparing its statements");
@@ -238,24 +260,6 @@ void DigestCache::Fail(int code, std::string_view during)
     Tell(why + " (while " + std::string(during) + "); the scan goes on without the cache");
 }
 
-bool DigestCache::Count(
-    sqlite3_stmt* const& count, std::string_view low, std::string_view high, std::int64_t limit, std::int64_t& result)
-{
-    const Reset reset(count);
-    if (!low.empty()) {
-        sqlite3_bind_blob64(count, 1, low.data(), low.size(), SQLITE_STATIC);
-        sqlite3_bind_blob64(count, 2, high.data(), high.size(), SQLITE_STATIC);
-        sqlite3_bind_int64(count, 3, limit);
-    }
-    const int code = sqlite3_step(count);
-    if (code != SQLITE_ROW) {
-        Fail(code, "reading");
-        return false;
-    }
-    result = sqlite3_column_int64(count, 0);
-    return true;
-}
-
 bool DigestCache::VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
     const std::function<void(std::size_t)>& expect)
 {
@@ -266,23 +270,26 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
         low += kPathSeparator;
     std::string high = low;
     high.back() = static_cast<char>(kPathSeparator + 1);
-    std::int64_t rows = 0;
-    if (!Count(countAll_, {}, {}, 0, rows))
-        return false;
-    std::int64_t under = 0;
-    const std::int64_t enough = rows / kScanShareDivisor + 1;
-    if (!Count(countUnder_, low, high, enough, under))
-        return false;
-    const bool whole = under >= enough;
-    if (expect)
-        expect(static_cast<std::size_t>(whole ? rows : under));
-    sqlite3_stmt* const& select = whole ? scan_ : select_;
-    const Reset reset(select);
-    sqlite3_bind_blob64(select, 1, low.data(), low.size(), SQLITE_STATIC);
-    sqlite3_bind_blob64(select, 2, high.data(), high.size(), SQLITE_STATIC);
+    const auto bind = [&](sqlite3_stmt* statement) {
+        sqlite3_bind_blob64(statement, 1, low.data(), low.size(), SQLITE_STATIC);
+        sqlite3_bind_blob64(statement, 2, high.data(), high.size(), SQLITE_STATIC);
+    };
+    if (expect) {
+        const Reset reset(countUnder_);
+        bind(countUnder_);
+        const int code = sqlite3_step(countUnder_);
+        if (code != SQLITE_ROW) {
+            Fail(code, "reading");
+            return false;
+        }
+        expect(static_cast<std::size_t>(sqlite3_column_int64(countUnder_, 0)));
+    }
+    const Reset reset(select_);
+    bind(select_);
     int code = SQLITE_OK;
     CachedDigest digest;
-    while ((code = sqlite3_step(select)) == SQLITE_ROW) {
+    while ((code = sqlite3_step(select_)) == SQLITE_ROW) {
+        sqlite3_stmt* const select = select_;
         digest.stamp.identity = {Unsigned(sqlite3_column_int64(select, 0)), Unsigned(sqlite3_column_int64(select, 1))};
         digest.stamp.size = Unsigned(sqlite3_column_int64(select, 2));
         digest.stamp.modifiedNs = sqlite3_column_int64(select, 3);
@@ -295,10 +302,7 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
         // A row that does not hold a whole digest is not used.
         if (!BlobInto(select, 7, digest.md5))
             continue;
-        const auto* path = static_cast<const char*>(sqlite3_column_blob(select, 9));
-        const auto pathSize = static_cast<std::size_t>(sqlite3_column_bytes(select, 9));
-        visit({path != nullptr ? std::string_view(path, pathSize) : std::string_view(), digest,
-            sqlite3_column_int64(select, 6)});
+        visit({BlobText(select, 9), digest, sqlite3_column_int64(select, 6), BlobText(select, 10)});
     }
     if (code != SQLITE_DONE) {
         Fail(code, "reading");
@@ -311,7 +315,7 @@ void DigestCache::Store(const std::vector<CacheRecord>& records)
 {
     if (!Usable() || records.empty())
         return;
-    // A large batch writes rows and path index entries all over the tree: pages
+    // A large batch writes rows all over the tree: pages
     // that do not fit the page cache would be spilled to the WAL and read back.
     // Reads go through once and keep the default, which costs fewer page faults.
     const bool large = records.size() >= kLargeBatch;
@@ -331,6 +335,8 @@ void DigestCache::Store(const std::vector<CacheRecord>& records)
         sqlite3_bind_blob64(insert_, 9, digest.md5.data(), digest.md5.size(), SQLITE_STATIC);
         if (digest.sha256)
             sqlite3_bind_blob64(insert_, 10, digest.sha256->data(), digest.sha256->size(), SQLITE_STATIC);
+        if (!record.mount.empty())
+            sqlite3_bind_blob64(insert_, 11, record.mount.data(), record.mount.size(), SQLITE_STATIC);
         const int code = sqlite3_step(insert_);
         if (code != SQLITE_DONE) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -358,7 +364,7 @@ void DigestCache::Prune(std::int64_t nowNs, std::size_t stored)
                             "DELETE FROM digests WHERE seen_ns < " +
         std::to_string(nowNs - maxAgeNs) +
         ";"
-        "DELETE FROM digests WHERE (device, inode) IN (SELECT device, inode FROM digests ORDER BY seen_ns"
+        "DELETE FROM digests WHERE path IN (SELECT path FROM digests ORDER BY seen_ns"
         " LIMIT max(0, (SELECT count(*) FROM digests) - " +
         std::to_string(settings_.maxEntries) +
         "));"

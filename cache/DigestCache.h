@@ -1,7 +1,7 @@
 #pragma once
 
-// Digests of files kept between scans in an SQLite database, keyed by device
-// and inode, so that a rescan need not read a file that has not changed.
+// Digests of files kept between scans in an SQLite database, keyed by path,
+// so that a rescan need not read a file that has not changed.
 // Nothing here can change a scan's result: when the database cannot be used
 // the cache turns itself off and says why once.
 
@@ -48,6 +48,7 @@ struct CacheRecord {
     std::string path;  // where the file was seen, absolute
     CachedDigest digest;
     std::int64_t seenNs = 0;
+    std::string mount;  // the mount the digest holds in (MountScope::key); empty: any
 };
 
 class DigestCache {
@@ -76,6 +77,7 @@ public:
         std::string_view path;
         const CachedDigest& digest;
         std::int64_t seenNs;
+        std::string_view mount;
     };
     // Calls visit for every record whose path lies under folder (absolute,
     // any trailing separator), in no set order, without copying the rows;
@@ -97,9 +99,6 @@ private:
     void Fail(int code, std::string_view during);
     void Tell(const std::string& text);
     void Prune(std::int64_t nowNs, std::size_t stored);
-    // Runs a count(*) statement, bound to a path range when low is not empty.
-    bool Count(sqlite3_stmt* const& count, std::string_view low, std::string_view high, std::int64_t limit,
-        std::int64_t& result);
 
     Settings settings_;
     Notice notice_;
@@ -107,8 +106,6 @@ private:
     bool rebuilt_ = false;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* select_ = nullptr;
-    sqlite3_stmt* scan_ = nullptr;
-    sqlite3_stmt* countAll_ = nullptr;
     sqlite3_stmt* countUnder_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
 };

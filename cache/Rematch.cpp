@@ -1,5 +1,6 @@
 #include "cache/Rematch.h"
 
+#include "cache/MountScope.h"
 #include "cache/ScanCache.h"
 #include "engine/Failure.h"
 #include "engine/platform/Platform.h"
@@ -36,7 +37,7 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     const bool visited = cache.VisitUnder(CacheFolderPath(folder), [&](const DigestCache::RecordView& row) {
         ++cached;
         if ((withSha256 && !row.digest.sha256) || Matches(signatures, {row.digest.md5, row.digest.sha256}))
-            records.push_back({std::string(row.path), row.digest, row.seenNs});
+            records.push_back({std::string(row.path), row.digest, row.seenNs, std::string(row.mount)});
     });
     if (!visited)
         return counts;
@@ -46,6 +47,7 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
     std::vector<std::byte> buffer(static_cast<std::size_t>(std::max(sizeLimit, 0)) + 1);
     Digester digester;
     std::vector<CacheRecord> filled;
+    MountScopes mounts;
     for (const CacheRecord& record : records) {
         // Kept above because it matched, or lacks its SHA-256, or both.
         const bool lacksSha256 = withSha256 && !record.digest.sha256;
@@ -68,7 +70,8 @@ RematchCounts Rematch(DigestCache& cache, const std::string& folder, std::int32_
             const FileDigests digests = digester.Compute(std::span(buffer).first(read.size), withSha256);
             if (sameFile && lacksSha256) {
                 // What was just read stands in the cache as a scan's read would.
-                filled.push_back({record.path, {read.stamp, readNs, digests.md5, digests.sha256}, record.seenNs});
+                filled.push_back({record.path, {read.stamp, readNs, digests.md5, digests.sha256}, record.seenNs,
+                    mounts.Of(read.identity.device).key});
                 ++counts.filled;
             }
             if (!sameFile || !Matches(signatures, digests)) {

@@ -125,19 +125,27 @@ ScanCache::ScanCache(
 void ScanCache::Load()
 {
     try {
+        std::uint64_t device = 0;
+        std::optional<MountScope> scope;
         if (cache_.VisitUnder(
                 cacheRoot_,
-                [this](const DigestCache::RecordView& row) {
+                [&](const DigestCache::RecordView& row) {
+                    // A digest read in another mount of a file system that can change unmounted is not used.
+                    if (!scope || row.digest.stamp.identity.device != device) {
+                        device = row.digest.stamp.identity.device;
+                        scope = mounts_.Of(device);
+                    }
+                    if (scope->trust == MountTrust::Never ||
+                        (scope->trust == MountTrust::ThisMount && row.mount != scope->key))
+                        return;
                     entries_.PushBack({{row.digest}, PathHash(row.path), row.seenNs});
                 },
                 [this](std::size_t atMost) { entries_.Reserve(atMost); })) {
             const auto before = [](const Entry& a, const Entry& b) {
                 return Before(a.digest.stamp.identity, b.digest.stamp.identity);
             };
-            // Rows read from the whole table come in key order already.
             Entry* const end = entries_.Data() + entries_.Size();
-            if (!std::is_sorted(entries_.Data(), end, before))
-                std::sort(entries_.Data(), end, before);
+            std::sort(entries_.Data(), end, before);
             identities_.Reserve(entries_.Size());
             for (std::size_t i = 0; i < entries_.Size(); ++i)
                 identities_.PushBack(entries_[i].digest.stamp.identity);
@@ -198,7 +206,17 @@ void ScanCache::Read(std::string_view folderPath, std::string_view name, const F
         return;
     std::string path;
     CachePath(folderPath, name, path);
-    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_});
+    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_, MountKey(stamp.identity.device)});
+}
+
+const std::string& ScanCache::MountKey(std::uint64_t device)
+{
+    if (!keyKnown_ || device != keyDevice_) {
+        keyDevice_ = device;
+        deviceKey_ = mounts_.Of(device).key;
+        keyKnown_ = true;
+    }
+    return deviceKey_;
 }
 
 void ScanCache::Reused(std::string_view folderPath, std::string_view name, const Kept& kept)
@@ -209,19 +227,22 @@ void ScanCache::Reused(std::string_view folderPath, std::string_view name, const
         TellNotices();
     if (!usable_)
         return;
-    if (startNs_ - entry.seenNs < kSeenRefreshNs) {
-        if (folderPath != hashedFolder_) {
-            hashedFolder_.assign(folderPath);
-            std::string cacheFolder;
-            CachePath(folderPath, {}, cacheFolder);
-            folderHash_ = std::hash<std::string_view>{}(cacheFolder);
-        }
-        if (PathHash(folderHash_, name) == entry.pathHash)
+    if (folderPath != hashedFolder_) {
+        hashedFolder_.assign(folderPath);
+        std::string cacheFolder;
+        CachePath(folderPath, {}, cacheFolder);
+        folderHash_ = std::hash<std::string_view>{}(cacheFolder);
+    }
+    // Each name of a hard-linked file has an entry of its own, next to the others.
+    const std::uint64_t pathHash = PathHash(folderHash_, name);
+    for (auto i = static_cast<std::size_t>(&entry - entries_.Data());
+         i < entries_.Size() && entries_[i].digest.stamp.identity == entry.digest.stamp.identity; ++i) {
+        if (entries_[i].pathHash == pathHash && startNs_ - entries_[i].seenNs < kSeenRefreshNs)
             return;
     }
     std::string path;
     CachePath(folderPath, name, path);
-    Hold({std::move(path), entry.digest, startNs_});
+    Hold({std::move(path), entry.digest, startNs_, MountKey(entry.digest.stamp.identity.device)});
 }
 
 void ScanCache::Hold(CacheRecord record)

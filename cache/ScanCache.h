@@ -6,6 +6,7 @@
 // is written back in batches by another thread while the walk goes on.
 
 #include "cache/DigestCache.h"
+#include "cache/MountScope.h"
 #include "engine/GrowingArray.h"
 #include "engine/scan/DigestLookup.h"
 
@@ -78,8 +79,14 @@ private:
     void Write();
     void StopWriter();
     void TellNotices();
+    // The walk thread: the mount key a record of a file on device carries.
+    const std::string& MountKey(std::uint64_t device);
 
     DigestCache& cache_;
+    MountScopes mounts_;
+    std::uint64_t keyDevice_ = 0;  // MountKey's last device, and its key
+    std::string deviceKey_;
+    bool keyKnown_ = false;
     std::string walkRoot_;
     std::string cacheRoot_;
     std::int64_t startNs_;

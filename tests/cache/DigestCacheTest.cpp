@@ -34,7 +34,7 @@ std::vector<CacheRecord> RecordsUnder(DigestCache& cache, const std::string& fol
 {
     std::vector<CacheRecord> records;
     if (!cache.VisitUnder(folder, [&](const DigestCache::RecordView& row) {
-            records.push_back({std::string(row.path), row.digest, row.seenNs});
+            records.push_back({std::string(row.path), row.digest, row.seenNs, std::string(row.mount)});
         }))
         records.clear();
     std::sort(
@@ -466,7 +466,7 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
         {"written by a newer version",
             [&] {
                 validCache();
-                Sql("PRAGMA user_version=2");
+                Sql("PRAGMA user_version=3");
             },
             "another version"},
         {"another program's database", [&] { Sql("CREATE TABLE t(x)"); }, "not a QIRN Checker digest cache"},
@@ -515,6 +515,39 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
         EXPECT_EQ(outcome.counted, 3u);
         ASSERT_EQ(outcome.notices.size(), 1u);
         EXPECT_NE(outcome.notices[0].find(c.says), std::string::npos) << outcome.notices[0];
+    }
+}
+
+// The first version kept one row per inode; its rows are kept, the newest
+// of each path, and every name of a hard-linked file is kept from then on.
+TEST_F(DigestCacheTest, AFirstVersionCacheIsCarriedOverAndHardLinksKeepEachName)
+{
+    Sql("PRAGMA application_id=1363759694; PRAGMA user_version=1;"
+        "CREATE TABLE digests(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+        " modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, read_ns INTEGER NOT NULL,"
+        " seen_ns INTEGER NOT NULL, path BLOB NOT NULL, md5 BLOB NOT NULL, sha256 BLOB,"
+        " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
+        "CREATE INDEX digests_by_path ON digests(path);"
+        "INSERT INTO digests VALUES(1, 1, 5, 0, 0, 0, 10, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
+        "INSERT INTO digests VALUES(1, 2, 6, 0, 0, 0, 20, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
+        "INSERT INTO digests VALUES(1, 3, 7, 0, 0, 0, 30, CAST('/x/b' AS BLOB), zeroblob(16), NULL);");
+    {
+        DigestCache cache(settings_, {});
+        const std::vector<CacheRecord> under = RecordsUnder(cache, "/x");
+        ASSERT_EQ(under.size(), 2u);
+        EXPECT_EQ(under[0].digest.stamp.identity.inode, 2u);
+        EXPECT_EQ(under[1].path, "/x/b");
+    }
+    EXPECT_EQ(Query("PRAGMA user_version"), "2");
+
+    std::filesystem::remove(settings_.file);
+    tree_.file("scan/sub/b.txt", "evil b!");
+    std::filesystem::create_hard_link(tree_.path("scan/sub/b.txt"), tree_.path("scan/b-too.txt"));
+    LetTimesSettle();
+    for (int scan = 0; scan < 2; ++scan) {
+        const Outcome outcome = Scan();
+        EXPECT_EQ(outcome.reads, scan == 0 ? 5 : 0);
+        EXPECT_EQ(outcome.hits, (std::vector<std::string>{tree_.path("scan/b-too.txt"), tree_.path("scan/sub/b.txt")}));
     }
 }
 
