@@ -3,11 +3,13 @@
 
 #include "tests/ui/FormFixture.h"
 #include "tests/update/LoopbackServer.h"
+#include "ui/ReportBox.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace qirn::uitest {
 namespace {
@@ -247,6 +250,94 @@ TEST_F(InfectionsPanelTest, CommandsDuringAScanLeaveTheWalkWhole)
     EXPECT_EQ(form->Counter().Total(), 6u);
     EXPECT_EQ(names->count(), 4);
     EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const fs::path& f) { return fs::exists(f); }), 5);
+}
+
+// A long session as a user might have it: scans, Stop, Edit Report, typing
+// in the box whether locked or not, Clear, Save, Delete and Remove in a
+// seeded random order. After every step the box shows exactly the report,
+// the two lists stay in step, and a save writes the report as it stands.
+TEST_F(InfectionsPanelTest, ALongSessionKeepsTheReportTheBoxAndTheListsInStep)
+{
+    auto* report = Get<QPlainTextEdit>("txtRep");
+    auto* names = Get<QListWidget>("lstVNa");
+    auto* paths = Get<QListWidget>("lstVPt");
+    const auto refill = [this] {
+        for (int i = 0; i < 8; ++i)
+            folder.file("tree/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".exe", i % 2 ? kEicar : "ok");
+    };
+    const auto type = [report](int what) {
+        report->setFocus();
+        switch (what % 4) {
+        case 0:
+            QTest::keyClicks(report, QStringLiteral("typed text"));
+            QTest::keyClick(report, Qt::Key_Return);
+            break;
+        case 1:
+            QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(report, Qt::Key_Delete);
+            break;
+        case 2:
+            QTest::keyClick(report, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(report, Qt::Key_Backspace);
+            QTest::keyClick(report, Qt::Key_Return);
+            break;
+        default:
+            QTest::keyClick(report, Qt::Key_Home, Qt::ControlModifier);
+            QTest::keyClick(report, Qt::Key_Tab);
+            QTest::keyClicks(report, QStringLiteral(">"));
+            break;
+        }
+    };
+    std::minstd_rand random(20261208);
+    refill();
+    for (int step = 0; step < 400; ++step) {
+        SCOPED_TRACE(step);
+        const auto action = static_cast<unsigned>(random() % 8);
+        const auto detail = static_cast<unsigned>(random());
+        switch (action) {
+        case 0:
+            refill();
+            if (detail % 3 == 0) {
+                // Typing and clicks while the scan runs, and a Stop now and then.
+                QTimer::singleShot(0, form.get(), [&, detail] {
+                    type(static_cast<int>(detail));
+                    Click("chkChg");
+                    if (detail % 2 == 0)
+                        Click("cmdStop");
+                });
+            }
+            Click("cmdScan");
+            break;
+        case 1:
+            Click("chkChg");
+            break;
+        case 2:
+        case 3:
+            type(static_cast<int>(detail));
+            break;
+        case 4:
+            Click(detail % 4 == 0 ? "cmdCl" : "cmdSave");
+            break;
+        case 5:
+        case 6:
+            if (names->count() > 0) {
+                Click("lblInfect");
+                Select(static_cast<int>(detail % static_cast<unsigned>(names->count())));
+                Click(detail % 2 ? "cmdDel" : "cmdRem");
+            }
+            break;
+        default:
+            Tick("tmrAbc");
+            Tick("tmrEl");
+            Click(detail % 2 ? "lblRep" : "lblScan");
+            break;
+        }
+        ASSERT_EQ(report->toPlainText(), ReportBox::ToDisplay(form->Report()));
+        ASSERT_EQ(names->count(), paths->count());
+        ASSERT_TRUE(std::filesystem::is_directory(folder.root() / "tree"));
+    }
+    Click("cmdSave");
+    EXPECT_EQ(TestFolder::read(folder.root() / "app/Results.txt"), form->Report());
 }
 
 TEST_F(InfectionsPanelTest, FolderChooser)
