@@ -42,6 +42,7 @@ TEST(MountScopeTest, TrustByFileSystemTypeAndBlockDevice)
     sys.file(pci + "/virtio2/block/vda/vda1/partition", "1\n");
     sys.file(pci + "/usb1/1-1/host6/block/sdb/removable", "0\n");
     sys.file(pci + "/ata1/block/sdc/removable", "1\n");
+    sys.file(pci + "/ata1/block/sdc/sdc1/partition", "1\n");
     sys.file("devices/virtual/block/loop0/removable", "0\n");
     sys.file(pci + "/ata2/block/sdd/removable", "0\n");
     sys.folder("devices/virtual/block/dm-0/slaves");
@@ -60,6 +61,7 @@ TEST(MountScopeTest, TrustByFileSystemTypeAndBlockDevice)
         {"xfs", "devices/virtual/block/dm-1", MountTrust::Lasting},
         {"vfat", pci + "/usb1/1-1/host6/block/sdb", MountTrust::ThisMount},
         {"ext4", pci + "/ata1/block/sdc", MountTrust::ThisMount},
+        {"ext4", pci + "/ata1/block/sdc/sdc1", MountTrust::ThisMount},
         {"ext2", "devices/virtual/block/loop0", MountTrust::ThisMount},
         {"ext4", "devices/virtual/block/dm-0", MountTrust::ThisMount},
         {"nfs4", "", MountTrust::ThisMount},
@@ -84,11 +86,14 @@ TEST(MountScopeTest, KeysNameTheBootAndTheMount)
     const std::filesystem::path mountPoint = machine.folder("mnt");
     struct stat real { };
     ASSERT_EQ(::stat(mountPoint.c_str(), &real), 0);
-    const auto describe = [&](const std::string& fsType) {
-        machine.file("proc/sys/kernel/random/boot_id", "0f1e2d3c-boot\n");
-        machine.file("proc/self/mountinfo",
-            "40 1 " + std::to_string(major(real.st_dev)) + ":" + std::to_string(minor(real.st_dev)) + " / " +
-                mountPoint.native() + " rw - " + fsType + " none rw\n");
+    const auto line = [&](dev_t device, const std::string& fsType) {
+        return "40 1 " + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " / " +
+            mountPoint.native() + " rw - " + fsType + " none rw\n";
+    };
+    const auto describe = [&](const std::string& fsType, const std::string& boot = "0f1e2d3c-boot\n") {
+        machine.file("proc/sys/kernel/random/boot_id", boot);
+        // A line that claims the folder for another device is not believed.
+        machine.file("proc/self/mountinfo", line(real.st_dev + 1, fsType) + line(real.st_dev, fsType));
     };
 
     describe("nfs4");
@@ -100,6 +105,8 @@ TEST(MountScopeTest, KeysNameTheBootAndTheMount)
     EXPECT_GT(remote.key.size(), std::string("0f1e2d3c-boot/").size());
 
     describe("tmpfs");
+    EXPECT_EQ(MountScopes(machine.root() / "proc").Of(real.st_dev).trust, MountTrust::Never);
+    describe("nfs4", "");
     EXPECT_EQ(MountScopes(machine.root() / "proc").Of(real.st_dev).trust, MountTrust::Never);
     describe("nfs4");
     MountScopes scopes(machine.root() / "proc");
