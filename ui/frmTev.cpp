@@ -92,8 +92,11 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
     updateStatus_ = std::make_unique<LabelCaption>(*lblUpd);
     updateDetails_ = std::make_unique<ToolTipCaption>(*lblUpd);
     updateSettings_ = std::make_unique<NoteCaption>(*lblUpdSettings);
+    updateReason_ = std::make_unique<NoteCaption>(*lblUpdWhy);
+    updateAuthentication_ = std::make_unique<LabelCaption>(*lblUpdAuth);
     update_ = std::make_unique<qirn::UpdateCommand>(
-        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_, updateDetails_.get(), updateSettings_.get()},
+        qirn::UpdateControls{*updateButton_, *updateBar_, *updateStatus_, updateDetails_.get(), updateSettings_.get(),
+            updateReason_.get(), updateAuthentication_.get()},
         environment_.updateUrl, signatureFile);
 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *environment_.clock);
@@ -196,6 +199,7 @@ void frmTev::tmrAbc_Timer()
     lblTot->setText(count);
     lblTTU->setText(count);
     lblFnd->setText(QString::number(lstVNa->count()));
+    update_->Refresh();
     tray_.TrayModify(windowIcon(), Text(cmdScan->isEnabled() ? kTip : kTipOnDuty), *this);
 }
 

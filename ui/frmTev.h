@@ -148,7 +148,10 @@ private:
     QLabel* lblTTU = nullptr;
     QProgressBar* pgbUpd = nullptr;
     QLabel* lblUpd = nullptr;
-    QLabel* lblUpdSettings = nullptr;  // what is wrong in qirn-checker.ini, when anything is
+    QLabel* lblUpdSettings = nullptr;
+    ElidedLabel* lblUpdWhy = nullptr;  // why the last update ended as it did
+    QLabel* lblUpdAuth = nullptr;      // whether updates are signed, and by which key  // what is wrong in
+                                       // qirn-checker.ini, when anything is
     QPushButton* cmdUpdate = nullptr;
 
     QGroupBox* frAbout = nullptr;
@@ -168,6 +171,8 @@ private:
     std::unique_ptr<LabelCaption> updateStatus_;
     std::unique_ptr<ToolTipCaption> updateDetails_;
     std::unique_ptr<NoteCaption> updateSettings_;
+    std::unique_ptr<NoteCaption> updateReason_;
+    std::unique_ptr<LabelCaption> updateAuthentication_;
     std::unique_ptr<qirn::UpdateCommand> update_;
     QtEventPump events_;
 

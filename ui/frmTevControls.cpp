@@ -317,9 +317,14 @@ void frmTev::BuildUpdate()
     Label(frUpd, "Label6", Text("Details:"), RowRect(3, kCaptionLeft, kValueLeft - kCaptionLeft));
     lblUpd = Label(frUpd, "lblUpd", Text("Stopped"), RowRect(3, kValueLeft, kValueWidth));
     cmdUpdate = Button(frUpd, "cmdUpdate", Text("Update Now"), QRect(kCaptionLeft, 130, 110, 28));
+    // Why the last update ended as it did; the whole text is its tooltip.
+    lblUpdWhy = Elided(frUpd, "lblUpdWhy", QRect(kCaptionLeft + 118, 126, 147, 40));
+    lblUpdWhy->setWordWrap(true);
+    lblUpdWhy->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QLabel* advice =
-        Label(frUpd, "Label27", Text("You should use a stable internet connection"), QRect(kCaptionLeft, 172, 265, 36));
+        Label(frUpd, "Label27", Text("You should use a stable internet connection"), QRect(kCaptionLeft, 172, 265, 20));
     advice->setWordWrap(true);
+    lblUpdAuth = Label(frUpd, "lblUpdAuth", QString(), QRect(kCaptionLeft, 192, 265, 20));
     lblUpdSettings = Label(frUpd, "lblUpdSettings", QString(), QRect(kCaptionLeft, 212, 265, 48));
     lblUpdSettings->setWordWrap(true);
     lblUpdSettings->setAlignment(Qt::AlignLeft | Qt::AlignTop);

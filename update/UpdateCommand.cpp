@@ -1,5 +1,7 @@
 #include "update/UpdateCommand.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 #include <exception>
@@ -12,12 +14,49 @@ UpdateCommand::UpdateCommand(const UpdateControls& controls, QUrl url, QString d
     ReadSettings();
 }
 
+namespace {
+
+// The first characters of the key as qirn-checker.ini gives it: enough to tell keys apart.
+constexpr qsizetype kKeyShown = 12;
+
+QString Stamp(const QFileInfo& file)
+{
+    return file.exists()
+        ? QString::number(file.size()) + u'/' + QString::number(file.lastModified().toMSecsSinceEpoch()) + u'/' +
+            QString::number(file.metadataChangeTime().toMSecsSinceEpoch())
+        : QString();
+}
+
+}  // namespace
+
+QString UpdateCommand::SettingsFile() const
+{
+    return QDir(QFileInfo(destination_).absolutePath()).filePath(QString::fromLatin1(kSettingsFileName));
+}
+
 UpdateSettings UpdateCommand::ReadSettings()
 {
+    settingsStamp_ = Stamp(QFileInfo(SettingsFile()));
     UpdateSettings settings = ReadUpdateSettings(QFileInfo(destination_).absolutePath(), url_);
     if (controls_.settingsProblems != nullptr)
-        controls_.settingsProblems->SetCaption(settings.problems.join(u'\n').toStdString());
+        controls_.settingsProblems->SetCaption(settings.refusal.toStdString());
+    if (controls_.authentication != nullptr) {
+        const QString key = settings.publicKey ? QString::fromStdString(PublicKeyText(*settings.publicKey)) : QString();
+        controls_.authentication->SetCaption(settings.publicKey
+                ? "Updates are signed by key " + key.left(kKeyShown).toStdString() + "..."
+                : "Updates are not signed");
+    }
+    const bool refused = !settings.refusal.isEmpty();
+    if (!busy_ && refused != refused_)
+        controls_.cmdUpdate.SetEnabled(!refused);
+    refused_ = refused;
     return settings;
+}
+
+void UpdateCommand::Refresh()
+{
+    if (!busy_ && Stamp(QFileInfo(SettingsFile())) != settingsStamp_)
+        ReadSettings();
 }
 
 void UpdateCommand::Click()
@@ -46,10 +85,12 @@ void UpdateCommand::Click()
     for (int value = kProgressHalf + 1; value <= kProgressFull; ++value)
         controls_.pgbUpd.SetValue(value);
     controls_.lblUpd.SetCaption(last_.status == DownloadStatus::Ok ? "Download succesful" : "Download failed");
-    if (controls_.details != nullptr)
-        controls_.details->SetCaption(last_.errorText.toStdString());
-    controls_.cmdUpdate.SetEnabled(true);
+    for (Caption* why : {controls_.details, controls_.reason}) {
+        if (why != nullptr)
+            why->SetCaption(last_.errorText.toStdString());
+    }
     busy_ = false;
+    controls_.cmdUpdate.SetEnabled(!refused_);
 }
 
 }  // namespace qirn

@@ -20,8 +20,12 @@ struct UpdateControls {
     Caption& lblUpd;
     // Why the last download ended as it did (lblUpd's tooltip).
     Caption* details = nullptr;
-    // The malformed settings of qirn-checker.ini, one per line; empty when none.
+    // Why qirn-checker.ini stops updates; empty when it does not.
     Caption* settingsProblems = nullptr;
+    // The same reason as details, on a line of the panel.
+    Caption* reason = nullptr;
+    // Whether updates are authenticated: "Updates are signed by key ..." or "not signed".
+    Caption* authentication = nullptr;
 };
 
 class UpdateCommand {
@@ -34,6 +38,9 @@ public:
     // Events other than user input run while the body is fetched; a Click
     // meanwhile does nothing.
     void Click();
+    // Reads the settings again when qirn-checker.ini changed, so that a
+    // mended file enables "Update Now" (the status refresh calls it).
+    void Refresh();
 
     bool Busy() const { return busy_; }
     // What the last finished download ended in.
@@ -41,6 +48,7 @@ public:
 
 private:
     UpdateSettings ReadSettings();
+    QString SettingsFile() const;
 
     UpdateControls controls_;
     QUrl url_;
@@ -48,6 +56,8 @@ private:
     FetchLimits limits_;
     bool busy_ = false;
     DownloadResult last_;
+    QString settingsStamp_;  // of qirn-checker.ini when last read
+    bool refused_ = false;   // by its settings; "Update Now" is off meanwhile
 };
 
 }  // namespace qirn

@@ -19,7 +19,7 @@ void ReadUrl(const QSettings& ini, UpdateSettings& settings)
     const QUrl url(ini.value(kUrlKey).toString(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
-        settings.problems << QStringLiteral("%1 is not an http or https URL; the default is used").arg(kUrlKey);
+        settings.problems << QStringLiteral("%1 is not an http or https URL").arg(kUrlKey);
         return;
     }
     settings.url = url;
@@ -31,12 +31,8 @@ void ReadPublicKey(const QSettings& ini, UpdateSettings& settings)
         return;
     const QByteArray text = ini.value(kPublicKeyKey).toString().trimmed().toLatin1();
     settings.publicKey = PublicKeyFromText(std::string_view(text.data(), static_cast<std::size_t>(text.size())));
-    if (!settings.publicKey) {
-        settings.refusal = QStringLiteral("%1 is not a base64 Ed25519 public key; no update is installed until it "
-                                          "is mended")
-                               .arg(kPublicKeyKey);
-        settings.problems << settings.refusal;
-    }
+    if (!settings.publicKey)
+        settings.problems << QStringLiteral("%1 is not a base64 Ed25519 public key").arg(kPublicKeyKey);
 }
 
 void ReadCaFile(const QSettings& ini, const QString& applicationFolder, UpdateSettings& settings)
@@ -47,7 +43,7 @@ void ReadCaFile(const QSettings& ini, const QString& applicationFolder, UpdateSe
     if (QFileInfo(path).isFile())
         settings.caCertificates = QSslCertificate::fromPath(path, QSsl::Pem);
     if (settings.caCertificates.isEmpty()) {
-        settings.problems << QStringLiteral("%1 (%2) holds no readable PEM certificate; the system's are used")
+        settings.problems << QStringLiteral("%1 (%2) holds no readable PEM certificate")
                                  .arg(kCaFileKey, QDir::toNativeSeparators(path));
     }
 }
@@ -63,18 +59,26 @@ UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& 
         return settings;
     const QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) {
-        settings.problems
-            << QStringLiteral("%1 cannot be read; the defaults are used").arg(QString::fromLatin1(kSettingsFileName));
-        return settings;
+        settings.problems << QStringLiteral("%1 cannot be read").arg(QString::fromLatin1(kSettingsFileName));
+    } else {
+        // A misspelt key would otherwise turn a check off without a word. Keys
+        // are matched as written: "URL" is not "Url".
+        for (const QString& key : ini.allKeys()) {
+            if (key != kUrlKey && key != kPublicKeyKey && key != kCaFileKey) {
+                settings.problems << QStringLiteral("%1 is not a known setting (the settings are %2, %3 and %4)")
+                                         .arg(key, kUrlKey, kPublicKeyKey, kCaFileKey);
+            }
+        }
+        ReadUrl(ini, settings);
+        ReadPublicKey(ini, settings);
+        ReadCaFile(ini, applicationFolder, settings);
     }
-    // A misspelt key would otherwise turn a check off without a word.
-    for (const QString& key : ini.allKeys()) {
-        if (key != kUrlKey && key != kPublicKeyKey && key != kCaFileKey)
-            settings.problems << QStringLiteral("%1 is not a known setting").arg(key);
+    // Falling back to a default address or the system's roots could turn
+    // authentication off: a mistake stops updates until it is mended.
+    if (!settings.problems.isEmpty()) {
+        settings.refusal = settings.problems.join(QStringLiteral("; ")) +
+            QStringLiteral(" in %1: no update is made until it is mended").arg(QString::fromLatin1(kSettingsFileName));
     }
-    ReadUrl(ini, settings);
-    ReadPublicKey(ini, settings);
-    ReadCaFile(ini, applicationFolder, settings);
     return settings;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // qirn-checker.ini beside sa.kvd: where updates come from and how they are
-// trusted. Every setting is optional; a malformed one is reported and never
-// stops start-up.
+// trusted. Every setting is optional; an unknown or malformed one stops
+// updates, never start-up, until it is mended.
 //
 //   [Update]
 //   Url=https://example.org/signatures/sa.kvd
@@ -29,10 +29,11 @@ struct UpdateSettings {
     std::optional<Ed25519PublicKey> publicKey;
     // Roots trusted for https in place of the system's; empty: the system's.
     QList<QSslCertificate> caCertificates;
-    // Set when a key was given that cannot be used: no update is installed
-    // until it is mended, rather than falling back to unsigned updates.
+    // Set when any setting is unknown or cannot be used: no update is made
+    // until it is mended, rather than falling back to another address or to
+    // unsigned updates.
     QString refusal;
-    // One text per malformed setting, for the Update panel.
+    // One text per unknown or malformed setting, for the Update panel.
     QStringList problems;
 };
 

@@ -430,29 +430,45 @@ TEST_F(UpdateInWindowTest, SuccessAndFailureDriveTheBarTheTextAndTheButton)
     EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), body);
 }
 
-TEST_F(UpdateInWindowTest, MalformedSettingsAndTheReasonOfAFailureAreShown)
+// A setting with a mistake turns "Update Now" off from start-up, with the
+// reason on the panel, until the file is mended; the reason of each refusal
+// is a line of the panel, and the panel says whether updates are signed.
+TEST_F(UpdateInWindowTest, SettingsMistakesAndRefusalsAreShownOnThePanel)
 {
     EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
-    folder.file("app/qirn-checker.ini", "[Update]\nPublicKey=not-a-key\n");
+    EXPECT_EQ(Text("lblUpdAuth"), QStringLiteral("Updates are not signed"));
+    folder.file("app/qirn-checker.ini", "[Update]\nURL=" + server.Url().toString().toStdString() + "\n");
     Open();
     Click("lblUpdate");
-    const QString refusal = QStringLiteral(
-        "Update/PublicKey is not a base64 Ed25519 public key; no update is installed until it is mended");
     EXPECT_FALSE(Get<QLabel>("lblUpdSettings")->isHidden());
-    EXPECT_EQ(Text("lblUpdSettings"), refusal);
+    EXPECT_TRUE(Text("lblUpdSettings").startsWith(QStringLiteral("Update/URL is not a known setting")));
+    EXPECT_FALSE(Get<QPushButton>("cmdUpdate")->isEnabled());
     const std::string before = TestFolder::read(folder.root() / "app/sa.kvd");
     Click("cmdUpdate");
-    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download failed"));
-    EXPECT_EQ(Get<QLabel>("lblUpd")->toolTip(), refusal);
     EXPECT_TRUE(server.RequestLines().isEmpty());
-    EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), before);
 
-    folder.file("app/qirn-checker.ini", "[Update]\n");
+    folder.file("app/qirn-checker.ini", "[Update]\nUrl=" + server.Url().toString().toStdString() + "\n");
+    Tick("tmrAbc");
+    EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
+    EXPECT_TRUE(Get<QPushButton>("cmdUpdate")->isEnabled());
+
     server.Respond(test::HtmlError(200, "OK"));
     Click("cmdUpdate");
-    EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
-    EXPECT_EQ(Get<QLabel>("lblUpd")->toolTip(), QStringLiteral("the body is an HTML page, not a signature file"));
+    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download failed"));
+    const QString why = QStringLiteral("the body is an HTML page, not a signature file");
+    EXPECT_EQ(Get<QLabel>("lblUpd")->toolTip(), why);
+    EXPECT_EQ(Get<QLabel>("lblUpdWhy")->toolTip(), why);
+    EXPECT_TRUE(Get<QLabel>("lblUpdWhy")->isVisibleTo(form.get()));
     EXPECT_EQ(TestFolder::read(folder.root() / "app/sa.kvd"), before);
+
+    // The list installed, offered again: a success that changes nothing.
+    test::HttpResponse same;
+    same.body = QByteArray::fromStdString(before);
+    server.Respond(same);
+    Click("cmdUpdate");
+    EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download succesful"));
+    EXPECT_EQ(Get<QLabel>("lblUpdWhy")->toolTip(),
+        QStringLiteral("the list on the server is the one installed; nothing was changed"));
 }
 
 }  // namespace

@@ -79,6 +79,9 @@ TEST_P(SignedUpdateTest, InstallsOnlyWhatPassesEveryCheck)
         {"a replayed signature", true, Body(kNew), Signed(kNew, kInstalledSerial - 1, key), false, "replayed", 2},
         {"the installed serial again", true, Body(kNew), Signed(kNew, kInstalledSerial, key), false, "replayed", 2},
         {"a missing .sig", true, Body(kNew), std::nullopt, false, "no signature file", 2},
+        {"the installed list again", false, Body(kOld), std::nullopt, true, "the one installed", 1},
+        {"the installed list again, signed", true, Body(kOld), Signed(kOld, kInstalledSerial, key), true,
+            "the one installed", 2},
         {"a truncated body, signed", true, truncated, Signed(kNew, 6, key), false, "", 1},
         {"an HTML page, signed", true, Body("<html>x=y</html>"), Signed("<html>x=y</html>", 6, key), false, "HTML", 1},
     };
@@ -111,12 +114,16 @@ TEST_P(SignedUpdateTest, InstallsOnlyWhatPassesEveryCheck)
         UpdateCommand command({panel, panel, panel, &details, &problems},
             QUrl(QStringLiteral("http://unused.invalid/")), QString::fromStdString(destination.native()),
             {.timeout = 30s, .deadline = 60s});
+        const fs::file_time_type written = fs::last_write_time(destination);
         command.Click();
 
         EXPECT_EQ(problems.caption, "");
         EXPECT_EQ(panel.caption, c.installs ? "Download succesful" : "Download failed");
         EXPECT_NE(details.caption.find(c.reasonPart), std::string::npos) << details.caption;
-        EXPECT_EQ(test::TempTree::read(destination), c.installs ? kNew : kOld);
+        const std::string expected = c.installs && c.body ? c.body->body.toStdString() : c.installs ? kNew : kOld;
+        EXPECT_EQ(test::TempTree::read(destination), expected);
+        // What is not installed is not written either.
+        EXPECT_EQ(fs::last_write_time(destination) == written, expected == kOld);
         const bool recorded = c.installs && c.withKey;
         EXPECT_EQ(test::TempTree::read(tree.root() / "sa.kvd.sig"), recorded ? *c.sig : oldRecord);
         EXPECT_EQ(server.RequestLines().size(), c.requests);
@@ -166,33 +173,42 @@ TEST(HttpsTrustTest, OnlyTheConfiguredRootsAreTrusted)
     EXPECT_EQ(test::TempTree::read(destination.toStdString()), kNew);
 }
 
-TEST(UpdateSettingsTest, MalformedSettingsAreReportedAndNeverStopAnything)
+// An unknown or malformed setting stops updates until it is mended: a
+// fallback to the default address or the system's roots would pass for the
+// setting the administrator meant.
+TEST(UpdateSettingsTest, AnUnknownOrMalformedSettingStopsUpdates)
 {
     const QUrl fallback(QStringLiteral("http://default.example/sa.kvd"));
     const std::string key = PublicKeyText(Ed25519SigningKey::Generate().PublicKey());
+    const std::string known =
+        " is not a known setting (the settings are Update/Url, Update/PublicKey and Update/CaFile)";
     struct Case {
         const char* what;
         std::optional<std::string> ini;  // none: no file
         const char* url;
         bool hasKey;
-        bool refused;
         std::vector<std::string> problems;
     };
     const std::vector<Case> cases = {
-        {"no file", std::nullopt, "http://default.example/sa.kvd", false, false, {}},
+        {"no file", std::nullopt, "http://default.example/sa.kvd", false, {}},
         {"every setting", "[Update]\nUrl=https://lists.example/q/sa.kvd\nPublicKey=" + key + "\nCaFile=ca.pem\n",
-            "https://lists.example/q/sa.kvd", true, false, {}},
+            "https://lists.example/q/sa.kvd", true, {}},
         {"a URL of another scheme", "[Update]\nUrl=ftp://lists.example/sa.kvd\n", "http://default.example/sa.kvd",
-            false, false, {"Update/Url is not an http or https URL; the default is used"}},
-        {"a URL without a host", "[Update]\nUrl=https:///sa.kvd\n", "http://default.example/sa.kvd", false, false,
-            {"Update/Url is not an http or https URL; the default is used"}},
+            false, {"Update/Url is not an http or https URL"}},
+        {"a URL without a host", "[Update]\nUrl=https:///sa.kvd\n", "http://default.example/sa.kvd", false,
+            {"Update/Url is not an http or https URL"}},
+        {"an empty URL", "[Update]\nUrl=\n", "http://default.example/sa.kvd", false,
+            {"Update/Url is not an http or https URL"}},
         {"a key one character short", "[Update]\nPublicKey=" + key.substr(1) + "\n", "http://default.example/sa.kvd",
-            false, true,
-            {"Update/PublicKey is not a base64 Ed25519 public key; no update is installed until it is mended"}},
-        {"a missing CA file", "[Update]\nCaFile=nowhere.pem\n", "http://default.example/sa.kvd", false, false,
-            {"Update/CaFile (@/nowhere.pem) holds no readable PEM certificate; the system's are used"}},
-        {"a misspelt key", "[Update]\nPublicKy=" + key + "\n", "http://default.example/sa.kvd", false, false,
-            {"Update/PublicKy is not a known setting"}},
+            false, {"Update/PublicKey is not a base64 Ed25519 public key"}},
+        {"a missing CA file", "[Update]\nCaFile=nowhere.pem\n", "http://default.example/sa.kvd", false,
+            {"Update/CaFile (@/nowhere.pem) holds no readable PEM certificate"}},
+        {"a misspelt key", "[Update]\nPublicKy=" + key + "\n", "http://default.example/sa.kvd", false,
+            {"Update/PublicKy" + known}},
+        {"keys in another case", "[Update]\nURL=https://lists.example/sa.kvd\nPublickey=" + key + "\n",
+            "http://default.example/sa.kvd", false, {"Update/Publickey" + known, "Update/URL" + known}},
+        {"a key outside [Update]", "Url=https://lists.example/sa.kvd\n", "http://default.example/sa.kvd", false,
+            {"Url" + known}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,12 +220,14 @@ TEST(UpdateSettingsTest, MalformedSettingsAreReportedAndNeverStopAnything)
         const UpdateSettings settings = ReadUpdateSettings(folder, fallback);
         EXPECT_EQ(settings.url.toString().toStdString(), c.url);
         EXPECT_EQ(settings.publicKey.has_value(), c.hasKey);
-        EXPECT_EQ(!settings.refusal.isEmpty(), c.refused);
         EXPECT_EQ(settings.caCertificates.size(), c.ini && c.ini->find("ca.pem") != std::string::npos ? 1 : 0);
         std::vector<std::string> problems;
         for (const QString& problem : settings.problems)
             problems.push_back(QString(problem).replace(folder, QStringLiteral("@")).toStdString());
         EXPECT_EQ(problems, c.problems);
+        EXPECT_EQ(settings.refusal.isEmpty(), c.problems.empty());
+        EXPECT_TRUE(settings.refusal.isEmpty() ||
+            settings.refusal.endsWith(QStringLiteral("in qirn-checker.ini: no update is made until it is mended")));
     }
 }
 
