@@ -243,6 +243,21 @@ TEST_F(GuardFanotifyTest, FileChangedAfterItWasJudgedCleanIsJudgedAgain)
     EXPECT_EQ(Count("denied", 1), 1U);
 }
 
+TEST_F(GuardFanotifyTest, DeniedFileIsMovedToTheQuarantine)
+{
+    StartGuard("quarantine = " + tree_.path("quarantine") + "\n");
+    const std::string listed = Read(listed_);
+    EXPECT_EQ(RunProgram(listed_), kExecFailed + EPERM);
+    EXPECT_EQ(StopGuard(), 0);
+    EXPECT_FALSE(std::filesystem::exists(listed_));
+    const std::string records = Records();
+    const std::size_t at = records.find(R"("quarantine_entry":")");
+    ASSERT_NE(at, std::string::npos) << records;
+    const std::size_t start = at + std::string_view(R"("quarantine_entry":")").size();
+    const std::string entry = records.substr(start, records.find('"', start) - start);
+    EXPECT_EQ(Read(tree_.root() / "quarantine" / entry), listed);
+}
+
 TEST_F(GuardFanotifyTest, SignatureReloadApplies)
 {
     StartGuard();
