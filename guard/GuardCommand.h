@@ -8,9 +8,10 @@
 
 namespace qirn {
 
-// args are those after the program's name. The exit status: 0 after a stop by SIGTERM or SIGINT (or, for --status,
-// when the guard runs), 2 for wrong use or a failed start, 3 for --status of
-// a guard that does not run.
+// args are those after the program's name. The exit status: 0 after a stop
+// by SIGTERM or SIGINT, 1 after a stop because events could no longer be
+// read, 2 for wrong use or a failed start; for --status, 0 when the guard
+// runs and 3 when it does not.
 int RunGuardCommand(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
 }  // namespace qirn

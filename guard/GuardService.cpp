@@ -5,6 +5,7 @@
 #include "engine/Failure.h"
 #include "engine/platform/Platform.h"
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
 
@@ -96,6 +97,7 @@ void GuardService::ReadEvents(const std::stop_token& stop)
             events = group_->Read(kReadWaitMs);
         } catch (const Failure& failure) {
             std::fprintf(err_, "qirn-guard: %s\n", failure.what());
+            failed_ = true;
             return;
         }
         for (const FanotifyEvent& event : events) {
@@ -127,9 +129,16 @@ void GuardService::Work(const std::stop_token& stop)
 {
     FileJudge judge(settings_.sizeLimit, cache_);
     while (std::shared_ptr<PendingEvent> event = pending_->Take(stop)) {
-        const std::shared_ptr<const SignatureList> signatures = Signatures();
-        const Judgement judgement = judge.Judge(event->fd, *signatures);
-        Judged(*event, judgement);
+        try {
+            const std::shared_ptr<const SignatureList> signatures = Signatures();
+            Judged(*event, judge.Judge(event->fd, *signatures));
+        } catch (const std::exception& error) {
+            // Out of memory, most likely: the opener is let go, not held.
+            if (pending_->Answer(*event, true))
+                ++counts_.allowed;
+            ++counts_.unreadable;
+            std::fprintf(err_, "qirn-guard: %s\n", error.what());
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include "guard/PendingAnswers.h"
 #include "guard/VerdictCache.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,9 @@ public:
     void Stop();
 
     const GuardCounts& Counts() const { return counts_; }
+    // Whether events can no longer be read: nothing would answer them, so
+    // the guard must stop (closing its group allows every waiting opener).
+    bool Failed() const { return failed_.load(); }
     // Writes the counts to the status file, replacing it whole.
     void WriteStatus() const;
 
@@ -58,6 +62,7 @@ private:
     std::FILE* err_;
     std::int32_t ownPid_;
     GuardCounts counts_;
+    std::atomic<bool> failed_{false};
     VerdictCache cache_;
     mutable std::mutex signaturesMutex_;
     std::shared_ptr<const SignatureList> signatures_;

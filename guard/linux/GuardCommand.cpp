@@ -63,12 +63,14 @@ int Serve(const GuardSettings& settings, std::FILE* out, std::FILE* err)
             const int number = sigtimedwait(&signals, nullptr, &second);
             if (number == SIGHUP)
                 service.Reload();
-            else if (number == SIGTERM || number == SIGINT)
+            else if (number == SIGTERM || number == SIGINT || service.Failed())
                 break;
             service.WriteStatus();
         }
         service.Stop();
         service.WriteStatus();
+        if (service.Failed())
+            return 1;
     } catch (const Failure& failure) {
         std::fprintf(err, "qirn-guard: %s\n", failure.what());
         return 2;
