@@ -261,6 +261,12 @@ TEST_F(FileJudgeTest, SettledFileIsJudgedFromTheCacheUntilItChanges)
     EXPECT_FALSE(changed.cached);
     EXPECT_EQ(changed.kind, Judgement::Kind::Clean);
 
+    // A file whose length the system does not tell (procfs says 0) is never kept.
+    const int proc = Open("/proc/self/stat");
+    std::this_thread::sleep_for(120ms);
+    EXPECT_FALSE(judge_.Judge(proc, signatures_).cached);
+    EXPECT_FALSE(judge_.Judge(proc, signatures_).cached);
+
     // A file changed too recently is read every time.
     const std::filesystem::path fresh = tree_.file("fresh", "bad");
     EXPECT_FALSE(judge_.Judge(Open(fresh), signatures_).cached);
