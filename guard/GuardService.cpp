@@ -91,6 +91,9 @@ std::shared_ptr<const SignatureList> GuardService::Signatures() const
 
 void GuardService::ReadEvents(const std::stop_token& stop)
 {
+    // Events allowed for want of a worker are told at most once a second.
+    std::uint64_t busyTold = 0;
+    GuardClock::time_point busyToldAt;
     while (!stop.stop_requested()) {
         std::vector<FanotifyEvent> events;
         try {
@@ -121,6 +124,13 @@ void GuardService::ReadEvents(const std::stop_token& stop)
                 ++counts_.busy;
                 ++counts_.allowed;
             }
+        }
+        const std::uint64_t busy = counts_.busy.load();
+        if (busy != busyTold && GuardClock::now() - busyToldAt >= std::chrono::seconds(1)) {
+            std::fprintf(err_, "qirn-guard: %llu events allowed unjudged: more than %zu waited for a worker\n",
+                static_cast<unsigned long long>(busy - busyTold), kMostWaiting);
+            busyTold = busy;
+            busyToldAt = GuardClock::now();
         }
     }
 }
