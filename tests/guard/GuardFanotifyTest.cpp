@@ -344,13 +344,16 @@ TEST_F(GuardFanotifyTest, EightWorkersOpeningAndRunningCleanFilesSeeNoRefusalNor
     }
     for (const pid_t worker : workers)
         EXPECT_EQ(WaitChild(worker, length + 30s), 0);
-    // The deadline is 200 ms; the rest covers a busy machine's scheduling.
+    // The deadline is 200 ms; the rest covers a busy machine's scheduling,
+    // and for a run its fork, exec and wait besides. An event left
+    // unanswered would hold its worker until the test gives up on it.
     constexpr std::int64_t kStallUs = 200'000 + 300'000;
+    constexpr std::int64_t kRunStallUs = 200'000 + 1'000'000;
     for (int i = 0; i < kWorkers; ++i) {
         EXPECT_EQ(results[i].refused, 0) << "worker " << i;
         EXPECT_GT(results[i].rounds, 0) << "worker " << i;
         EXPECT_LT(results[i].worstOpenUs, kStallUs) << "worker " << i;
-        EXPECT_LT(results[i].worstRunUs, kStallUs) << "worker " << i;
+        EXPECT_LT(results[i].worstRunUs, kRunStallUs) << "worker " << i;
         std::printf("worker %d: %d rounds, worst open %lld us, worst run %lld us\n", i, results[i].rounds,
             static_cast<long long>(results[i].worstOpenUs), static_cast<long long>(results[i].worstRunUs));
     }
