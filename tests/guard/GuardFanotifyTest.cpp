@@ -233,6 +233,23 @@ TEST_F(GuardFanotifyTest, WithOpenEventsOpeningAListedDocumentOrLibraryFails)
     EXPECT_NE(records.find("Test.Library"), std::string::npos) << records;
 }
 
+TEST_F(GuardFanotifyTest, VerdictLaterThanTheDeadlineIsAnAllowAndRecorded)
+{
+    // 16 MB to read and digest cannot be judged within 1 ms: listed, yet let through.
+    const std::string big(16 << 20, 'b');
+    const std::filesystem::path file = tree_.file("marked/big.iso", big);
+    std::ofstream(signatures_, std::ios::app) << Md5Of(big) << "=Test.Big\n";
+    StartGuard("events = open\ndeadline = 1\nmax_size = 20000000\nworkers = 1\n");
+    EXPECT_EQ(OpenInChild(file), 0);
+    EXPECT_EQ(Count("deadline", 1), 1U);
+    EXPECT_EQ(StopGuard(), 0);
+    const std::string records = Records();
+    EXPECT_NE(
+        records.find(R"("verdict":"allow","reason":"deadline","path":")" + file.string() + '"'), std::string::npos)
+        << records;
+    EXPECT_EQ(records.find("deny"), std::string::npos) << records;
+}
+
 TEST_F(GuardFanotifyTest, FileChangedAfterItWasJudgedCleanIsJudgedAgain)
 {
     StartGuard();
