@@ -53,13 +53,14 @@ tests/tray/with-tray-host.sh tests/package/check-package.sh "$deb"
 echo "== windows variant: MinGW-w64 build, tests under Wine"
 tools/test-windows.sh
 
-# Data races: only the engine, cache and command-line tests, the code that
-# runs worker threads, to keep the test command short.
-echo "== tests: tsan (engine and command line)"
+# Data races: only the engine, cache, command-line and guard tests, the code
+# that runs worker threads, to keep the test command short.
+echo "== tests: tsan (engine, command line, guard)"
 dir=build/test-tsan
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIRN_WERROR=ON -DQIRN_TSAN=ON "${launcher[@]}"
-cmake --build "$dir" -j "$jobs" --target engine_tests cache_tests cli_tests
-for program in "$dir/tests/engine/engine_tests" "$dir/tests/cache/cache_tests" "$dir/tests/cli/cli_tests"; do
+cmake --build "$dir" -j "$jobs" --target engine_tests cache_tests cli_tests guard_tests
+for program in "$dir/tests/engine/engine_tests" "$dir/tests/cache/cache_tests" "$dir/tests/cli/cli_tests" \
+  "$dir/tests/guard/guard_tests"; do
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$program" --gtest_brief=1
 done
 

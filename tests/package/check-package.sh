@@ -39,6 +39,8 @@ expected=(
 )
 for size in 16 22 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$id.png"); done
 for command in "$root"/usr/bin/*; do expected+=("usr/share/man/man1/$(basename "$command").1.gz"); done
+expected+=(usr/sbin/qirn-guard usr/share/man/man8/qirn-guard.8.gz etc/qirn-checker/guard.ini
+  lib/systemd/system/qirn-guard.service)
 for file in "${expected[@]}"; do [ -f "$root/$file" ] || fail "$file is not in the package"; done
 for size in 16 22 24 32 48 64 128 256; do
   file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" | grep -q "PNG image data, $size x $size," ||
@@ -55,10 +57,16 @@ for command in "$root"/usr/bin/*; do
     fail "the AppStream file does not name $(basename "$command")"
 done
 echo "== manual pages"
-for page in "$root"/usr/share/man/man1/*.1.gz; do
+for page in "$root"/usr/share/man/man1/*.1.gz "$root"/usr/share/man/man8/*.8.gz; do
   out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page: $out"
   [ -z "$out" ] || fail "man -l $(basename "$page"): $out"
 done
+echo "== the guard: its settings a conffile, its service not enabled by the package"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/qirn-checker/guard.ini ||
+  fail "guard.ini is not a conffile"
+status=0
+"$root"/usr/sbin/qirn-guard --config "$root"/etc/qirn-checker/guard.ini --status >/dev/null 2>&1 || status=$?
+[ "$status" = 3 ] || fail "qirn-guard --status of the installed settings does not say 'not running'"
 echo "== lintian"
 status=0
 lintian --fail-on error --display-info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || status=$?
