@@ -136,6 +136,7 @@ void frmTev::Connect()
 void frmTev::Load()
 {
     LoadSignatures();
+    ReadScanSize();
     pgbStatus->setValue(pgbStatus->maximum());
     pgbUpd->setValue(pgbUpd->maximum());
     HideAllPanels();
@@ -240,8 +241,17 @@ void frmTev::cmdSave_Click()
     environment_.messages->Information(this, Text("Results was saved in Application path"));
 }
 
+void frmTev::ReadScanSize()
+{
+    const qirn::ScanSizeSetting size = qirn::ReadScanSize(environment_.applicationFolder);
+    scan_->control.SetSizeLimit(size.bytes, size.problem.toStdString());
+    lblScnd->setToolTip(
+        Text("Files larger than %1 bytes are not read (MaxSize under [Scan] in qirn-checker.ini)").arg(size.bytes));
+}
+
 void frmTev::cmdScan_Click()
 {
+    ReadScanSize();
     scan_->control.Scan(scanFolder_);
 }
 

@@ -47,6 +47,8 @@ public:
     void Load();
     void HideAllPanels();
     void LoadSignatures();
+    // MaxSize from qirn-checker.ini, for the next scan and lblScnd's tooltip.
+    void ReadScanSize();
 
     void SetScanFolder(const std::string& folder);
     const std::string& ScanFolder() const { return scanFolder_; }

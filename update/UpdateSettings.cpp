@@ -11,6 +11,25 @@ namespace {
 const QString kUrlKey = QStringLiteral("Update/Url");
 const QString kPublicKeyKey = QStringLiteral("Update/PublicKey");
 const QString kCaFileKey = QStringLiteral("Update/CaFile");
+const QString kMaxSizeKey = QStringLiteral("Scan/MaxSize");
+constexpr std::int32_t kLargestMaxSize = 2147483646;
+
+// The MaxSize setting of ini, or why it cannot be used.
+ScanSizeSetting ReadMaxSize(const QSettings& ini)
+{
+    ScanSizeSetting setting;
+    if (!ini.contains(kMaxSizeKey))
+        return setting;
+    bool number = false;
+    const qlonglong bytes = ini.value(kMaxSizeKey).toString().trimmed().toLongLong(&number);
+    if (!number || bytes < 0 || bytes > kLargestMaxSize) {
+        setting.problem =
+            QStringLiteral("%1 is not a number of bytes from 0 to %2").arg(kMaxSizeKey).arg(kLargestMaxSize);
+        return setting;
+    }
+    setting.bytes = static_cast<std::int32_t>(bytes);
+    return setting;
+}
 
 void ReadUrl(const QSettings& ini, UpdateSettings& settings)
 {
@@ -64,11 +83,14 @@ UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& 
         // A misspelt key would otherwise turn a check off without a word. Keys
         // are matched as written: "URL" is not "Url".
         for (const QString& key : ini.allKeys()) {
-            if (key != kUrlKey && key != kPublicKeyKey && key != kCaFileKey) {
-                settings.problems << QStringLiteral("%1 is not a known setting (the settings are %2, %3 and %4)")
-                                         .arg(key, kUrlKey, kPublicKeyKey, kCaFileKey);
+            if (key != kUrlKey && key != kPublicKeyKey && key != kCaFileKey && key != kMaxSizeKey) {
+                settings.problems << QStringLiteral("%1 is not a known setting (the settings are %2, %3, %4 and %5)")
+                                         .arg(key, kUrlKey, kPublicKeyKey, kCaFileKey, kMaxSizeKey);
             }
         }
+        const ScanSizeSetting maxSize = ReadMaxSize(ini);
+        if (!maxSize.problem.isEmpty())
+            settings.problems << maxSize.problem;
         ReadUrl(ini, settings);
         ReadPublicKey(ini, settings);
         ReadCaFile(ini, applicationFolder, settings);
@@ -80,6 +102,22 @@ UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& 
             QStringLiteral(" in %1: no update is made until it is mended").arg(QString::fromLatin1(kSettingsFileName));
     }
     return settings;
+}
+
+ScanSizeSetting ReadScanSize(const QString& applicationFolder)
+{
+    const QString file = QDir(applicationFolder).filePath(QString::fromLatin1(kSettingsFileName));
+    if (!QFileInfo::exists(file))
+        return {};
+    const QSettings ini(file, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError)
+        return {
+            mdlFindFiles::kSizeLimit, QStringLiteral("%1 cannot be read").arg(QString::fromLatin1(kSettingsFileName))};
+    ScanSizeSetting setting = ReadMaxSize(ini);
+    if (!setting.problem.isEmpty())
+        setting.problem +=
+            QStringLiteral(" in %1: no scan is made until it is mended").arg(QString::fromLatin1(kSettingsFileName));
+    return setting;
 }
 
 }  // namespace qirn

@@ -8,7 +8,10 @@
 //   Url=https://example.org/signatures/sa.kvd
 //   PublicKey=<base64 of an Ed25519 public key>
 //   CaFile=ca.pem
+//   [Scan]
+//   MaxSize=83000
 
+#include "engine/scan/FindFiles.h"
 #include "engine/signing/UpdateSignature.h"
 
 #include <QList>
@@ -17,6 +20,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <cstdint>
 #include <optional>
 
 namespace qirn {
@@ -36,6 +40,13 @@ struct UpdateSettings {
     // One text per unknown or malformed setting, for the Update panel.
     QStringList problems;
 };
+
+// Files larger than bytes are not read by the window's scans.
+struct ScanSizeSetting {
+    std::int32_t bytes = mdlFindFiles::kSizeLimit;
+    QString problem;  // why the setting cannot be used; no scan is made meanwhile
+};
+ScanSizeSetting ReadScanSize(const QString& applicationFolder);
 
 // The settings of the INI file in applicationFolder; defaultUrl when it names none.
 UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& defaultUrl);

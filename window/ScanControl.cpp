@@ -15,8 +15,12 @@ void ScanControl::Scan(const std::string& folder)
     mdlFindFiles::ClearStop();
     try {
         BeginScanUi();
-        elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
-        Walk(folder);
+        if (!sizeProblem_.empty()) {
+            controls_.lblScanNote.SetCaption(sizeProblem_);
+        } else {
+            elements_.report.Append("\r\nA scan was started at : " + clock_.DateTimeText());
+            Walk(folder);
+        }
     } catch (const Failure&) {
         // A rejected signature file abandons the scan with only the finish
         // line; the panel says why, so that it never reads as a clean result.
@@ -31,14 +35,35 @@ void ScanControl::Walk(const std::string& folder)
 {
     WindowSink sink(elements_);
     mdlFindFiles::ScanRequest request{elements_.signatures, sink, mdlFindFiles::StopToken()};
+    request.sizeLimit = sizeLimit_;
+    cacheNote_.clear();
     std::optional<KeptDigests> cache;
     if (cacheFile_ && !folder.empty()) {
-        cache.emplace(*cacheFile_, [this](const std::string& text) { controls_.lblScanNote.SetCaption(text); });
+        cache.emplace(*cacheFile_, [this](const std::string& text) {
+            cacheNote_ = text;
+            controls_.lblScanNote.SetCaption(text);
+        });
         request.cache = cache->BeginWalk(folder);
     }
     mdlFindFiles::FindFiles(folder, mdlFindFiles::kAllFiles, request);
     if (cache)
         cache->EndWalk();
+    std::string note = LeftOutText(sink.TooLargeCount(), sink.UnreadableCount(), sizeLimit_);
+    if (!cacheNote_.empty())
+        note += (note.empty() ? "" : "; ") + cacheNote_;
+    if (!note.empty())
+        controls_.lblScanNote.SetCaption(note);
+}
+
+std::string LeftOutText(std::uint64_t tooLarge, std::uint64_t unreadable, std::int32_t sizeLimit)
+{
+    const auto files = [](std::uint64_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); };
+    std::string text;
+    if (tooLarge > 0)
+        text = files(tooLarge) + " over " + std::to_string(sizeLimit) + " bytes";
+    if (unreadable > 0)
+        text += (text.empty() ? "" : ", ") + std::to_string(unreadable) + " that could not be read";
+    return text.empty() ? text : "Left out: " + text;
 }
 
 void ScanControl::Stop()

@@ -4,6 +4,7 @@
 // and scanning states, written against small interfaces so that the steps run
 // the same against widgets and against recording test doubles.
 
+#include "engine/scan/FindFiles.h"
 #include "window/Clock.h"
 #include "window/Controls.h"
 #include "window/WindowScan.h"
@@ -23,6 +24,9 @@ public:
     // Why the last load gave no list, in words for the user; empty when unknown.
     virtual std::string Problem() const { return {}; }
 };
+
+// "Left out: 2 files over 83000 bytes, 1 that could not be read"; empty when nothing was.
+std::string LeftOutText(std::uint64_t tooLarge, std::uint64_t unreadable, std::int32_t sizeLimit);
 
 struct ScanControls {
     Switch& txtRep;
@@ -54,6 +58,13 @@ public:
     // only what changed; a cache that cannot be used is named in lblScanNote.
     // Builds without the cache (no SQLite) read every file.
     void UseDigestCache(std::filesystem::path file) { cacheFile_ = std::move(file); }
+    // Files larger than sizeLimit bytes are not read; with why set, the
+    // setting is wrong and scans do nothing but say so.
+    void SetSizeLimit(std::int32_t sizeLimit, std::string why = {})
+    {
+        sizeLimit_ = sizeLimit;
+        sizeProblem_ = std::move(why);
+    }
 
     // The Click of "Scan": one whole scan of folder.
     void Scan(const std::string& folder);
@@ -73,6 +84,9 @@ private:
     Clock& clock_;
     std::int64_t scanStart_ = 0;
     std::optional<std::filesystem::path> cacheFile_;
+    std::int32_t sizeLimit_ = mdlFindFiles::kSizeLimit;
+    std::string sizeProblem_;
+    std::string cacheNote_;  // what the cache said during the last walk
 };
 
 }  // namespace qirn

@@ -55,9 +55,17 @@ public:
 
     void Next(std::string_view folderPath, std::string_view name) override;
     void Examined(const ExaminedFile& file) override;
+    void TooLarge(std::string_view /*folderPath*/, std::string_view /*name*/) override { ++tooLarge_; }
+    void Unreadable(const std::string& /*path*/, const Failure& /*failure*/) override { ++unreadable_; }
+
+    // What the walk left out: files over the size limit, entries it could not read.
+    std::uint64_t TooLargeCount() const { return tooLarge_; }
+    std::uint64_t UnreadableCount() const { return unreadable_; }
 
 private:
     const ScanElements& elements_;
+    std::uint64_t tooLarge_ = 0;
+    std::uint64_t unreadable_ = 0;
 };
 
 }  // namespace qirn

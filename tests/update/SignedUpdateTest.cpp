@@ -181,7 +181,7 @@ TEST(UpdateSettingsTest, AnUnknownOrMalformedSettingStopsUpdates)
     const QUrl fallback(QStringLiteral("http://default.example/sa.kvd"));
     const std::string key = PublicKeyText(Ed25519SigningKey::Generate().PublicKey());
     const std::string known =
-        " is not a known setting (the settings are Update/Url, Update/PublicKey and Update/CaFile)";
+        " is not a known setting (the settings are Update/Url, Update/PublicKey, Update/CaFile and Scan/MaxSize)";
     struct Case {
         const char* what;
         std::optional<std::string> ini;  // none: no file
@@ -207,6 +207,9 @@ TEST(UpdateSettingsTest, AnUnknownOrMalformedSettingStopsUpdates)
             {"Update/PublicKy" + known}},
         {"keys in another case", "[Update]\nURL=https://lists.example/sa.kvd\nPublickey=" + key + "\n",
             "http://default.example/sa.kvd", false, {"Update/Publickey" + known, "Update/URL" + known}},
+        {"a size limit", "[Scan]\nMaxSize=300000\n", "http://default.example/sa.kvd", false, {}},
+        {"a size limit that is no number", "[Scan]\nMaxSize=80k\n", "http://default.example/sa.kvd", false,
+            {"Scan/MaxSize is not a number of bytes from 0 to 2147483646"}},
         {"a key outside [Update]", "Url=https://lists.example/sa.kvd\n", "http://default.example/sa.kvd", false,
             {"Url" + known}},
     };
