@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
@@ -12,6 +13,22 @@
 #include <QTest>
 
 #include <cstdio>
+
+namespace {
+
+// An update from a loopback port where nothing listens, so that the panel
+// shows a refusal and its reason without any traffic leaving the machine.
+void UpdateFromNowhere(ToolWindow& window)
+{
+    QFile ini(QDir(window.applicationFolder()).filePath(QStringLiteral("qirn-checker.ini")));
+    if (ini.open(QIODevice::WriteOnly))
+        ini.write("[Update]\nUrl=http://127.0.0.1:1/signatures/sa.kvd\n");
+    ini.close();
+    QTest::mouseClick(window.form().findChild<QPushButton*>(QStringLiteral("cmdUpdate")), Qt::LeftButton);
+    QTest::qWait(300);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -37,6 +54,8 @@ int main(int argc, char** argv)
         auto* hits = form.findChild<QListWidget*>(QStringLiteral("lstVNa"));
         if (QString::fromLatin1(name) == QStringLiteral("infections") && hits->count() > 0)
             hits->setCurrentRow(0);  // its full path shows below the panel
+        if (QString::fromLatin1(name) == QStringLiteral("update"))
+            UpdateFromNowhere(window);
         QTest::qWait(100);
         const QString file = output.filePath(QStringLiteral("window-%1.png").arg(QString::fromLatin1(name)));
         if (!form.grab().save(file)) {

@@ -14,5 +14,7 @@ demo=/tmp/qirn-sample
 trap 'rm -rf "$demo"' EXIT
 mkdir -p "$demo"
 cp -r samples/tree/. "$demo/"
+# A file over the size limit, so that the Scanner panel counts one left out.
+head -c 100000 /dev/zero >"$demo/disk.img"
 tests/tray/with-tray-host.sh "$build/app/qirn-screenshots" samples/sa.kvd "$demo" docs
 ls docs/window-*.png
