@@ -20,7 +20,7 @@ namespace {
 // shows a refusal and its reason without any traffic leaving the machine.
 void UpdateFromNowhere(ToolWindow& window)
 {
-    QFile ini(QDir(window.applicationFolder()).filePath(QStringLiteral("qirn-checker.ini")));
+    QFile ini(QDir(window.ApplicationFolder()).filePath(QStringLiteral("qirn-checker.ini")));
     if (ini.open(QIODevice::WriteOnly))
         ini.write("[Update]\nUrl=http://127.0.0.1:1/signatures/sa.kvd\n");
     ini.close();

@@ -16,7 +16,7 @@ public:
     // False when the signature file cannot be copied or the window never shows.
     bool Open(const char* signatureFile, const char* scanFolder);
     frmTev& form() { return *form_; }
-    QString applicationFolder() const { return applicationFolder_.path(); }
+    QString ApplicationFolder() const { return applicationFolder_.path(); }
 
 private:
     class NoMessages final : public MessageBoxes {
