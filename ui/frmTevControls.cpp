@@ -2,6 +2,7 @@
 // and places. What they do is in frmTev.cpp.
 
 #include "resources/Artwork.h"
+#include "ui/ControlDescriptions.h"
 #include "ui/EditReportBox.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Fonts.h"
@@ -100,6 +101,7 @@ void frmTev::BuildControls()
     BuildResults();
     BuildUpdate();
     BuildAbout();
+    DescribeControls(*this);
 
     tmrAbc = new QTimer(this);
     tmrAbc->setObjectName(QStringLiteral("tmrAbc"));

@@ -5,6 +5,8 @@
 #include "tests/ui/FormFixture.h"
 #include "tray/TrayMouseEvent.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 namespace qirn::uitest {
@@ -186,6 +189,54 @@ TEST_F(FormNavigation, EachLabelShowsExactlyItsPanel)
         Click(label);
         EXPECT_EQ(VisiblePanels(*form), std::vector<std::string>{panel}) << label << " twice";
     }
+}
+
+// Without a mouse: Tab reaches each navigation link in turn, Enter or Space
+// acts on it, and Quit ends the program. A screen reader finds each link as
+// a link it can press, and a name and a description on every control.
+TEST_F(FormNavigation, KeyboardAndScreenReaderReachEveryPanelAndQuit)
+{
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const std::pair<const char*, const char*> links[] = {{"lblScan", "frScan"}, {"lblSign", "frSign"},
+        {"lblInfect", "frInfect"}, {"lblRep", "frRes"}, {"lblUpdate", "frUpd"}, {"lblAbout", "frAbout"}};
+    Get<QWidget>("lblScan")->setFocus(Qt::OtherFocusReason);
+    for (std::size_t i = 0; i < std::size(links); ++i) {
+        const auto& [label, panel] = links[i];
+        SCOPED_TRACE(label);
+        if (i > 0) {
+            Get<QWidget>(links[i - 1].first)->setFocus(Qt::OtherFocusReason);  // a click took it
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        ASSERT_EQ(QApplication::focusWidget(), Get<QWidget>(label));
+        QTest::keyClick(QApplication::focusWidget(), i % 2 ? Qt::Key_Space : Qt::Key_Return);
+        EXPECT_EQ(VisiblePanels(*form), std::vector<std::string>{panel});
+
+        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(Get<QWidget>(label));
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->role(), QAccessible::Link);
+        EXPECT_EQ(link->text(QAccessible::Name), Text(label));
+        Click("lblAbout");
+        ASSERT_NE(link->actionInterface(), nullptr);
+        link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(VisiblePanels(*form), std::vector<std::string>{panel});
+    }
+
+    for (QWidget* control : form->findChildren<QWidget*>()) {
+        if (!control->inherits("QAbstractButton") && !control->inherits("QAbstractItemView") &&
+            !control->inherits("QPlainTextEdit") && !control->inherits("QProgressBar") &&
+            !control->inherits("LinkLabel"))
+            continue;
+        SCOPED_TRACE(control->objectName().toStdString());
+        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_FALSE(shown->text(QAccessible::Name).isEmpty());
+        EXPECT_FALSE(shown->text(QAccessible::Description).isEmpty());
+    }
+
+    Get<QWidget>("lblQuit")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(programEnds, 1);
 }
 
 TEST_F(FormNavigation, HideAllPanelsHidesEverySixth)
