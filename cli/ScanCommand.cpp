@@ -97,6 +97,7 @@ public:
 
         mdlFindFiles::ScanRequest request{signatures_, *this, stop_.get_token(), options_.maxSize, options_.jobs,
             exclusions_.Active() ? &exclusions_ : nullptr};
+        request.lanes = true;
         for (std::size_t i = 0; i < tops.size() && !stop_.stop_requested(); ++i) {
             top_ = options_.folders[i];
             if (i > 0 && cache)

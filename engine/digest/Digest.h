@@ -59,6 +59,7 @@ struct FileDigests {
 class Digester {
 public:
     FileDigests Compute(std::span<const std::byte> bytes, bool withSha256);
+    Sha256Digest Sha256Of(std::span<const std::byte> bytes) { return sha256_.Compute(bytes); }
 
     // The same for a regular file's whole content, read once. Links are not
     // followed. Throws qirn::Failure when the file cannot be opened or read.

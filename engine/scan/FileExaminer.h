@@ -4,6 +4,7 @@
 
 #include "engine/Failure.h"
 #include "engine/digest/Digest.h"
+#include "engine/digest/Md5Lanes.h"
 #include "engine/platform/FileSystem.h"
 #include "engine/scan/DigestLookup.h"
 #include "engine/signatures/SignatureList.h"
@@ -40,6 +41,15 @@ struct FileOutcome {
     std::int64_t accessedNs = 0;  // the file's access time before the read; 0 when not read
 };
 
+// A file handed out by the walk, and what became of it. With MD5 lanes the
+// outcome is complete only once pending is false.
+struct HandedFile {
+    std::string folderPath;
+    std::string name;
+    FileOutcome outcome;
+    bool pending = false;  // its MD5 is still being computed in a lane
+};
+
 // A file's stat taken while the cache still loads, so that examining it
 // later need not take it again.
 struct EarlyStamp {
@@ -48,35 +58,61 @@ struct EarlyStamp {
 };
 EarlyStamp TakeEarlyStamp(Folder& folder, const std::string& name);
 
-// One examiner per thread: it owns the read buffer and the digest contexts.
+// One examiner per thread: it owns the read buffers and the digest contexts.
 class FileExaminer {
 public:
-    explicit FileExaminer(std::int32_t sizeLimit, const DigestLookup* cache = nullptr);
+    // With lanes, and where the processor has them, Begin computes the MD5
+    // of many files at once.
+    explicit FileExaminer(std::int32_t sizeLimit, const DigestLookup* cache = nullptr, bool lanes = false);
 
     FileOutcome Examine(Folder& folder, const std::string& name, DigestNeed need, const EarlyStamp* early = nullptr);
 
+    // Examines file.name as Examine does, but may leave its MD5 pending in a
+    // lane: file must then stay in place until Advance or Finish completes it.
+    void Begin(Folder& folder, DigestNeed need, const EarlyStamp* early, HandedFile& file);
+    // Completes at least one pending file; false when none was pending.
+    bool Advance();
+    // Completes every pending file.
+    void Finish();
+
 private:
+    // A file read for the lanes, with the buffer that holds its bytes.
+    struct LaneFile {
+        std::vector<std::byte> buffer;
+        std::size_t size = 0;
+        HandedFile* file = nullptr;
+    };
+
+    bool Settle(
+        Folder& folder, const std::string& name, DigestNeed need, const EarlyStamp* early, FileOutcome& outcome) const;
+    void ReadAndDigest(Folder& folder, const std::string& name, DigestNeed need, FileOutcome& outcome);
     FileRead ReadWhole(Folder& folder, const std::string& name);
     bool TakeFromCache(const FileStamp& stamp, DigestNeed need, FileOutcome& outcome) const;
+    bool ReadIntoLane(Folder& folder, DigestNeed need, HandedFile& file);
+    void StartInLane(LaneFile laneFile);
+    void CollectEnded();
 
     std::int32_t sizeLimit_;
     const DigestLookup* cache_;
     std::size_t capacity_;           // one byte more than the limit: a full read means too long
     std::vector<std::byte> buffer_;  // grows up to capacity_ with the longest file read
     Digester digester_;
+
+    std::optional<Md5Lanes> lanes_;
+    std::size_t laneBuffer_ = 0;                  // files that fill it take the single stream
+    std::vector<LaneFile> inLane_;                // by lane
+    std::vector<std::vector<std::byte>> spares_;  // buffers in no lane
+    std::optional<LaneFile> alone_;               // read while no lane was busy
+    std::vector<Md5Lanes::Ended> ended_;
 };
 
 // Examines files on worker threads; outcomes are taken back in the order the
 // files were added. Files travel in batches, so threads meet once per batch.
 class ExaminerPool {
 public:
-    struct Done {
-        std::string folderPath;
-        std::string name;
-        FileOutcome outcome;
-    };
+    using Done = HandedFile;
 
-    ExaminerPool(unsigned workers, std::int32_t sizeLimit, const DigestLookup* cache = nullptr);
+    ExaminerPool(unsigned workers, std::int32_t sizeLimit, const DigestLookup* cache = nullptr, bool lanes = false);
     ExaminerPool(const ExaminerPool&) = delete;
     ExaminerPool& operator=(const ExaminerPool&) = delete;
     ~ExaminerPool();
@@ -104,7 +140,8 @@ private:
         bool finished = false;
     };
 
-    void Work(std::int32_t sizeLimit, const DigestLookup* cache);
+    void Work(std::int32_t sizeLimit, const DigestLookup* cache, bool lanes);
+    Batch* Unclaimed();
 
     std::vector<Job> filling_;
     std::size_t maxOut_;

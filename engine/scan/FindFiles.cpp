@@ -18,7 +18,6 @@ namespace mdlFindFiles {
 namespace {
 
 using qirn::Failure;
-using qirn::FileOutcome;
 using qirn::Folder;
 using qirn::FolderEntry;
 
@@ -31,6 +30,8 @@ constexpr int kMaxOpenFolders = 32;
 // that take at most a share of the open-file limit; a stop drops them.
 constexpr std::size_t kMaxWaitingFiles = 8192;
 constexpr std::size_t kMaxWaitingFolders = 4096;
+// Files whose lanes ended wait for the files before them; so many at most.
+constexpr std::size_t kMaxHandedFiles = 4096;
 
 // One folder of the walk: its listing and the subfolders still to enter.
 struct Level {
@@ -48,11 +49,11 @@ public:
         : pattern_(pattern),
           request_(request),
           record_(request),
-          examiner_(request.sizeLimit, request.cache),
+          examiner_(request.sizeLimit, request.cache, request.lanes),
           waitingFolders_(std::min(qirn::OpenFileLimit() / 4, kMaxWaitingFolders))
     {
         if (request.jobs > 1)
-            pool_.emplace(request.jobs, request.sizeLimit, request.cache);
+            pool_.emplace(request.jobs, request.sizeLimit, request.cache, request.lanes);
     }
 
     void Run(Folder& top, std::string path)
@@ -284,20 +285,32 @@ private:
         const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
             : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
                                                               : qirn::DigestNeed::kMd5;
-        if (!pool_) {
-            FileOutcome outcome = examiner_.Examine(*folder, name, need, early ? &*early : nullptr);
-            record_.Record(folderPath, name, outcome);
-            return;
-        }
-        if (pool_->Add(folder, folderPath, name, need, std::move(early))) {
+        if (!pool_ && request_.lanes) {
+            handed_.push_back({folderPath, name, {}, false});
+            examiner_.Begin(*folder, need, early ? &*early : nullptr, handed_.back());
+            RecordHanded();
+        } else if (!pool_) {
+            record_.Record(folderPath, name, examiner_.Examine(*folder, name, need, early ? &*early : nullptr));
+        } else if (pool_->Add(folder, folderPath, name, need, std::move(early))) {
             for (const qirn::ExaminerPool::Done& done : pool_->TakeFinished(false))
                 record_.Record(done);
         }
     }
 
+    // The files examined on this thread whose turn has come.
+    void RecordHanded()
+    {
+        while (handed_.size() > kMaxHandedFiles && handed_.front().pending)
+            examiner_.Advance();
+        for (; !handed_.empty() && !handed_.front().pending; handed_.pop_front())
+            record_.Record(handed_.front());
+    }
+
     void Drain()
     {
         HandOutWaiting();
+        examiner_.Finish();
+        RecordHanded();
         if (!pool_)
             return;
         pool_->Flush();
@@ -351,6 +364,7 @@ private:
         qirn::EarlyStamp early;
     };
     std::deque<Waiting> waiting_;             // stamped while the cache loads, in walk order
+    std::deque<qirn::HandedFile> handed_;     // read on this thread, in walk order, until recorded
     std::size_t waitingFolders_;              // open folders beyond which they are handed out
     qirn::KeptListing kept_;                  // of the folder being walked
     std::string path_;                        // of the folder being walked, separator included

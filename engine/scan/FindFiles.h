@@ -30,6 +30,11 @@ struct ScanRequest {
     unsigned jobs = 1;
     const qirn::WalkFilter* filter = nullptr;
     qirn::DigestLookup* cache = nullptr;  // digests kept between scans, when used
+    // MD5 of many files at once in vector lanes, where the processor has
+    // them: files are read as they are handed out, but the sink hears of
+    // them (Examined) only once their lane ends, up to a few thousand files
+    // after Next.
+    bool lanes = false;
 };
 
 // Walks folderPath depth first: each folder's files, then its subfolders.

@@ -17,7 +17,7 @@ public:
     explicit OutcomeRecord(const mdlFindFiles::ScanRequest& request) : request_(request) { }
 
     void Record(std::string_view folderPath, std::string_view name, const FileOutcome& outcome);
-    void Record(const ExaminerPool::Done& done) { Record(done.folderPath, done.name, done.outcome); }
+    void Record(const HandedFile& file) { Record(file.folderPath, file.name, file.outcome); }
 
 private:
     const mdlFindFiles::ScanRequest& request_;

@@ -32,7 +32,7 @@ class ScanSink {
 public:
     virtual ~ScanSink() = default;
     // A file is about to be examined. With several jobs it is read later, on
-    // a worker. A stop asked here keeps the next files of the walk from
+    // a worker; with lanes, Examined may follow later. A stop asked here keeps the next files of the walk from
     // being read; files already held for the cache are still examined.
     virtual void Next(std::string_view /*folderPath*/, std::string_view /*name*/) { }
     virtual void Examined(const ExaminedFile& /*file*/) { }

@@ -1,8 +1,12 @@
 // Fuzz target: the walker over an in-memory tree decoded from the input,
-// serial and on worker threads, against a plain recursive reference walk.
+// serial and on worker threads, with and without MD5 lanes, against a plain
+// recursive reference walk; then messages decoded from the rest of the
+// input, digested in every lane set the processor runs and in the single
+// stream.
 
 #include "engine/Failure.h"
 #include "engine/digest/Digest.h"
+#include "engine/digest/Md5Lanes.h"
 #include "engine/scan/FindFiles.h"
 #include "engine/signatures/SignatureList.h"
 
@@ -232,11 +236,43 @@ void CheckEvents(const std::vector<std::string>& found, const std::vector<std::s
     Check(false, what);
 }
 
-void RunWalker(Record& record, const Node& root, const qirn::SignatureList& signatures, unsigned jobs)
+void RunWalker(Record& record, const Node& root, const qirn::SignatureList& signatures, unsigned jobs, bool lanes)
 {
     MemoryFolder top(root);
-    mdlFindFiles::FindFiles(
-        top, "/t", mdlFindFiles::kAllFiles, {signatures, record, record.stop.get_token(), kSizeLimit, jobs});
+    mdlFindFiles::ScanRequest request{signatures, record, record.stop.get_token(), kSizeLimit, jobs};
+    request.lanes = lanes;
+    mdlFindFiles::FindFiles(top, "/t", mdlFindFiles::kAllFiles, request);
+}
+
+// Up to 40 messages of up to 8,191 bytes each, started in the lanes as they free.
+void CheckLanes(Input& input)
+{
+    std::vector<std::vector<std::byte>> messages(input.Next() % 41);
+    for (std::vector<std::byte>& message : messages) {
+        const std::size_t length = static_cast<std::size_t>(input.Next() % 32) << 8 | input.Next();
+        std::uint32_t seed = input.Next();
+        message.resize(length);
+        for (std::byte& byte : message) {
+            seed = seed * 1103515245u + 12345u;
+            byte = static_cast<std::byte>(seed >> 24);
+        }
+    }
+    qirn::Md5 md5;
+    for (const qirn::Md5LaneSet set : {qirn::Md5LaneSet::kAvx2, qirn::Md5LaneSet::kAvx512}) {
+        if (!qirn::Md5Lanes::Supported(set))
+            continue;
+        qirn::Md5Lanes lanes(set);
+        std::vector<std::size_t> messageOfLane(lanes.Width());
+        std::vector<qirn::Md5Lanes::Ended> ended;
+        for (std::size_t next = 0; next < messages.size() || lanes.Busy() > 0;) {
+            for (; next < messages.size() && lanes.Busy() < lanes.Width(); ++next)
+                messageOfLane[lanes.Start(messages[next])] = next;
+            ended.clear();
+            lanes.RunUntilOneEnds(ended);
+            for (const qirn::Md5Lanes::Ended& done : ended)
+                Check(done.digest == md5.Compute(messages[messageOfLane[done.lane]]), "lane digest");
+        }
+    }
 }
 
 }  // namespace
@@ -269,16 +305,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Record serial;
     serial.stopAfter = stopAfter;
-    RunWalker(serial, root, signatures, 1);
+    RunWalker(serial, root, signatures, 1, false);
     Check(serial.shown == expected.shown, "files shown");
     CheckEvents(serial.events, expected.events, "hits and problems");
     Check(serial.examined == reference.counted, "count");
 
+    Record serialLanes;
+    serialLanes.stopAfter = stopAfter;
+    RunWalker(serialLanes, root, signatures, 1, true);
+    Check(serialLanes.shown == expected.shown, "files shown with lanes");
+    CheckEvents(serialLanes.events, expected.events, "hits and problems with lanes");
+    Check(serialLanes.examined == reference.counted, "count with lanes");
+
     if (stopAfter == SIZE_MAX) {
-        Record parallel;
-        RunWalker(parallel, root, signatures, 2);
-        CheckEvents(parallel.events, expected.events, "parallel hits and problems");
-        Check(parallel.examined == reference.counted, "parallel count");
+        for (const bool lanes : {false, true}) {
+            Record parallel;
+            RunWalker(parallel, root, signatures, 2, lanes);
+            CheckEvents(parallel.events, expected.events, "parallel hits and problems");
+            Check(parallel.examined == reference.counted, "parallel count");
+        }
     }
+    CheckLanes(input);
     return 0;
 }
