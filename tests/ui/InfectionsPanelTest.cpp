@@ -452,6 +452,14 @@ TEST_F(UpdateInWindowTest, SettingsMistakesAndRefusalsAreShownOnThePanel)
     EXPECT_TRUE(Get<QLabel>("lblUpdSettings")->isHidden());
     EXPECT_TRUE(Get<QPushButton>("cmdUpdate")->isEnabled());
 
+    // Read again at the click: a mistake made since turns updates off again.
+    folder.file("app/qirn-checker.ini", "[Update]\nUrl=\n");
+    Click("cmdUpdate");
+    EXPECT_TRUE(server.RequestLines().isEmpty());
+    EXPECT_FALSE(Get<QPushButton>("cmdUpdate")->isEnabled());
+    folder.file("app/qirn-checker.ini", "[Update]\nUrl=" + server.Url().toString().toStdString() + "\n");
+    Tick("tmrAbc");
+
     server.Respond(test::HtmlError(200, "OK"));
     Click("cmdUpdate");
     EXPECT_EQ(Text("lblUpd"), QStringLiteral("Download failed"));

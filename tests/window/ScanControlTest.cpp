@@ -334,6 +334,15 @@ TEST_F(ScanControlTest, ScanAfterAStopWalksEveryFile)
     EXPECT_EQ(mdlFindFiles::StopScan, 0);
 }
 
+TEST(LeftOutTextTest, CountsOnlyWhatWasLeftOut)
+{
+    EXPECT_EQ(LeftOutText(0, 0, 83000), "");
+    EXPECT_EQ(LeftOutText(1, 0, 83000), "Left out: 1 file over 83000 bytes");
+    EXPECT_EQ(LeftOutText(2, 0, 5), "Left out: 2 files over 5 bytes");
+    EXPECT_EQ(LeftOutText(0, 1, 83000), "Left out: 1 that could not be read");
+    EXPECT_EQ(LeftOutText(3, 2, 83000), "Left out: 3 files over 83000 bytes, 2 that could not be read");
+}
+
 TEST_F(ScanControlTest, ElapsedTickShowsTimeSinceStartAndInfectionCount)
 {
     control.BeginScanUi();
