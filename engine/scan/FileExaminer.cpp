@@ -12,6 +12,17 @@ constexpr std::size_t kFirstBuffer = std::size_t{1} << 20;
 // computes, so the lanes' memory stays bounded whatever the size limit.
 constexpr std::size_t kLaneBuffer = std::size_t{128} << 10;
 
+// The outcome of a file read whole, before its digests.
+void TakeRead(const FileRead& read, FileOutcome& outcome)
+{
+    outcome.size = read.size;
+    outcome.identity = read.identity;
+    outcome.stamp = read.stamp;
+    outcome.accessedNs = read.accessedNs;
+    outcome.digested = true;
+    outcome.kind = FileOutcome::Kind::Examined;
+}
+
 }  // namespace
 
 FileExaminer::FileExaminer(std::int32_t sizeLimit, const DigestLookup* cache, bool lanes)
@@ -113,12 +124,7 @@ void FileExaminer::ReadAndDigest(Folder& folder, const std::string& name, Digest
         return;
     }
     outcome.digests = digester_.Compute(std::span(buffer_).first(read.size), need == DigestNeed::kMd5AndSha256);
-    outcome.size = read.size;
-    outcome.identity = read.identity;
-    outcome.stamp = read.stamp;
-    outcome.accessedNs = read.accessedNs;
-    outcome.digested = true;
-    outcome.kind = FileOutcome::Kind::Examined;
+    TakeRead(read, outcome);
 }
 
 void FileExaminer::Begin(Folder& folder, DigestNeed need, const EarlyStamp* early, HandedFile& file)
@@ -159,12 +165,7 @@ bool FileExaminer::ReadIntoLane(Folder& folder, DigestNeed need, HandedFile& fil
         return true;
     }
     read.size = got.size;
-    outcome.size = got.size;
-    outcome.identity = got.identity;
-    outcome.stamp = got.stamp;
-    outcome.accessedNs = got.accessedNs;
-    outcome.digested = true;
-    outcome.kind = FileOutcome::Kind::Examined;
+    TakeRead(got, outcome);
     if (need == DigestNeed::kMd5AndSha256)
         outcome.digests.sha256 = digester_.Sha256Of(std::span(read.buffer).first(read.size));
     file.pending = true;
