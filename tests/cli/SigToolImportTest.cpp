@@ -250,19 +250,19 @@ TEST(SigToolImportTest, ListsGiveNoFalseAlarms)
                     return lines;
                 }()},
             {}, kMd5 + "=N0/N1/N2/N3/N4/N5/N6/N7\r\n", {"2 names left out: a digest keeps at most 8\n"}},
-        // Counted once a digest, also when a later list gives the larger size.
+        // Counted when a later list gives the larger size.
         {"sizes beyond the limit",
             {"daily.hdb=" + kMd5 + ":83001:Big\n" + kOtherMd5 + ":83000:Fits\n" + kSha + ":*:Unknown\n",
                 "known.hashdeep=%%%% HASHDEEP-1.0\n%%%% size,md5,filename\n250000," + kThirdMd5 + ",/x/big.exe\n0," +
-                    emptyMd5 + ",/x/empty\n83002," + kMd5 + ",/x/again.exe\n",
+                    emptyMd5 + ",/x/empty\n",
                 "sized.csv=md5_hash,file_size,signature\n" + kOtherMd5 + ",\"2147483647000\",Huge\n"},
-            {},
-            kMd5 + "=Big/again.exe\r\n" + kOtherMd5 + "=Fits/Huge\r\n" + kSha + "=Unknown\r\n" + kThirdMd5 +
-                "=big.exe\r\n",
+            {}, kMd5 + "=Big\r\n" + kOtherMd5 + "=Fits/Huge\r\n" + kSha + "=Unknown\r\n" + kThirdMd5 + "=big.exe\r\n",
             {"3 " + large + ", which a scan skips by default; to examine them, scan with --max-size 2147483646\n"}},
+        // Counted once a digest.
         {"a size from hashdeep alone",
-            {"known.hashdeep=%%%% HASHDEEP-1.0\n%%%% md5,size,filename\n" + kThirdMd5 + ",90000,/x/big.exe\n"}, {},
-            kThirdMd5 + "=big.exe\r\n",
+            {"known.hashdeep=%%%% HASHDEEP-1.0\n%%%% md5,size,filename\n" + kThirdMd5 + ",90000,/x/big.exe\n" +
+                kThirdMd5 + ",90000,/y/big.exe\n"},
+            {}, kThirdMd5 + "=big.exe\r\n",
             {"1 " + large + ", which a scan skips by default; to examine them, scan with --max-size 90000\n"}},
         {"sizes within the limit", {"daily.hdb=" + kMd5 + ":83000:Fits\n"}, {}, kMd5 + "=Fits\r\n", {"-" + large}},
     };
