@@ -118,6 +118,7 @@ TEST_F(ScanCommandTest, CannotScan)
         {"empty pattern", {"--exclude=", tree_.path("scan")}, "--exclude needs a pattern"},
         {"value for a switch", {"--strict=yes", tree_.path("scan")}, "unknown option"},
         {"rematch without cache", {"--rematch", "--no-cache", tree_.path("scan")}, "--rematch needs the digest cache"},
+        {"rematch of a file", {"--rematch", "--signatures", good, tree_.path("plain")}, "--rematch takes folders"},
         {"cache without file", {tree_.path("scan"), "--cache"}, "--cache needs a file"},
     };
     for (const Case& c : cases) {
