@@ -8,6 +8,7 @@
 #include "engine/signatures/SignatureList.h"
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 namespace qirn {
@@ -60,6 +61,13 @@ int RunRematch(const ScanOptions& options, std::FILE* out, std::FILE* err)
     const auto started = std::chrono::steady_clock::now();
     ScanSummary summary;
     summary.started = std::chrono::system_clock::now();
+    // The cache keeps digests by folder; a FILE is simply scanned.
+    for (const std::string& folder : options.folders) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(PathFromText(folder), error)))
+            return CannotRematch(
+                "--rematch takes folders; scan the file " + EscapeForText(folder) + " without it", err);
+    }
     SignatureList signatures;
     if (const auto failure = LoadScanSignatures(signatures, options.signatures, summary.signatureFile, err))
         return CannotRematch("cannot load signatures: " + *failure, err);

@@ -4,6 +4,7 @@
 #include "engine/Failure.h"
 #include "engine/platform/Platform.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +24,10 @@ constexpr std::array<NamedFormat, 9> kFormats = {
     {{"kvd", HashListFormat::Kvd}, {"plain", HashListFormat::Plain}, {"sums", HashListFormat::Sums},
         {"bsd", HashListFormat::Bsd}, {"hashdeep", HashListFormat::Hashdeep}, {"clamav", HashListFormat::ClamAv},
         {"loki", HashListFormat::Loki}, {"csv", HashListFormat::Csv}, {"misp", HashListFormat::Misp}}};
+
+// The empty file's MD5 and SHA-256.
+constexpr std::array<std::string_view, 2> kTrivialDigests = {
+    "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"};
 
 constexpr std::size_t kPiece = std::size_t{1} << 20;
 // A longer line is no line of a hash list; it is skipped without being held.
@@ -105,6 +110,11 @@ std::string_view FileNameOf(std::string_view path)
 }
 
 }  // namespace
+
+bool IsTrivialDigest(std::string_view digestText)
+{
+    return std::find(kTrivialDigests.begin(), kTrivialDigests.end(), digestText) != kTrivialDigests.end();
+}
 
 std::optional<HashListFormat> HashListFormatNamed(std::string_view name)
 {

@@ -22,11 +22,17 @@ std::string_view HashListFormatName(HashListFormat format);
 std::string HashListFormatNames();
 
 // One signature read from a list: lowercase hex digest text (32 or 64
-// digits) and a name without "=", CR, LF or NUL.
+// digits), a name without "=", CR, LF or NUL, and the file's size where the
+// list gives one.
 struct ImportedSignature {
     std::string_view digestText;
     std::string_view name;
+    std::optional<std::uint64_t> size;
 };
+
+// Whether digestText is that of content too common to mean anything, such
+// as the empty file: listed under a malware name, it makes every such file a hit.
+bool IsTrivialDigest(std::string_view digestText);
 
 struct RejectedLine {
     std::uint64_t lineNumber = 0;

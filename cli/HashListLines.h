@@ -5,6 +5,8 @@
 #include "cli/HashListImport.h"
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,7 @@ struct CsvColumns {
     int sha256 = -1;
     int type = -1;           // MISP
     int value = -1;          // MISP
+    int size = -1;           // the file's size in bytes
     std::vector<int> names;  // candidates for the signature name, best first
 };
 
@@ -32,6 +35,8 @@ CsvColumns ReadCsvHeader(std::string_view line);
 std::string_view Trimmed(std::string_view text);
 // The last component of a path written with "/" or "\\".
 std::string_view BaseName(std::string_view path);
+// A size in bytes written in decimal digits, or nothing.
+std::optional<std::uint64_t> SizeOf(std::string_view text);
 
 struct LineOutcome {
     enum class Kind { Skipped, Accepted, Rejected };
@@ -53,7 +58,10 @@ private:
     LineOutcome Csv(std::string_view line);
     LineOutcome Misp(std::string_view line);
     LineOutcome Hashdeep(std::string_view line);
-    bool Accept(LineOutcome& outcome, std::string_view digest, std::string_view name, std::size_t slot);
+    bool Accept(LineOutcome& outcome, std::string_view digest, std::string_view name, std::size_t slot,
+        std::optional<std::uint64_t> size = std::nullopt);
+    // The size column of a CSV row, where the header names one.
+    std::optional<std::uint64_t> CsvSize() const;
 
     HashListFormat format_;
     std::string listName_;

@@ -44,10 +44,15 @@ LineOutcome LineReader::Hashdeep(std::string_view line)
         return outcome;
     }
     const std::string_view name = BaseName(parts.back());
+    std::optional<std::uint64_t> size;
+    for (std::size_t i = 0; i + 1 < columns; ++i) {
+        if (hashdeepColumns_[i] == "size")
+            size = SizeOf(parts[i]);
+    }
     for (std::size_t i = 0; i + 1 < columns; ++i) {
         if (hashdeepColumns_[i] != "md5" && hashdeepColumns_[i] != "sha256")
             continue;
-        if (!Accept(outcome, parts[i], name, outcome.count))
+        if (!Accept(outcome, parts[i], name, outcome.count, size))
             return outcome;
     }
     if (outcome.count == 0) {

@@ -272,15 +272,27 @@ int RestoreQuarantined(const std::string& entryPath, std::FILE* out, std::FILE* 
             err, "qirn-scan: cannot restore %s (%s)\n", EscapeForText(entryPath).c_str(), EscapeForText(why).c_str());
         return 2;
     };
+    const std::filesystem::path folderPath = path.has_parent_path() ? path.parent_path() : ".";
+    // A wrong name is told as such, before the folder's owner and mode are checked.
+    std::error_code absent;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(folderPath / PathFromText(entry), absent)) &&
+        !std::filesystem::exists(std::filesystem::symlink_status(folderPath / PathFromText(entry + ".json"), absent)))
+        return fail("no quarantined file of that name: neither " + entry + " nor " + entry + ".json is in " +
+            TextFromPath(folderPath));
     try {
-        const std::unique_ptr<QuarantineFolder> folder =
-            OpenQuarantineFolder(path.has_parent_path() ? path.parent_path() : ".", false);
-        const std::optional<QuarantineFacts> facts = ParseSidecar(folder->ReadSidecar(entry));
+        const std::unique_ptr<QuarantineFolder> folder = OpenQuarantineFolder(folderPath, false);
+        std::string record;
+        try {
+            record = folder->ReadSidecar(entry);
+        } catch (const Failure& failure) {
+            return fail(std::string("its record cannot be read: ") + failure.description());
+        }
+        const std::optional<QuarantineFacts> facts = ParseSidecar(record);
         if (!facts)
             return fail("its .json record is not one qirn-scan wrote");
         const QuarantineResult result = folder->Restore(entry, *facts);
         if (result.status != QuarantineResult::Status::Done)
-            return fail(result.errorText + ": " + facts->originalPath);
+            return fail(facts->originalPath + ": " + result.errorText);
         std::fprintf(
             out, "%s: restored to %s\n", EscapeForText(entryPath).c_str(), EscapeForText(facts->originalPath).c_str());
         return std::fflush(out) == 0 ? 0 : 2;

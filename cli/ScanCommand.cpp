@@ -11,10 +11,12 @@
 #include "engine/Failure.h"
 #include "engine/platform/Console.h"
 #include "engine/platform/Platform.h"
+#include "engine/scan/FindFile.h"
 #include "engine/scan/FindFiles.h"
 #include "engine/signatures/SignatureList.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
@@ -45,17 +47,9 @@ public:
         const auto started = std::chrono::steady_clock::now();
         // A FOLDER that cannot be opened is told in its turn; the others are
         // scanned, and a hit in them still decides the exit status.
-        std::vector<std::unique_ptr<Folder>> tops;
-        std::vector<std::optional<Failure>> unopened;
-        for (const std::string& folder : options_.folders) {
-            try {
-                tops.push_back(OpenFolder(folder));
-                unopened.emplace_back();
-            } catch (const Failure& failure) {
-                tops.push_back(nullptr);
-                unopened.emplace_back(failure);
-            }
-        }
+        std::vector<Top> tops;
+        for (const std::string& folder : options_.folders)
+            tops.push_back(OpenTop(folder));
         // The cache opens, and starts reading what it holds for the first
         // folder, while the signatures load; what it has to say waits for them.
         std::vector<std::string> cacheNotices;
@@ -71,7 +65,7 @@ public:
         DigestLookup* kept = nullptr;  // what is cached for the folder being walked
         std::future<void> opening = std::async(std::launch::async, [&] {
             cache = OpenDigestCache(options_, notice);
-            if (cache && !options_.folders.empty())
+            if (cache && !tops.empty() && tops.front().file.empty())
                 kept = cache->BeginWalk(options_.folders.front());
         });
         const auto unloaded = LoadScanSignatures(signatures_, options_.signatures, summary_.signatureFile, err_);
@@ -100,13 +94,22 @@ public:
         request.lanes = true;
         for (std::size_t i = 0; i < tops.size() && !stop_.stop_requested(); ++i) {
             top_ = options_.folders[i];
+            const Top& top = tops[i];
+            if (!top.folder) {
+                NotAFolder(*top.failure);
+                continue;
+            }
+            // A single file is read whatever the cache keeps: the cache's
+            // rows stand for whole folders.
+            if (!top.file.empty()) {
+                request.cache = nullptr;
+                ScanFile(top, request);
+                continue;
+            }
             if (i > 0 && cache)
                 kept = cache->BeginWalk(top_);
             request.cache = kept;
-            if (tops[i])
-                mdlFindFiles::FindFiles(*tops[i], top_, mdlFindFiles::kAllFiles, request);
-            else
-                NotAFolder(*unopened[i]);
+            mdlFindFiles::FindFiles(*top.folder, top_, mdlFindFiles::kAllFiles, request);
             if (cache)
                 cache->EndWalk();
         }
@@ -164,6 +167,51 @@ public:
     }
 
 private:
+    // A FOLDER, or the folder of a FILE, opened; or why neither could be.
+    struct Top {
+        std::unique_ptr<Folder> folder;
+        std::string file;  // the FILE's name in folder; empty for a FOLDER
+        bool link = false;
+        std::optional<Failure> failure;
+    };
+
+    static Top OpenTop(const std::string& path)
+    {
+        Top top;
+        try {
+            top.folder = OpenFolder(path);
+            return top;
+        } catch (const Failure& failure) {
+            top.failure = failure;
+        }
+        const std::filesystem::path file = PathFromText(path);
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::symlink_status(file, error);
+        if (error || std::filesystem::is_directory(status) || !std::filesystem::exists(status) || !file.has_filename())
+            return top;
+        try {
+            top.folder = OpenFolder(file.has_parent_path() ? TextFromPath(file.parent_path()) : ".");
+            top.file = TextFromPath(file.filename());
+            top.link = std::filesystem::is_symlink(status);
+        } catch (const Failure& failure) {
+            top.failure = failure;
+        }
+        return top;
+    }
+
+    // Told as the walk tells a file of a folder: the hit line is the same.
+    // A link is not followed, as in the walk, but said.
+    void ScanFile(const Top& top, const mdlFindFiles::ScanRequest& request)
+    {
+        const std::string folderPath = top_.substr(0, top_.size() - top.file.size());
+        if (top.link) {
+            Message(EscapeForText(top_) + " is a link, which is not followed; name the file it points to");
+            NotRegular(folderPath, top.file);
+            return;
+        }
+        mdlFindFiles::FindFile(*top.folder, folderPath, top.file, request);
+    }
+
     void NotAFolder(const Failure& failure)
     {
         ++summary_.counts.unreadable;
@@ -262,11 +310,11 @@ int RunScanCommand(std::span<const std::string> args, std::FILE* out, std::FILE*
 {
     const std::optional<ScanOptions> options = ParseScanArguments(args, err);
     if (!options) {
-        std::fputs(ScanUsage().c_str(), err);
+        std::fputs("Try 'qirn-scan --help' for more information.\n", err);
         return kCannotScan;
     }
-    if (options->help) {
-        std::fputs(ScanUsage().c_str(), out);
+    if (options->help || options->version) {
+        std::fputs((options->help ? ScanUsage() : ScanVersion()).c_str(), out);
         return kNothingFound;
     }
     if (options->restore)

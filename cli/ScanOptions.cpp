@@ -93,6 +93,7 @@ const OptionRow kOptions[] = {
         [](ScanOptions& o, const std::string&) { return o.noCache = true; }},
     {"--rematch", "", "", "", kRematchHelp, [](ScanOptions& o, const std::string&) { return o.rematch = true; }},
     {"--help", "-h", "", "", "show this text", [](ScanOptions& o, const std::string&) { return o.help = true; }},
+    {"--version", "", "", "", "show the version", [](ScanOptions& o, const std::string&) { return o.version = true; }},
 };
 
 const OptionRow* FindOption(std::string_view arg)
@@ -145,7 +146,7 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
             return std::nullopt;
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (options.moveTo && options.remove) {
         std::fputs("qirn-scan: --move and --remove exclude each other\n", err);
@@ -153,7 +154,7 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
     }
     if (options.restore) {
         if (!options.folders.empty() || options.moveTo || options.remove) {
-            std::fputs("qirn-scan: --restore takes no folder to scan\n", err);
+            std::fputs("qirn-scan: --restore takes no folder or file to scan\n", err);
             return std::nullopt;
         }
         return options;
@@ -168,7 +169,7 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
         return std::nullopt;
     }
     if (options.folders.empty()) {
-        std::fputs("qirn-scan: no folder to scan\n", err);
+        std::fputs("qirn-scan: no folder or file to scan\n", err);
         return std::nullopt;
     }
     return options;
@@ -176,12 +177,13 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args,
 
 std::string ScanUsage()
 {
-    std::string text = "Usage: qirn-scan [OPTION]... FOLDER...\n"
+    std::string text = "Usage: qirn-scan [OPTION]... FOLDER|FILE...\n"
                        "       qirn-scan --restore DIR/ENTRY\n"
                        "\n"
-                       "Scans each FOLDER and all folders below it, depth first, for files whose MD5\n"
-                       "digest is listed in the signature file. Links inside the folders are not\n"
-                       "followed; FIFOs, devices and sockets are never opened.\n"
+                       "Scans each FOLDER and all folders below it, depth first, and each FILE, for\n"
+                       "files whose MD5 or SHA-256 digest is listed in the signature file. Links\n"
+                       "inside the folders, and a FILE that is a link, are not followed; FIFOs,\n"
+                       "devices and sockets are never opened.\n"
                        "\n";
     for (const OptionRow& row : kOptions) {
         std::string head = "  ";
@@ -226,6 +228,11 @@ std::string ScanUsage()
             "  3    with --strict: nothing found, but some entry could not be read\n"
             "  130  interrupted (Ctrl-C); 143 on a termination request\n";
     return text;
+}
+
+std::string ScanVersion()
+{
+    return "qirn-scan " QIRN_VERSION "\n";
 }
 
 }  // namespace qirn

@@ -19,7 +19,7 @@ enum class OutputFormat { Text, JsonLines };
 
 struct ScanOptions {
     std::vector<std::string> signatures;  // empty: sa.kvd beside the program
-    std::vector<std::string> folders;
+    std::vector<std::string> folders;     // or files, each scanned alone
     std::vector<std::string> excludes;
     std::optional<std::string> moveTo;
     std::optional<std::string> restore;
@@ -28,6 +28,7 @@ struct ScanOptions {
     std::int32_t maxSize = mdlFindFiles::kSizeLimit;
     OutputFormat format = OutputFormat::Text;
     bool help = false;
+    bool version = false;
     bool oneFileSystem = false;
     bool strict = false;
     bool quiet = false;
@@ -52,5 +53,7 @@ std::span<const OptionRow> ScanOptionTable();
 std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> args, std::FILE* err);
 
 std::string ScanUsage();
+// "qirn-scan" and the version.
+std::string ScanVersion();
 
 }  // namespace qirn

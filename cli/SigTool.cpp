@@ -7,14 +7,20 @@ namespace qirn {
 
 namespace {
 
-constexpr const char* kUsage = "Usage: qirn-sigtool import [--format F] [--output FILE] LIST...\n"
+constexpr const char* kUsage = "Usage: qirn-sigtool import [--format F] [--output FILE] [--keep-trivial] LIST...\n"
                                "       qirn-sigtool keygen [--out NAME]\n"
                                "       qirn-sigtool sign --key NAME.key --serial N [--output SIG] SA_KVD\n"
                                "       qirn-sigtool verify --key NAME.pub [--sig SIG] SA_KVD\n"
+                               "       qirn-sigtool --help | --version\n"
                                "\n"
-                               "import   reads hash lists and writes one sa.kvd (digest=name, CR LF, lowercase,\n"
-                               "         each digest and name once) to standard output or, with --output, to\n"
-                               "         FILE, which is replaced only when every LIST was read. The format is\n"
+                               "import   reads hash lists and writes one sa.kvd (digest=name, CR LF, lowercase)\n"
+                               "         to standard output or, with --output, to FILE, which is replaced only\n"
+                               "         when every LIST was read. Each digest is written once, with the names\n"
+                               "         the lists give it joined by \"/\" (Trojan.A/Eicar-Test), so that one\n"
+                               "         file is one hit. Digests of the empty file are left out with a\n"
+                               "         warning, unless --keep-trivial. Where a list gives file sizes, the\n"
+                               "         report says how many signatures are for files larger than a scan\n"
+                               "         reads by default (83000 bytes; see qirn-scan --max-size). The format is\n"
                                "         told by content; --format forces one of: kvd, plain, sums (md5sum or\n"
                                "         sha256sum output), bsd (\"MD5 (file) = digest\"), hashdeep, clamav\n"
                                "         (.hdb, .hsb), loki (hash;description), csv (MalwareBazaar and others\n"
@@ -31,19 +37,30 @@ constexpr const char* kUsage = "Usage: qirn-sigtool import [--format F] [--outpu
 
 }  // namespace
 
+int UsageError(std::FILE* err, const std::string& problem)
+{
+    std::fprintf(err, "qirn-sigtool: %s\nTry 'qirn-sigtool --help' for more information.\n", problem.c_str());
+    return 2;
+}
+
 int RunSigTool(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::fputs(kUsage, args.empty() ? err : out);
-        return args.empty() ? 2 : 0;
+    if (args.empty())
+        return UsageError(err, "no command given");
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kUsage, out);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::fputs("qirn-sigtool " QIRN_VERSION "\n", out);
+        return 0;
     }
     const std::string& command = args[0];
     if (command == "import")
         return RunImport(args.subspan(1), out, err);
     if (command == "keygen" || command == "sign" || command == "verify")
         return RunSigning(command, args.subspan(1), out, err);
-    std::fprintf(err, "qirn-sigtool: unknown command %s\n\n%s", command.c_str(), kUsage);
-    return 2;
+    return UsageError(err, "unknown command " + command);
 }
 
 }  // namespace qirn

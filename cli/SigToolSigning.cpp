@@ -2,6 +2,7 @@
 
 #include "cli/SigToolSigning.h"
 
+#include "cli/SigTool.h"
 #include "engine/Failure.h"
 #include "engine/platform/Platform.h"
 #include "engine/platform/SaveFile.h"
@@ -60,7 +61,7 @@ std::optional<Options> Parse(std::span<const std::string> args, std::FILE* err)
         if (target != nullptr && i + 1 < args.size()) {
             *target = args[++i];
         } else if (args[i].starts_with('-')) {
-            std::fprintf(err, "qirn-sigtool: unknown option or missing value: %s\n", args[i].c_str());
+            UsageError(err, "unknown option or missing value: " + args[i]);
             return std::nullopt;
         } else {
             options.files.push_back(args[i]);
@@ -92,7 +93,7 @@ int Keygen(const Options& options, std::FILE* out, std::FILE* err)
 int Sign(const Options& options, std::FILE* out, std::FILE* err)
 {
     if (!options.key || !options.serial || options.files.size() != 1)
-        return Fail(err, "sign needs --key FILE, --serial N and one signature file");
+        return UsageError(err, "sign needs --key FILE, --serial N and one signature file");
     std::string why;
     const auto pem = ReadFile(*options.key, why);
     const auto body = pem ? ReadFile(options.files[0], why) : std::nullopt;
@@ -104,7 +105,7 @@ int Sign(const Options& options, std::FILE* out, std::FILE* err)
     const auto serialText = *options.serial;
     if (serialText.empty() || serialText.starts_with('0') ||
         serialText.find_first_not_of("0123456789") != std::string::npos || serialText.size() > 18)
-        return Fail(err, "--serial needs a whole number from 1 up");
+        return UsageError(err, "--serial needs a whole number from 1 up");
     manifest.serial = std::stoull(serialText);
     const std::string sigPath = options.output.value_or(options.files[0] + ".sig");
     // A serial that does not grow would be refused by every installed copy.
@@ -128,7 +129,7 @@ int Sign(const Options& options, std::FILE* out, std::FILE* err)
 int Verify(const Options& options, std::FILE* out, std::FILE* err)
 {
     if (!options.key || options.files.size() != 1)
-        return Fail(err, "verify needs --key FILE and one signature file");
+        return UsageError(err, "verify needs --key FILE and one signature file");
     std::string why;
     const std::string sigPath = options.sig.value_or(options.files[0] + ".sig");
     const auto keyText = ReadFile(*options.key, why);

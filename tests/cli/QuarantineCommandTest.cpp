@@ -198,7 +198,12 @@ TEST_F(QuarantineCommandTest, RemoveAndRefusals)
         {"the scanned folder itself", {"-s", kvd_, "--move", tree_.path(), tree_.path()}, "is a folder to scan"},
         {"both", {"--move", tree_.path("q"), "--remove", tree_.path("scan")}, "exclude each other"},
         {"restore and scan", {"--restore", tree_.path("q/x"), tree_.path("scan")}, "takes no folder"},
-        {"not a record", {"--restore", kvd_}, "cannot restore"},
+        {"not a record", {"--restore", kvd_}, "its record cannot be read"},
+        {"a name not in the folder", {"--restore", tree_.path("q/absent")},
+            "no quarantined file of that name: neither absent nor absent.json is in " + tree_.path("q")},
+        // Names the mode it found, not one it assumes.
+        {"a record in a folder others may enter", {"--restore", tree_.file("shared/x.json", "{}").native()},
+            "shared: its mode is 0777, which lets others in"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -106,8 +106,8 @@ TEST_F(ScanCommandTest, CannotScan)
         {"line without =", {"--signatures", tree_.path("bad.kvd"), tree_.path("scan")}, "line 2 has no \"=\""},
         {"empty signature file", {"--signatures", tree_.path("empty.kvd"), tree_.path("scan")}, "no signature line"},
         {"missing folder", {"--signatures", good, tree_.path("absent")}, "is not a folder"},
-        {"file instead of folder", {"--signatures", good, tree_.path("plain")}, "is not a folder"},
-        {"no folder", {"--signatures", good}, "no folder to scan"},
+        {"a folder path through a file", {"--signatures", good, tree_.path("plain") + "/"}, "is not a folder"},
+        {"no folder", {"--signatures", good}, "no folder or file to scan"},
         {"unknown option", {"--fast", tree_.path("scan")}, "unknown option"},
         {"option without value", {tree_.path("scan"), "--signatures"}, "needs a file"},
         {"no jobs", {"--jobs=0", tree_.path("scan")}, "--jobs needs a number"},
@@ -118,6 +118,7 @@ TEST_F(ScanCommandTest, CannotScan)
         {"empty pattern", {"--exclude=", tree_.path("scan")}, "--exclude needs a pattern"},
         {"value for a switch", {"--strict=yes", tree_.path("scan")}, "unknown option"},
         {"rematch without cache", {"--rematch", "--no-cache", tree_.path("scan")}, "--rematch needs the digest cache"},
+        {"rematch of a file", {"--rematch", "--signatures", good, tree_.path("plain")}, "--rematch takes folders"},
         {"cache without file", {tree_.path("scan"), "--cache"}, "--cache needs a file"},
     };
     for (const Case& c : cases) {
@@ -126,7 +127,55 @@ TEST_F(ScanCommandTest, CannotScan)
         EXPECT_EQ(outcome.status, kCannotScan);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
         EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << outcome.err;
     }
+    // A usage error is one line and where the help is, never the help itself.
+    EXPECT_EQ(RunScan({"--fast", tree_.path("scan")}).err,
+        "qirn-scan: unknown option --fast\nTry 'qirn-scan --help' for more information.\n");
+}
+
+// A FILE is scanned alone, and told exactly as the walk of its folder tells it.
+TEST_F(ScanCommandTest, FileIsScannedAsItsFolderWouldBe)
+{
+    const std::string hit = tree_.file("scan/a.exe", "evil").native();
+    tree_.file("scan/clean.txt", "fine");
+    tree_.file("scan/big.bin", std::string(100, 'b'));
+    tree_.link("scan/alias.exe", tree_.root() / "scan/a.exe");
+    tree_.fifo("scan/pipe");
+    const std::string kvd = Signatures(DigestOf("evil") + "=Evil\n" + Sha256Of("evil") + "=Evil.Sha\n");
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string told;  // a line of standard error
+    };
+    const std::string found = hit + ": Evil FOUND\n" + hit + ": Evil.Sha FOUND\n";
+    const std::vector<Case> cases = {
+        {"a hit", {hit}, kFound, found, "Files examined: 1\n"},
+        {"the same hit through the folder", {"--exclude=*.txt", tree_.path("scan")}, kFound, found,
+            "Files with hits: 1\n"},
+        {"on several jobs", {"-j", "3", hit}, kFound, found, "Entries met: 1\n"},
+        {"a clean file", {tree_.path("scan/clean.txt")}, kNothingFound, "", "Clean: 1\n"},
+        {"beyond --max-size", {"--max-size", "99", tree_.path("scan/big.bin")}, kNothingFound, "", "Too large: 1\n"},
+        {"excluded by name", {"--exclude", "*.exe", hit}, kNothingFound, "", "Excluded: 1\n"},
+        {"excluded by path", {"--exclude", hit, hit}, kNothingFound, "", "Excluded: 1\n"},
+        {"a link", {tree_.path("scan/alias.exe")}, kNothingFound, "", "is a link, which is not followed"},
+        {"a FIFO", {tree_.path("scan/pipe")}, kNothingFound, "", "Not regular files: 1\n"},
+        {"a file and a folder", {hit, tree_.path("scan")}, kFound, found + found, "Hits: 4\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = {"--signatures", kvd};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome outcome = RunScan(args);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_NE(outcome.err.find(c.told), std::string::npos) << outcome.err;
+    }
+    const Outcome json = RunScan({"--signatures", kvd, "--format", "jsonl", hit});
+    EXPECT_NE(json.out.find(R"({"type":"hit","path":")" + hit + R"(","signature":"Evil")"), std::string::npos)
+        << json.out;
 }
 
 TEST_F(ScanCommandTest, FolderGivenAsLinkIsFollowed)
@@ -243,12 +292,19 @@ TEST_F(ScanCommandTest, Sha256SignaturesAreFoundThroughACacheThatHeldOnlyMd5)
     }
 }
 
-TEST_F(ScanCommandTest, HelpExplainsTheExitStatus)
+TEST_F(ScanCommandTest, HelpExplainsTheExitStatusAndVersionIsOneLine)
 {
     const Outcome outcome = RunScan({"--help"});
     EXPECT_EQ(outcome.status, kNothingFound);
     EXPECT_NE(outcome.out.find("Exit status"), std::string::npos);
     EXPECT_NE(outcome.out.find("--signatures FILE"), std::string::npos);
+    EXPECT_NE(outcome.out.find("--version"), std::string::npos);
+
+    // Before anything else: no folder is needed, none is scanned.
+    const Outcome version = RunScan({tree_.path("absent"), "--version"});
+    EXPECT_EQ(version.status, kNothingFound);
+    EXPECT_EQ(version.out, "qirn-scan " QIRN_VERSION "\n");
+    EXPECT_EQ(version.err, "");
 }
 
 }  // namespace

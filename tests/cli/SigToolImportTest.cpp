@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -169,11 +169,11 @@ TEST(SigToolImportTest, BadInputIsNamedAndLosesNothing)
     }
 }
 
-TEST(SigToolImportTest, LargeListsKeepEachPairOnceInFirstSeenOrder)
+TEST(SigToolImportTest, LargeListsKeepEachDigestOnceWithItsNamesInFirstSeenOrder)
 {
-    // Thousands of pairs over two lists (the tables grow several times),
-    // repeated within and across the lists, in both cases and both digest
-    // kinds; names repeat in runs and scattered.
+    // Thousands of lines over two lists (the tables grow several times),
+    // digests repeated within and across the lists, in both cases and both
+    // digest kinds; names repeat in runs and scattered.
     const auto digest = [](int n, bool sha) {
         char text[65];
         std::snprintf(text, sizeof text, sha ? "%064x" : "%032x", static_cast<unsigned>(n) * 7919U);
@@ -181,29 +181,139 @@ TEST(SigToolImportTest, LargeListsKeepEachPairOnceInFirstSeenOrder)
     };
     std::string first;
     std::string second;
-    std::vector<std::string> expected;
-    std::set<std::string> seen;
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<std::string>> names;
     for (int i = 0; i < 6000; ++i) {
         const bool sha = i % 3 == 0;
         std::string hex = digest(i % 2500, sha);
         const std::string name = "file-" + std::to_string(i < 3000 ? i / 100 : i % 37) + ".exe";
-        if (seen.insert(hex + "=" + name).second)
-            expected.push_back(hex + "=" + name + "\r\n");
+        std::vector<std::string>& given = names[hex];
+        if (given.empty())
+            order.push_back(hex);
+        if (std::find(given.begin(), given.end(), name) == given.end())
+            given.push_back(name);
         if (i % 2 == 1)
             std::transform(hex.begin(), hex.end(), hex.begin(),
                 [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
         (i < 4000 ? first : second) += hex + "  dir/" + name + "\n";
+    }
+    std::string kvd;
+    for (const std::string& hex : order) {
+        kvd += hex + "=" + names[hex].front();
+        for (std::size_t n = 1; n < names[hex].size(); ++n)
+            kvd += "/" + names[hex][n];
+        kvd += "\r\n";
     }
     TempTree tree;
     const std::string output = tree.path("sa.kvd");
     const Outcome outcome = SigTool(
         {"import", "--output", output, tree.file("A.sums", first).string(), tree.file("B.sums", second).string()});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    std::string kvd;
-    for (const std::string& line : expected)
-        kvd += line;
     EXPECT_EQ(TempTree::read(output), kvd);
-    EXPECT_NE(outcome.err.find(std::to_string(expected.size()) + " signatures written"), std::string::npos);
+    EXPECT_NE(outcome.err.find(std::to_string(order.size()) + " signatures written"), std::string::npos);
+}
+
+// Lists as feeds publish them: the empty file under a malware name, one
+// digest under several names, sizes beyond what a scan reads.
+TEST(SigToolImportTest, ListsGiveNoFalseAlarms)
+{
+    const std::string emptyMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+    const std::string emptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    const std::string kThirdMd5 = "92eb5ffee6ae2fec3ad71c777531578f";
+    const std::string trivial = "2 digests of the empty file left out";
+    const std::string large = "signatures are for files larger than 83000 bytes";
+    struct Case {
+        const char* what;
+        std::vector<std::string> lists;  // name=content
+        std::vector<std::string> options;
+        std::string kvd;
+        std::vector<std::string> told;  // lines of standard error, or "-" and a text it must not hold
+    };
+    const std::vector<Case> cases = {
+        {"the empty file under malware names",
+            {"daily.hdb=" + emptyMd5 + ":0:Win.Empty\n" + kMd5 + ":68:Eicar\n", "iocs.txt=" + emptySha + ";Empty\n"},
+            {}, kMd5 + "=Eicar\r\n",
+            {trivial + ": under any name they make every empty file a hit (--keep-trivial keeps them)\n",
+                "1 signatures written\n"}},
+        {"kept when asked", {"iocs.txt=" + emptySha + ";Empty\n" + kMd5 + ";Eicar\n"}, {"--keep-trivial"},
+            emptySha + "=Empty\r\n" + kMd5 + "=Eicar\r\n", {"-empty file"}},
+        {"one digest in two lists",
+            {"a.hdb=" + kMd5 + ":68:Trojan.A\n" + kOtherMd5 + ":1:Other\n",
+                "b.csv=md5,signature\n" + kMd5Upper + ",Eicar-Test\n" + kMd5 + ",Trojan.A\n"},
+            {}, kMd5 + "=Trojan.A/Eicar-Test\r\n" + kOtherMd5 + "=Other\r\n", {"2 signatures written\n"}},
+        {"many names for one digest",
+            {"many.txt=" +
+                [] {
+                    std::string lines;
+                    for (int i = 0; i < 10; ++i)
+                        lines += "44d88612fea8a8f36de82e1278abb02f;N" + std::to_string(i) + "\n";
+                    return lines;
+                }()},
+            {}, kMd5 + "=N0/N1/N2/N3/N4/N5/N6/N7\r\n", {"2 names left out: a digest keeps at most 8\n"}},
+        // Counted when a later list gives the larger size.
+        {"sizes beyond the limit",
+            {"daily.hdb=" + kMd5 + ":83001:Big\n" + kOtherMd5 + ":83000:Fits\n" + kSha + ":*:Unknown\n",
+                "known.hashdeep=%%%% HASHDEEP-1.0\n%%%% size,md5,filename\n250000," + kThirdMd5 + ",/x/big.exe\n0," +
+                    emptyMd5 + ",/x/empty\n",
+                "sized.csv=md5_hash,file_size,signature\n" + kOtherMd5 + ",\"2147483647000\",Huge\n"},
+            {}, kMd5 + "=Big\r\n" + kOtherMd5 + "=Fits/Huge\r\n" + kSha + "=Unknown\r\n" + kThirdMd5 + "=big.exe\r\n",
+            {"3 " + large + ", which a scan skips by default; to examine them, scan with --max-size 2147483646\n"}},
+        // Counted once a digest.
+        {"a size from hashdeep alone",
+            {"known.hashdeep=%%%% HASHDEEP-1.0\n%%%% md5,size,filename\n" + kThirdMd5 + ",90000,/x/big.exe\n" +
+                kThirdMd5 + ",90000,/y/big.exe\n"},
+            {}, kThirdMd5 + "=big.exe\r\n",
+            {"1 " + large + ", which a scan skips by default; to examine them, scan with --max-size 90000\n"}},
+        {"sizes within the limit", {"daily.hdb=" + kMd5 + ":83000:Fits\n"}, {}, kMd5 + "=Fits\r\n", {"-" + large}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        std::vector<std::string> args = {"import"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        for (const std::string& list : c.lists) {
+            const std::size_t equals = list.find('=');
+            args.push_back(tree.file(list.substr(0, equals), list.substr(equals + 1)).string());
+        }
+        const Outcome outcome = SigTool(args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, c.kvd);
+        for (const std::string& told : c.told) {
+            if (told.starts_with('-'))
+                EXPECT_EQ(outcome.err.find(told.substr(1)), std::string::npos) << outcome.err;
+            else
+                EXPECT_NE(outcome.err.find(told), std::string::npos) << told << "\n" << outcome.err;
+        }
+    }
+}
+
+TEST(SigToolImportTest, UsageErrorsAreOneLineAndVersionIsShown)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string tryHelp = "Try 'qirn-sigtool --help' for more information.\n";
+    const std::vector<Case> cases = {
+        {{}, "qirn-sigtool: no command given\n" + tryHelp},
+        {{"scan"}, "qirn-sigtool: unknown command scan\n" + tryHelp},
+        {{"import"}, "qirn-sigtool: import needs at least one LIST\n" + tryHelp},
+        {{"import", "--fast", "x"}, "qirn-sigtool: import: unknown option --fast\n" + tryHelp},
+        {{"import", "--format", "xml", "x"},
+            "qirn-sigtool: unknown format xml (known: kvd, plain, sums, bsd, hashdeep, clamav, loki, csv, misp)\n" +
+                tryHelp},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = SigTool(c.args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.err, c.err);
+        EXPECT_EQ(outcome.out, "");
+    }
+    const Outcome version = SigTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "qirn-sigtool " QIRN_VERSION "\n");
+    const Outcome help = SigTool({"--help"});
+    EXPECT_NE(help.out.find("--keep-trivial"), std::string::npos);
 }
 
 #ifndef _WIN32

@@ -7,10 +7,12 @@
 #include "engine/platform/posix/Io.h"
 #include "engine/remedy/FileRemoval.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -351,8 +353,19 @@ std::unique_ptr<QuarantineFolder> OpenQuarantineFolder(const std::filesystem::pa
     struct stat info { };
     if (::fstat(fd.get(), &info) != 0)
         throw Failure::FromErrno(errno, folder.native());
-    if (info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
-        throw Failure(EACCES, folder.native() + ": must belong to this user, with mode 0700");
+    // Each says what is wrong: the owner and the mode are told apart.
+    if (info.st_uid != ::geteuid())
+        throw Failure(EACCES,
+            folder.native() + ": it belongs to user " + std::to_string(info.st_uid) +
+                " and this program runs as user " + std::to_string(::geteuid()) +
+                "; only the owner of a quarantine folder may use it");
+    if ((info.st_mode & 077) != 0) {
+        std::array<char, 8> mode{};
+        std::snprintf(mode.data(), mode.size(), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        throw Failure(EACCES,
+            folder.native() + ": its mode is " + mode.data() +
+                ", which lets others in; a quarantine folder needs mode 0700");
+    }
     return std::make_unique<PosixQuarantine>(std::move(fd));
 }
 
