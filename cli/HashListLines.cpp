@@ -1,9 +1,10 @@
 #include "cli/HashListLines.h"
 
+#include "engine/text/WholeNumber.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 
 namespace qirn {
 
@@ -69,12 +70,7 @@ std::string_view BaseName(std::string_view path)
 
 std::optional<std::uint64_t> SizeOf(std::string_view text)
 {
-    text = Trimmed(text);
-    std::uint64_t size = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return size;
+    return WholeNumber<std::uint64_t>(Trimmed(text));
 }
 
 bool LineReader::Accept(LineOutcome& outcome, std::string_view digest, std::string_view name, std::size_t slot,

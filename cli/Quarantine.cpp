@@ -3,6 +3,7 @@
 #include "engine/Failure.h"
 #include "engine/platform/Platform.h"
 #include "engine/remedy/FileRemoval.h"
+#include "engine/text/WholeNumber.h"
 
 #include <cctype>
 #include <charconv>
@@ -151,9 +152,10 @@ bool NumberField(
     const auto found = fields.find(key);
     if (found == fields.end())
         return false;
-    const std::string& text = found->second;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
-    return error == std::errc() && end == text.data() + text.size();
+    const std::optional<Number> value = WholeNumber<Number>(found->second, base);
+    if (value)
+        number = *value;
+    return value.has_value();
 }
 
 }  // namespace

@@ -1,25 +1,14 @@
 #include "cli/ScanOptions.h"
 
 #include "cache/KeptDigests.h"
+#include "engine/text/WholeNumber.h"
 
 #include <algorithm>
-#include <charconv>
 #include <thread>
 
 namespace qirn {
 
 namespace {
-
-template <typename Number>
-bool ParseNumber(const std::string& text, Number low, Number high, Number& number)
-{
-    Number value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-        return false;
-    number = value;
-    return true;
-}
 
 constexpr std::string_view kCacheHelp =
     "keep file digests between scans in FILE (default:\n$XDG_CACHE_HOME/qirn-checker/digests.sqlite); a file\n"
@@ -41,7 +30,7 @@ const OptionRow kOptions[] = {
         }},
     {"--jobs", "-j", "N", "a number from 1 to 256",
         "digest files on N threads (default: the number of\ncores); the output is the same for every N",
-        [](ScanOptions& o, const std::string& v) { return ParseNumber(v, 1u, 256u, o.jobs); }},
+        [](ScanOptions& o, const std::string& v) { return WholeNumberWithin(v, 1u, 256u, o.jobs); }},
     {"--format", "", "FORMAT", "text or jsonl",
         "text (default) or jsonl: one JSON object per line, see\ndocs/scan-jsonl.md",
         [](ScanOptions& o, const std::string& v) {
@@ -52,7 +41,9 @@ const OptionRow kOptions[] = {
         }},
     {"--max-size", "", "BYTES", "a number from 0 to 2147483646",
         "digest files of at most BYTES bytes (default 83000);\neach is read whole into memory",
-        [](ScanOptions& o, const std::string& v) { return ParseNumber<std::int32_t>(v, 0, 2147483646, o.maxSize); }},
+        [](ScanOptions& o, const std::string& v) {
+            return WholeNumberWithin<std::int32_t>(v, 0, mdlFindFiles::kLargestSizeLimit, o.maxSize);
+        }},
     {"--exclude", "", "PATTERN", "a pattern",
         "leave out each entry whose path starts with a match of\nPATTERN, or one of whose names matches it (* ? [...]\n"
         "wildcards; * does not match \"/\"); an excluded folder\nis not entered. May be given several times",

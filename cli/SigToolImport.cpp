@@ -22,8 +22,6 @@ namespace qirn {
 namespace {
 
 constexpr std::uintmax_t kReserveLimit = std::uintmax_t{1} << 30;
-// The largest --max-size qirn-scan takes.
-constexpr std::uint64_t kMaxScanSize = 2147483646;
 
 void PrintReport(std::FILE* err, const std::string& file, const ImportReport& report)
 {
@@ -57,7 +55,7 @@ void PrintNotes(std::FILE* err, std::uint64_t trivial, const SignatureDedup& see
             "qirn-sigtool: %llu signatures are for files larger than %d bytes, which a scan skips by default; "
             "to examine them, scan with --max-size %llu\n",
             count(seen.LargeDigests()), static_cast<int>(mdlFindFiles::kSizeLimit),
-            count(std::min<std::uint64_t>(largest, kMaxScanSize)));
+            count(std::min<std::uint64_t>(largest, mdlFindFiles::kLargestSizeLimit)));
 }
 
 }  // namespace

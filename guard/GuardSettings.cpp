@@ -1,6 +1,7 @@
 #include "guard/GuardSettings.h"
 
-#include <charconv>
+#include "engine/text/WholeNumber.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -15,17 +16,6 @@ std::string_view Trimmed(std::string_view text)
         return {};
     const std::size_t last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
-}
-
-template <class T>
-bool Number(std::string_view text, T low, T high, T& into)
-{
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-        return false;
-    into = value;
-    return true;
 }
 
 std::optional<std::string> Apply(std::string_view key, std::string_view value, GuardSettings& settings)
@@ -43,7 +33,7 @@ std::optional<std::string> Apply(std::string_view key, std::string_view value, G
         settings.openEvents = value == "open";
     } else if (key == "deadline") {
         std::int64_t ms = 0;
-        if (!Number<std::int64_t>(value, 1, 60'000, ms))
+        if (!WholeNumberWithin<std::int64_t>(value, 1, 60'000, ms))
             return "deadline is a number of milliseconds from 1 to 60000";
         settings.deadline = std::chrono::milliseconds(ms);
     } else if (key == "signatures") {
@@ -53,11 +43,11 @@ std::optional<std::string> Apply(std::string_view key, std::string_view value, G
             return "quarantine is an absolute path";
         settings.quarantine = std::filesystem::path(value);
     } else if (key == "max_size") {
-        if (!Number<std::int32_t>(value, 0, INT32_MAX, settings.sizeLimit))
+        if (!WholeNumberWithin<std::int32_t>(value, 0, INT32_MAX, settings.sizeLimit))
             return "max_size is a number of bytes";
     } else if (key == "settle") {
         std::int64_t ms = 0;
-        if (!Number<std::int64_t>(value, 0, 86'400'000, ms))
+        if (!WholeNumberWithin<std::int64_t>(value, 0, 86'400'000, ms))
             return "settle is a number of milliseconds";
         settings.settleNs = ms * 1'000'000;
     } else if (key == "status") {
@@ -65,7 +55,7 @@ std::optional<std::string> Apply(std::string_view key, std::string_view value, G
             return "status is an absolute path";
         settings.statusFile = std::string(value);
     } else if (key == "workers") {
-        if (!Number<unsigned>(value, 1, 64, settings.workers))
+        if (!WholeNumberWithin<unsigned>(value, 1, 64, settings.workers))
             return "workers is a number from 1 to 64";
     } else {
         return "unknown key";

@@ -8,6 +8,7 @@
 
 #include "engine/digest/Digest.h"
 #include "engine/platform/FileSystem.h"
+#include "engine/scan/FindFiles.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,7 @@
 namespace qirn {
 
 // No scan digests a longer file.
-inline constexpr std::uint64_t kLargestDigested = 2147483646;
+inline constexpr std::uint64_t kLargestDigested = mdlFindFiles::kLargestSizeLimit;
 
 // What a hit says about the file it found.
 struct DetectedFile {

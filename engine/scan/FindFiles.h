@@ -17,6 +17,9 @@ namespace mdlFindFiles {
 
 // Files longer than this are not digested unless a scan asks for another limit.
 inline constexpr std::int32_t kSizeLimit = 83000;
+// The largest limit a scan takes: a file is read whole, with one byte more
+// to see that it is longer.
+inline constexpr std::int32_t kLargestSizeLimit = 2147483646;
 inline constexpr std::string_view kAllFiles = "*.*";
 
 struct ScanRequest {
