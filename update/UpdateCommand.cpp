@@ -1,7 +1,6 @@
 #include "update/UpdateCommand.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 
 #include <exception>
@@ -31,7 +30,7 @@ QString Stamp(const QFileInfo& file)
 
 QString UpdateCommand::SettingsFile() const
 {
-    return QDir(QFileInfo(destination_).absolutePath()).filePath(QString::fromLatin1(kSettingsFileName));
+    return SettingsFilePath(QFileInfo(destination_).absolutePath());
 }
 
 UpdateSettings UpdateCommand::ReadSettings()

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <memory>
+
 namespace qirn {
 
 namespace {
@@ -12,7 +14,19 @@ const QString kUrlKey = QStringLiteral("Update/Url");
 const QString kPublicKeyKey = QStringLiteral("Update/PublicKey");
 const QString kCaFileKey = QStringLiteral("Update/CaFile");
 const QString kMaxSizeKey = QStringLiteral("Scan/MaxSize");
-constexpr std::int32_t kLargestMaxSize = 2147483646;
+
+// The settings file in applicationFolder; null when there is none, and
+// with problem set when it cannot be read.
+std::unique_ptr<QSettings> OpenSettings(const QString& applicationFolder, QString& problem)
+{
+    const QString file = SettingsFilePath(applicationFolder);
+    if (!QFileInfo::exists(file))
+        return nullptr;
+    auto ini = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    if (ini->status() != QSettings::NoError)
+        problem = QStringLiteral("%1 cannot be read").arg(QString::fromLatin1(kSettingsFileName));
+    return ini;
+}
 
 // The MaxSize setting of ini, or why it cannot be used.
 ScanSizeSetting ReadMaxSize(const QSettings& ini)
@@ -22,9 +36,10 @@ ScanSizeSetting ReadMaxSize(const QSettings& ini)
         return setting;
     bool number = false;
     const qlonglong bytes = ini.value(kMaxSizeKey).toString().trimmed().toLongLong(&number);
-    if (!number || bytes < 0 || bytes > kLargestMaxSize) {
-        setting.problem =
-            QStringLiteral("%1 is not a number of bytes from 0 to %2").arg(kMaxSizeKey).arg(kLargestMaxSize);
+    if (!number || bytes < 0 || bytes > mdlFindFiles::kLargestSizeLimit) {
+        setting.problem = QStringLiteral("%1 is not a number of bytes from 0 to %2")
+                              .arg(kMaxSizeKey)
+                              .arg(mdlFindFiles::kLargestSizeLimit);
         return setting;
     }
     setting.bytes = static_cast<std::int32_t>(bytes);
@@ -69,16 +84,22 @@ void ReadCaFile(const QSettings& ini, const QString& applicationFolder, UpdateSe
 
 }  // namespace
 
+QString SettingsFilePath(const QString& applicationFolder)
+{
+    return QDir(applicationFolder).filePath(QString::fromLatin1(kSettingsFileName));
+}
+
 UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& defaultUrl)
 {
     UpdateSettings settings;
     settings.url = defaultUrl;
-    const QString file = QDir(applicationFolder).filePath(QString::fromLatin1(kSettingsFileName));
-    if (!QFileInfo::exists(file))
+    QString unreadable;
+    const std::unique_ptr<QSettings> file = OpenSettings(applicationFolder, unreadable);
+    if (!file)
         return settings;
-    const QSettings ini(file, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError) {
-        settings.problems << QStringLiteral("%1 cannot be read").arg(QString::fromLatin1(kSettingsFileName));
+    const QSettings& ini = *file;
+    if (!unreadable.isEmpty()) {
+        settings.problems << unreadable;
     } else {
         // A misspelt key would otherwise turn a check off without a word. Keys
         // are matched as written: "URL" is not "Url".
@@ -106,14 +127,11 @@ UpdateSettings ReadUpdateSettings(const QString& applicationFolder, const QUrl& 
 
 ScanSizeSetting ReadScanSize(const QString& applicationFolder)
 {
-    const QString file = QDir(applicationFolder).filePath(QString::fromLatin1(kSettingsFileName));
-    if (!QFileInfo::exists(file))
-        return {};
-    const QSettings ini(file, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError)
-        return {
-            mdlFindFiles::kSizeLimit, QStringLiteral("%1 cannot be read").arg(QString::fromLatin1(kSettingsFileName))};
-    ScanSizeSetting setting = ReadMaxSize(ini);
+    ScanSizeSetting setting;
+    const std::unique_ptr<QSettings> ini = OpenSettings(applicationFolder, setting.problem);
+    if (!ini || !setting.problem.isEmpty())
+        return setting;
+    setting = ReadMaxSize(*ini);
     if (!setting.problem.isEmpty())
         setting.problem +=
             QStringLiteral(" in %1: no scan is made until it is mended").arg(QString::fromLatin1(kSettingsFileName));

@@ -27,6 +27,9 @@ namespace qirn {
 
 inline constexpr char kSettingsFileName[] = "qirn-checker.ini";
 
+// Where the settings file of applicationFolder lies.
+QString SettingsFilePath(const QString& applicationFolder);
+
 struct UpdateSettings {
     QUrl url;
     // With a key, only a body whose signed manifest verifies is installed.
