@@ -26,23 +26,16 @@ constexpr const char* kSchema =
     " md5 BLOB NOT NULL, sha256 BLOB, mount BLOB) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS upkeep(id INTEGER PRIMARY KEY CHECK(id = 1), pruned_ns INTEGER);";
 
-// The first version kept one row per (device, inode); its rows move over,
-// the most recently seen of each path last, and hold for no mount.
-constexpr const char* kFromVersion1 =
-    "BEGIN IMMEDIATE;"
-    "ALTER TABLE digests RENAME TO digests_v1;"
-    "DROP INDEX IF EXISTS digests_by_path;"
-    "CREATE TABLE digests("
-    " path BLOB NOT NULL PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-    " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
-    " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL,"
-    " md5 BLOB NOT NULL, sha256 BLOB, mount BLOB) WITHOUT ROWID;"
+// The first version kept one row per (device, inode). Its table is set
+// aside, the table of kSchema made, and its rows move over, the most
+// recently seen of each path last; they hold for no mount.
+constexpr const char* kSetVersion1Aside = "ALTER TABLE digests RENAME TO digests_v1;"
+                                          "DROP INDEX IF EXISTS digests_by_path;";
+constexpr const char* kMoveVersion1Rows =
     "INSERT OR REPLACE INTO digests(path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256)"
     " SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256"
     " FROM digests_v1 ORDER BY seen_ns;"
-    "DROP TABLE digests_v1;"
-    "PRAGMA user_version=2;"
-    "COMMIT";
+    "DROP TABLE digests_v1;";
 
 constexpr const char* kSelectUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
                                      "sha256, path, mount FROM digests WHERE path >= ?1 AND path < ?2";
@@ -206,7 +199,9 @@ bool DigestCache::OpenDatabase()
         return false;
     }
     if (version == 1) {
-        if (!Exec(kFromVersion1))
+        const std::string migrate = std::string("BEGIN IMMEDIATE;") + kSetVersion1Aside + kSchema + kMoveVersion1Rows +
+            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT";
+        if (!Exec(migrate.c_str()))
             return false;
         version = kSchemaVersion;
     }

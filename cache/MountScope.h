@@ -11,10 +11,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace qirn {
@@ -49,8 +49,9 @@ public:
     explicit MountScopes(std::filesystem::path proc = "/proc", std::filesystem::path sys = "/sys");
 
     // Any thread. The scope of the mounted file system with this st_dev;
-    // Never when it cannot be told.
-    MountScope Of(std::uint64_t device);
+    // Never when it cannot be told. Each device is looked up once; the
+    // scope stays valid as long as this object.
+    const MountScope& Of(std::uint64_t device);
 
 private:
     MountScope Find(std::uint64_t device) const;
@@ -59,7 +60,7 @@ private:
     std::filesystem::path proc_;
     std::filesystem::path sys_;
     std::mutex mutex_;
-    std::vector<std::pair<std::uint64_t, MountScope>> known_;
+    std::map<std::uint64_t, MountScope> known_;
 };
 
 }  // namespace qirn

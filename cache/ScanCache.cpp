@@ -125,18 +125,13 @@ ScanCache::ScanCache(
 void ScanCache::Load()
 {
     try {
-        std::uint64_t device = 0;
-        std::optional<MountScope> scope;
         if (cache_.VisitUnder(
                 cacheRoot_,
-                [&](const DigestCache::RecordView& row) {
+                [this](const DigestCache::RecordView& row) {
                     // A digest read in another mount of a file system that can change unmounted is not used.
-                    if (!scope || row.digest.stamp.identity.device != device) {
-                        device = row.digest.stamp.identity.device;
-                        scope = mounts_.Of(device);
-                    }
-                    if (scope->trust == MountTrust::Never ||
-                        (scope->trust == MountTrust::ThisMount && row.mount != scope->key))
+                    const MountScope& scope = mounts_.Of(row.digest.stamp.identity.device);
+                    if (scope.trust == MountTrust::Never ||
+                        (scope.trust == MountTrust::ThisMount && row.mount != scope.key))
                         return;
                     entries_.PushBack({{row.digest}, PathHash(row.path), row.seenNs});
                 },
@@ -206,17 +201,8 @@ void ScanCache::Read(std::string_view folderPath, std::string_view name, const F
         return;
     std::string path;
     CachePath(folderPath, name, path);
-    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_, MountKey(stamp.identity.device)});
-}
-
-const std::string& ScanCache::MountKey(std::uint64_t device)
-{
-    if (!keyKnown_ || device != keyDevice_) {
-        keyDevice_ = device;
-        deviceKey_ = mounts_.Of(device).key;
-        keyKnown_ = true;
-    }
-    return deviceKey_;
+    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_,
+        mounts_.Of(stamp.identity.device).key});
 }
 
 void ScanCache::Reused(std::string_view folderPath, std::string_view name, const Kept& kept)
@@ -242,7 +228,7 @@ void ScanCache::Reused(std::string_view folderPath, std::string_view name, const
     }
     std::string path;
     CachePath(folderPath, name, path);
-    Hold({std::move(path), entry.digest, startNs_, MountKey(entry.digest.stamp.identity.device)});
+    Hold({std::move(path), entry.digest, startNs_, mounts_.Of(entry.digest.stamp.identity.device).key});
 }
 
 void ScanCache::Hold(CacheRecord record)

@@ -79,14 +79,9 @@ private:
     void Write();
     void StopWriter();
     void TellNotices();
-    // The walk thread: the mount key a record of a file on device carries.
-    const std::string& MountKey(std::uint64_t device);
 
     DigestCache& cache_;
     MountScopes mounts_;
-    std::uint64_t keyDevice_ = 0;  // MountKey's last device, and its key
-    std::string deviceKey_;
-    bool keyKnown_ = false;
     std::string walkRoot_;
     std::string cacheRoot_;
     std::int64_t startNs_;

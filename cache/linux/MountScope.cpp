@@ -119,14 +119,13 @@ MountScopes::MountScopes(std::filesystem::path proc, std::filesystem::path sys)
 {
 }
 
-MountScope MountScopes::Of(std::uint64_t device)
+const MountScope& MountScopes::Of(std::uint64_t device)
 {
     const std::lock_guard lock(mutex_);
-    for (const auto& [known, scope] : known_) {
-        if (known == device)
-            return scope;
-    }
-    return known_.emplace_back(device, Find(device)).second;
+    const auto known = known_.find(device);
+    if (known != known_.end())
+        return known->second;
+    return known_.emplace(device, Find(device)).first->second;
 }
 
 std::filesystem::path MountScopes::SysBlock(const MountLine& line) const
