@@ -303,19 +303,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Reference reference(signatures, digestTexts, expected);
     reference.Walk(root, "/t/");
 
-    Record serial;
-    serial.stopAfter = stopAfter;
-    RunWalker(serial, root, signatures, 1, false);
-    Check(serial.shown == expected.shown, "files shown");
-    CheckEvents(serial.events, expected.events, "hits and problems");
-    Check(serial.examined == reference.counted, "count");
-
-    Record serialLanes;
-    serialLanes.stopAfter = stopAfter;
-    RunWalker(serialLanes, root, signatures, 1, true);
-    Check(serialLanes.shown == expected.shown, "files shown with lanes");
-    CheckEvents(serialLanes.events, expected.events, "hits and problems with lanes");
-    Check(serialLanes.examined == reference.counted, "count with lanes");
+    for (const bool lanes : {false, true}) {
+        Record serial;
+        serial.stopAfter = stopAfter;
+        RunWalker(serial, root, signatures, 1, lanes);
+        Check(serial.shown == expected.shown, lanes ? "files shown with lanes" : "files shown");
+        CheckEvents(serial.events, expected.events, lanes ? "hits and problems with lanes" : "hits and problems");
+        Check(serial.examined == reference.counted, lanes ? "count with lanes" : "count");
+    }
 
     if (stopAfter == SIZE_MAX) {
         for (const bool lanes : {false, true}) {
