@@ -25,6 +25,14 @@ namespace qirn {
 // MD5 and SHA-256 from the same read.
 enum class DigestNeed { kNone, kMd5, kMd5AndSha256 };
 
+// What a walk must compute to match against signatures.
+inline DigestNeed NeedOf(const SignatureList& signatures)
+{
+    if (signatures.Count() == 0)
+        return DigestNeed::kNone;
+    return signatures.HasSha256() ? DigestNeed::kMd5AndSha256 : DigestNeed::kMd5;
+}
+
 struct FileOutcome {
     enum class Kind { TooLong, Examined, Failed };
     Kind kind = Kind::Failed;

@@ -17,12 +17,9 @@ void FindFile(qirn::Folder& folder, const std::string& folderPath, const std::st
     request.sink.Next(folderPath, name);
     if (request.stop.stop_requested())
         return;
-    const qirn::SignatureList& signatures = request.signatures;
-    const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
-        : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
-                                                          : qirn::DigestNeed::kMd5;
     qirn::FileExaminer examiner(request.sizeLimit, request.cache);
-    qirn::OutcomeRecord(request).Record(folderPath, name, examiner.Examine(folder, name, need));
+    qirn::OutcomeRecord(request).Record(
+        folderPath, name, examiner.Examine(folder, name, qirn::NeedOf(request.signatures)));
 }
 
 }  // namespace mdlFindFiles

@@ -281,10 +281,7 @@ private:
         // loads are told when their turn comes, not when they were listed.
         request_.sink.Next(folderPath, name);
         // The list may have been reloaded during the yield.
-        const qirn::SignatureList& signatures = request_.signatures;
-        const qirn::DigestNeed need = signatures.Count() == 0 ? qirn::DigestNeed::kNone
-            : signatures.HasSha256()                          ? qirn::DigestNeed::kMd5AndSha256
-                                                              : qirn::DigestNeed::kMd5;
+        const qirn::DigestNeed need = qirn::NeedOf(request_.signatures);
         if (!pool_ && request_.lanes) {
             handed_.push_back({folderPath, name, {}, false});
             examiner_.Begin(*folder, need, early ? &*early : nullptr, handed_.back());
