@@ -24,8 +24,6 @@ DownloadResult Unauthentic(const std::string& why)
     return {DownloadStatus::Unauthentic, QString::fromStdString(why), {}};
 }
 
-constexpr auto kRecordLimit = static_cast<qint64>(kMaxSignatureFileBytes);
-
 // The whole of a file of at most limit bytes; empty when it is missing,
 // unreadable or longer.
 QByteArray ContentOf(const QString& path, qint64 limit)
@@ -37,24 +35,31 @@ QByteArray ContentOf(const QString& path, qint64 limit)
     return bytes.size() > limit ? QByteArray() : bytes;
 }
 
-// The serial of the installed manifest: 0 when there is none.
-std::variant<std::uint64_t, std::string> InstalledSerial(const QString& destination)
+// The signature file the installed list came with, and its serial; empty
+// and 0 when there is none.
+struct InstalledRecord {
+    QByteArray text;
+    std::uint64_t serial = 0;
+};
+
+std::variant<InstalledRecord, std::string> ReadInstalledRecord(const QString& destination)
 {
     QFile record(InstalledSignaturePath(destination));
     if (!record.exists())
-        return std::uint64_t{0};
+        return InstalledRecord{};
     if (!record.open(QIODevice::ReadOnly))
         return "the installed signature record cannot be read: " + record.errorString().toStdString();
-    const QByteArray text = record.read(kMaxSignatureFileBytes + 1);
+    QByteArray text = record.read(kMaxSignatureFileBytes + 1);
     auto manifest = ReadSignatureFile(View(text));
     if (const auto* why = std::get_if<std::string>(&manifest))
         return "the installed signature record " + record.fileName().toStdString() + " is damaged: " + *why;
-    return std::get<UpdateManifest>(manifest).serial;
+    return InstalledRecord{std::move(text), std::get<UpdateManifest>(manifest).serial};
 }
 
-// The signature file of body when it verifies and fits, or why not.
+// The signature file of body when it verifies and fits, or why not;
+// installedAgain tells whether it is the very record of the installed list.
 DownloadResult CheckSignature(QNetworkAccessManager& manager, const QUrl& url, const QString& destination,
-    const UpdateTrust& trust, const QByteArray& body, const FetchLimits& limits)
+    const UpdateTrust& trust, const QByteArray& body, const FetchLimits& limits, bool& installedAgain)
 {
     FetchLimits sigLimits = limits;
     sigLimits.maxBytes = kMaxSignatureFileBytes;
@@ -67,15 +72,15 @@ DownloadResult CheckSignature(QNetworkAccessManager& manager, const QUrl& url, c
     auto verified = VerifySignatureFile(View(sig.bytes), *trust.publicKey);
     if (const auto* why = std::get_if<std::string>(&verified))
         return Unauthentic(*why);
-    const auto installed = InstalledSerial(destination);
+    const auto installed = ReadInstalledRecord(destination);
     if (const auto* why = std::get_if<std::string>(&installed))
         return Unauthentic(*why);
+    const auto& record = std::get<InstalledRecord>(installed);
     const UpdateManifest& manifest = std::get<UpdateManifest>(verified);
     // The installed list offered again under its own record is no replay:
     // only its serial need not be above itself.
-    const bool installedAgain =
-        !sig.bytes.isEmpty() && sig.bytes == ContentOf(InstalledSignaturePath(destination), kRecordLimit);
-    const std::uint64_t above = installedAgain ? manifest.serial - 1 : std::get<std::uint64_t>(installed);
+    installedAgain = !sig.bytes.isEmpty() && sig.bytes == record.text;
+    const std::uint64_t above = installedAgain ? manifest.serial - 1 : record.serial;
     if (auto mismatch = ManifestMismatch(manifest, View(body), above))
         return Unauthentic(*mismatch);
     return sig;
@@ -115,6 +120,7 @@ DownloadResult DownloadSignatureFile(
 {
     DownloadResult fetched;
     DownloadResult signature;
+    bool installedAgain = false;
     {
         // A manager of its own: no connection or cache outlives one download.
         QNetworkAccessManager manager;
@@ -125,14 +131,12 @@ DownloadResult DownloadSignatureFile(
         if (!rejection.isEmpty())
             return {DownloadStatus::Rejected, rejection, {}};
         if (trust.publicKey) {
-            signature = CheckSignature(manager, url, destination, trust, fetched.bytes, limits);
+            signature = CheckSignature(manager, url, destination, trust, fetched.bytes, limits, installedAgain);
             if (signature.status != DownloadStatus::Ok)
                 return signature;
         }
     }
-    const bool recorded =
-        !trust.publicKey || ContentOf(InstalledSignaturePath(destination), kRecordLimit) == signature.bytes;
-    if (recorded && ContentOf(destination, fetched.bytes.size()) == fetched.bytes) {
+    if ((!trust.publicKey || installedAgain) && ContentOf(destination, fetched.bytes.size()) == fetched.bytes) {
         return {
             DownloadStatus::Ok, QStringLiteral("the list on the server is the one installed; nothing was changed"), {}};
     }
