@@ -1,103 +1,42 @@
 #include "cache/DigestCache.h"
 
+#include "cache/SqliteRow.h"
 #include "engine/platform/PrivateFile.h"
 
 #include <sqlite3.h>
 
-#include <cstring>
 #include <system_error>
+#include <unordered_set>
 
 namespace qirn {
 
+using sqlite::BindBlob;
+using sqlite::BlobText;
+using sqlite::Reset;
+
 namespace {
 
-constexpr std::int64_t kSecond = 1'000'000'000;
-
 constexpr int kApplicationId = 0x5149524E;  // "QIRN"
-constexpr int kSchemaVersion = 2;
-
-// One row per path, so that every name of a hard-linked file is kept. mount
-// names the mount the file was read in where the digest holds only there.
+// Version 3: a row per folder (its path ends in a separator) with its files, how many,
+// and when the most recently seen of them was seen.
 constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS digests("
-    " path BLOB NOT NULL PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-    " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
-    " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL,"
-    " md5 BLOB NOT NULL, sha256 BLOB, mount BLOB) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS folders("
+    " path BLOB NOT NULL PRIMARY KEY, seen_ns INTEGER NOT NULL, files INTEGER NOT NULL, entries BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS upkeep(id INTEGER PRIMARY KEY CHECK(id = 1), pruned_ns INTEGER);";
 
-// The first version kept one row per (device, inode). Its table is set
-// aside, the table of kSchema made, and its rows move over, the most
-// recently seen of each path last; they hold for no mount.
-constexpr const char* kSetVersion1Aside = "ALTER TABLE digests RENAME TO digests_v1;"
-                                          "DROP INDEX IF EXISTS digests_by_path;";
-constexpr const char* kMoveVersion1Rows =
-    "INSERT OR REPLACE INTO digests(path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256)"
-    " SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256"
-    " FROM digests_v1 ORDER BY seen_ns;"
-    "DROP TABLE digests_v1;";
-
-constexpr const char* kSelectUnder = "SELECT device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, "
-                                     "sha256, path, mount FROM digests WHERE path >= ?1 AND path < ?2";
-constexpr const char* kCountUnder = "SELECT count(*) FROM digests WHERE path >= ?1 AND path < ?2";
+constexpr const char* kSelectUnder = "SELECT path, entries FROM folders WHERE path >= ?1 AND path < ?2";
+constexpr const char* kCountUnder = "SELECT sum(files) FROM folders WHERE path >= ?1 AND path < ?2";
+constexpr const char* kSelectFolder = "SELECT entries FROM folders WHERE path = ?1";
+constexpr const char* kPutFolder =
+    "INSERT OR REPLACE INTO folders(path, seen_ns, files, entries) VALUES(?1, ?2, ?3, ?4)";
 // Up to this much of the file is mapped for reading (SQLite caps it further).
 constexpr std::int64_t kMapBytes = std::int64_t{1} << 30;
 
-constexpr const char* kInsert =
-    "INSERT OR REPLACE INTO digests(device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, path, md5, "
-    "sha256, mount) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
-
-// Integers travel through SQLite's signed 64 bits unchanged.
-std::int64_t Signed(std::uint64_t value)
+// Where a path's name begins: after its last separator.
+std::size_t NameStart(std::string_view path)
 {
-    return static_cast<std::int64_t>(value);
+    return path.rfind(kPathSeparator) + 1;  // 0 without a separator
 }
-
-std::uint64_t Unsigned(std::int64_t value)
-{
-    return static_cast<std::uint64_t>(value);
-}
-
-template <std::size_t N>
-bool BlobInto(sqlite3_stmt* statement, int column, std::array<std::uint8_t, N>& into)
-{
-    if (sqlite3_column_type(statement, column) != SQLITE_BLOB ||
-        sqlite3_column_bytes(statement, column) != static_cast<int>(N))
-        return false;
-    std::memcpy(into.data(), sqlite3_column_blob(statement, column), N);
-    return true;
-}
-
-// A blob column's bytes, valid until the statement steps on; empty for NULL.
-std::string_view BlobText(sqlite3_stmt* statement, int column)
-{
-    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
-    return bytes != nullptr ? std::string_view(bytes, size) : std::string_view();
-}
-
-// Readies a statement for its next use; it may have been finalised meanwhile.
-class Reset {
-public:
-    explicit Reset(sqlite3_stmt* const& statement) : statement_(statement) { }
-    Reset(const Reset&) = delete;
-    Reset& operator=(const Reset&) = delete;
-    ~Reset()
-    {
-        if (statement_ == nullptr)
-            return;
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-
-private:
-    sqlite3_stmt* const& statement_;
-};
-
-constexpr std::size_t kLargeBatch = 4096;
-
-// Bounds are kept at most this long after the last pruning.
-constexpr std::int64_t kPruneIntervalNs = 3600 * kSecond;
 
 }  // namespace
 
@@ -122,7 +61,7 @@ void DigestCache::Tell(const std::string& text)
 
 void DigestCache::Close()
 {
-    for (sqlite3_stmt** statement : {&select_, &countUnder_, &insert_}) {
+    for (sqlite3_stmt** statement : {&select_, &countUnder_, &selectFolder_, &putFolder_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -145,10 +84,15 @@ bool DigestCache::Open()
         Tell(file.problem + "; the scan goes on without the cache");
         return false;
     }
-    return OpenDatabase() && Prepare();
+    int version = 0;
+    if (!OpenDatabase(version))
+        return false;
+    if (version == kSchemaVersion)
+        return Prepare();
+    return Exec("BEGIN IMMEDIATE") && Exec(kSchema) && Prepare() && CarryOver(version);
 }
 
-bool DigestCache::OpenDatabase()
+bool DigestCache::OpenDatabase(int& version)
 {
     const int opened = sqlite3_open_v2(
         settings_.file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
@@ -160,7 +104,6 @@ bool DigestCache::OpenDatabase()
     sqlite3_busy_timeout(db_, static_cast<int>(settings_.lockWait.count()));
     // Reading the header is the first access: a damaged or locked file shows here.
     int applicationId = 0;
-    int version = 0;
     int objects = 0;
     sqlite3_stmt* probe = nullptr;
     int code = sqlite3_prepare_v2(db_,
@@ -198,14 +141,8 @@ bool DigestCache::OpenDatabase()
         Tell("not a QIRN Checker digest cache; left as it is, and the scan goes on without it");
         return false;
     }
-    if (version == 1) {
-        const std::string migrate = std::string("BEGIN IMMEDIATE;") + kSetVersion1Aside + kSchema + kMoveVersion1Rows +
-            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT";
-        if (!Exec(migrate.c_str()))
-            return false;
-        version = kSchemaVersion;
-    }
-    if (version != kSchemaVersion) {
+    // Versions 1 and 2 kept a row per file; they are carried over once the statements are ready.
+    if (version < 1 || version > kSchemaVersion) {
         Close();
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
         return false;
@@ -218,8 +155,8 @@ bool DigestCache::OpenDatabase()
 
 bool DigestCache::Prepare()
 {
-    for (const auto& [sql, statement] :
-        {std::pair{kSelectUnder, &select_}, std::pair{kCountUnder, &countUnder_}, std::pair{kInsert, &insert_}}) {
+    for (const auto& [sql, statement] : {std::pair{kSelectUnder, &select_}, std::pair{kCountUnder, &countUnder_},
+             std::pair{kSelectFolder, &selectFolder_}, std::pair{kPutFolder, &putFolder_}}) {
         const int code = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
         if (code != SQLITE_OK) {
             Fail(code, "preparing its statements");
@@ -282,22 +219,15 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
     const Reset reset(select_);
     bind(select_);
     int code = SQLITE_OK;
-    CachedDigest digest;
+    std::string path;
     while ((code = sqlite3_step(select_)) == SQLITE_ROW) {
-        sqlite3_stmt* const select = select_;
-        digest.stamp.identity = {Unsigned(sqlite3_column_int64(select, 0)), Unsigned(sqlite3_column_int64(select, 1))};
-        digest.stamp.size = Unsigned(sqlite3_column_int64(select, 2));
-        digest.stamp.modifiedNs = sqlite3_column_int64(select, 3);
-        digest.stamp.changedNs = sqlite3_column_int64(select, 4);
-        digest.readNs = sqlite3_column_int64(select, 5);
-        Sha256Digest sha256{};
-        digest.sha256.reset();
-        if (BlobInto(select, 8, sha256))
-            digest.sha256 = sha256;
-        // A row that does not hold a whole digest is not used.
-        if (!BlobInto(select, 7, digest.md5))
-            continue;
-        visit({BlobText(select, 9), digest, sqlite3_column_int64(select, 6), BlobText(select, 10)});
+        const std::string_view folderPath = BlobText(select_, 0);
+        // A damaged row loses only the files after the damage.
+        ForEachCachedFile(BlobText(select_, 1), [&](const CachedFile& file) {
+            path.assign(folderPath);
+            path.append(file.name);
+            visit({path, file.digest, file.seenNs, file.mount});
+        });
     }
     if (code != SQLITE_DONE) {
         Fail(code, "reading");
@@ -310,62 +240,67 @@ void DigestCache::Store(const std::vector<CacheRecord>& records)
 {
     if (!Usable() || records.empty())
         return;
-    // A large batch writes rows all over the tree: pages
-    // that do not fit the page cache would be spilled to the WAL and read back.
-    // Reads go through once and keep the default, which costs fewer page faults.
-    const bool large = records.size() >= kLargeBatch;
-    if ((large && !Exec("PRAGMA cache_size=-65536")) || !Exec("BEGIN IMMEDIATE"))
-        return;
-    for (const CacheRecord& record : records) {
-        const CachedDigest& digest = record.digest;
-        const Reset reset(insert_);
-        sqlite3_bind_int64(insert_, 1, Signed(digest.stamp.identity.device));
-        sqlite3_bind_int64(insert_, 2, Signed(digest.stamp.identity.inode));
-        sqlite3_bind_int64(insert_, 3, Signed(digest.stamp.size));
-        sqlite3_bind_int64(insert_, 4, digest.stamp.modifiedNs);
-        sqlite3_bind_int64(insert_, 5, digest.stamp.changedNs);
-        sqlite3_bind_int64(insert_, 6, digest.readNs);
-        sqlite3_bind_int64(insert_, 7, record.seenNs);
-        sqlite3_bind_blob64(insert_, 8, record.path.data(), record.path.size(), SQLITE_STATIC);
-        sqlite3_bind_blob64(insert_, 9, digest.md5.data(), digest.md5.size(), SQLITE_STATIC);
-        if (digest.sha256)
-            sqlite3_bind_blob64(insert_, 10, digest.sha256->data(), digest.sha256->size(), SQLITE_STATIC);
-        if (!record.mount.empty())
-            sqlite3_bind_blob64(insert_, 11, record.mount.data(), record.mount.size(), SQLITE_STATIC);
-        const int code = sqlite3_step(insert_);
-        if (code != SQLITE_DONE) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            Fail(code, "writing");
-            return;
-        }
-    }
-    if (Exec("COMMIT") && (!large || Exec("PRAGMA cache_size=-2000")))
-        Prune(WallClockNs(), records.size());
+    const std::int64_t nowNs = WallClockNs();
+    if (Exec("BEGIN IMMEDIATE") && WriteFolders(records, nowNs) && Exec("COMMIT"))
+        Prune(nowNs, records.size());
 }
 
-void DigestCache::Prune(std::int64_t nowNs, std::size_t stored)
+bool DigestCache::WriteFolders(std::span<const CacheRecord> records, std::int64_t nowNs)
 {
-    std::int64_t prunedNs = 0;
-    sqlite3_stmt* last = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT pruned_ns FROM upkeep", -1, &last, nullptr) == SQLITE_OK &&
-        sqlite3_step(last) == SQLITE_ROW)
-        prunedNs = sqlite3_column_int64(last, 0);
-    sqlite3_finalize(last);
-    // Counting and sorting the whole table is not worth doing after every small scan.
-    if (nowNs - prunedNs < kPruneIntervalNs && stored < settings_.maxEntries / 64)
-        return;
     const std::int64_t maxAgeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.maxAge).count();
-    const std::string sql = "BEGIN IMMEDIATE;"
-                            "DELETE FROM digests WHERE seen_ns < " +
-        std::to_string(nowNs - maxAgeNs) +
-        ";"
-        "DELETE FROM digests WHERE path IN (SELECT path FROM digests ORDER BY seen_ns"
-        " LIMIT max(0, (SELECT count(*) FROM digests) - " +
-        std::to_string(settings_.maxEntries) +
-        "));"
-        "INSERT OR REPLACE INTO upkeep(id, pruned_ns) VALUES(1, " +
-        std::to_string(nowNs) + ");COMMIT";
-    Exec(sql.c_str());
+    for (std::size_t begin = 0; begin < records.size();) {
+        const std::string_view folder = std::string_view(records[begin].path).substr(0, NameStart(records[begin].path));
+        std::size_t end = begin + 1;
+        while (end < records.size() && NameStart(records[end].path) == folder.size() &&
+            records[end].path.starts_with(folder))
+            ++end;
+        if (!WriteFolder(folder, records.subspan(begin, end - begin), nowNs - maxAgeNs))
+            return false;
+        begin = end;
+    }
+    return true;
+}
+
+bool DigestCache::WriteFolder(std::string_view folder, std::span<const CacheRecord> records, std::int64_t oldestSeenNs)
+{
+    blob_.Clear();
+    // The last record of a name stands, as if each had been written in turn.
+    std::unordered_set<std::string_view> names(records.size());
+    for (std::size_t i = records.size(); i-- > 0;) {
+        const CacheRecord& record = records[i];
+        const std::string_view name = std::string_view(record.path).substr(folder.size());
+        if (names.insert(name).second)
+            blob_.Add({name, record.digest, record.seenNs, record.mount});
+    }
+    // The folder's other files stay unless they were not seen for too long.
+    const Reset reset(selectFolder_);
+    BindBlob(selectFolder_, 1, folder);
+    const int code = sqlite3_step(selectFolder_);
+    if (code == SQLITE_ROW) {
+        ForEachCachedFile(BlobText(selectFolder_, 0), [&](const CachedFile& file) {
+            if (file.seenNs >= oldestSeenNs && !names.contains(file.name))
+                blob_.Add(file);
+        });
+    } else if (code != SQLITE_DONE) {
+        Fail(code, "writing");
+        return false;
+    }
+    return PutFolder(folder, blob_);
+}
+
+bool DigestCache::PutFolder(std::string_view folder, const FolderBlob& files)
+{
+    const Reset reset(putFolder_);
+    BindBlob(putFolder_, 1, folder);
+    sqlite3_bind_int64(putFolder_, 2, files.NewestSeenNs());
+    sqlite3_bind_int64(putFolder_, 3, static_cast<std::int64_t>(files.Files()));
+    BindBlob(putFolder_, 4, files.Bytes());
+    const int code = sqlite3_step(putFolder_);
+    if (code != SQLITE_DONE) {
+        Fail(code, "writing");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qirn

@@ -1,10 +1,12 @@
 #pragma once
 
-// Digests of files kept between scans in an SQLite database, keyed by path,
-// so that a rescan need not read a file that has not changed.
+// Digests of files kept between scans in an SQLite database, a row per
+// folder holding its files (cache/FolderBlob.h), so that a rescan need not
+// read a file that has not changed.
 // Nothing here can change a scan's result: when the database cannot be used
 // the cache turns itself off and says why once.
 
+#include "cache/FolderBlob.h"
 #include "engine/digest/Digest.h"
 #include "engine/platform/FileSystem.h"
 #include "engine/scan/DigestLookup.h"
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -86,19 +89,32 @@ public:
     bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
         const std::function<void(std::size_t)>& expect = {});
     // Adds or replaces records in one transaction, then drops the entries
-    // beyond the age and size bounds, oldest first.
+    // beyond the age and size bounds, oldest first. A folder's records are
+    // best given one after another: each run of them rewrites its folder.
     void Store(const std::vector<CacheRecord>& records);
 
 private:
+    static constexpr int kSchemaVersion = 3;
+
     bool Open();
-    bool OpenDatabase();
+    // Sets version to the file's schema version.
+    bool OpenDatabase(int& version);
     bool Prepare();
+    // Within a transaction: moves the rows of an earlier version into folders, and commits.
+    bool CarryOver(int version);
+    bool CarryRowsOver(int version);
+    // Within a transaction: merges the records into their folders' rows.
+    bool WriteFolders(std::span<const CacheRecord> records, std::int64_t nowNs);
+    bool WriteFolder(std::string_view folder, std::span<const CacheRecord> records, std::int64_t oldestSeenNs);
+    bool PutFolder(std::string_view folder, const FolderBlob& files);
     void Close();
     bool Exec(const char* sql);
     // Turns the cache off (or rebuilds a damaged one) after an SQLite error.
     void Fail(int code, std::string_view during);
     void Tell(const std::string& text);
     void Prune(std::int64_t nowNs, std::size_t stored);
+    // Within a transaction: drops the least recently seen files beyond the size bound.
+    bool Bound();
 
     Settings settings_;
     Notice notice_;
@@ -107,7 +123,9 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* select_ = nullptr;
     sqlite3_stmt* countUnder_ = nullptr;
-    sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* selectFolder_ = nullptr;
+    sqlite3_stmt* putFolder_ = nullptr;
+    FolderBlob blob_;  // the folder being written; its bytes are reused
 };
 
 }  // namespace qirn

@@ -234,7 +234,7 @@ TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
         LetTimesSettle();
         // With nothing cached, as without a cache: the too-long file is opened too.
         EXPECT_EQ(Scan(jobs).reads, 4);
-        const std::string rows = "SELECT group_concat(CAST(path AS TEXT) || seen_ns) FROM digests";
+        const std::string rows = "SELECT group_concat(CAST(path AS TEXT) || hex(entries)) FROM folders";
         const std::string written = Query(rows);
         const Outcome unchanged = Scan(jobs);
         EXPECT_EQ(unchanged.reads, 0);
@@ -245,7 +245,7 @@ TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
         const std::string sub = tree_.path("scan/sub");
         std::filesystem::rename(sub, sub + "2");
         EXPECT_EQ(Scan(jobs).reads, 0);
-        EXPECT_EQ(Query("SELECT count(*) FROM digests WHERE CAST(path AS TEXT) LIKE '" + sub + "2/%'"), "2");
+        EXPECT_EQ(Query("SELECT files FROM folders WHERE CAST(path AS TEXT) = '" + sub + "2/'"), "2");
         std::filesystem::rename(sub + "2", sub);
 
         // Rewritten in place with the same size, then both times set back.
@@ -275,9 +275,9 @@ TEST_F(DigestCacheTest, RescanReadsOnlyWhatChangedAndFindsEveryChange)
 // is stamped while the cache loads, and looked up once it is in.
 TEST_F(DigestCacheTest, FilesStampedWhileTheCacheLoadsAreLookedUpOnceItIsIn)
 {
-    std::vector<CacheRecord> gone(30000);
+    std::vector<CacheRecord> gone(200000);
     for (std::size_t i = 0; i < gone.size(); ++i) {
-        gone[i].path = tree_.path("scan/gone/") + std::to_string(i);
+        gone[i].path = tree_.path("scan/gone/") + std::to_string(i / 100) + "/" + std::to_string(i);
         gone[i].digest.stamp.identity = {~std::uint64_t{0}, i};
         gone[i].seenNs = WallClockNs();
     }
@@ -334,23 +334,75 @@ TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
     }
 }
 
-TEST_F(DigestCacheTest, TheSizeBoundDropsTheLeastRecentlySeen)
+// The bounds go by when a file was last seen: of a folder over the size
+// bound its oldest files go, and a folder written again loses its files not
+// seen for too long. Of two records of one path in a batch, the later stands.
+TEST_F(DigestCacheTest, TheBoundsDropTheLeastRecentlySeen)
 {
-    settings_.maxEntries = 2;
-    DigestCache cache(settings_, {});
     const std::int64_t now = WallClockNs();
-    std::vector<CacheRecord> records(3);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        records[i].path = "/x/seen-" + std::to_string(i);
-        records[i].digest.stamp.identity = {1, i + 1};
-        // The last in the batch was seen first.
-        records[i].seenNs = now - static_cast<std::int64_t>(i) * 1'000'000'000;
+    const auto record = [](const std::string& path, std::uint64_t inode, std::int64_t seenNs) {
+        CacheRecord made;
+        made.path = path;
+        made.digest.stamp.identity = {1, inode};
+        made.seenNs = seenNs;
+        return made;
+    };
+    const auto kept = [](DigestCache& cache) {
+        std::vector<std::string> paths;
+        for (const CacheRecord& found : RecordsUnder(cache, "/x"))
+            paths.push_back(found.path + ":" + std::to_string(found.digest.stamp.identity.inode));
+        return paths;
+    };
+    constexpr std::int64_t kHour = 3'600'000 * kMs;
+    {
+        settings_.maxEntries = 2;
+        DigestCache cache(settings_, {});
+        cache.Store({record("/x/seen-0", 1, now), record("/x/seen-1", 2, now - 1000 * kMs),
+            record("/x/seen-2", 3, now - 2000 * kMs)});
+        EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/seen-0:1", "/x/seen-1:2"}));
     }
-    cache.Store(records);
-    std::vector<std::string> kept;
-    for (const CacheRecord& record : RecordsUnder(cache, "/x"))
-        kept.push_back(record.path);
-    EXPECT_EQ(kept, (std::vector<std::string>{"/x/seen-0", "/x/seen-1"}));
+    std::filesystem::remove(settings_.file);
+    settings_.maxEntries = 10;
+    settings_.maxAge = 1h;
+    DigestCache cache(settings_, {});
+    cache.Store({record("/x/old", 1, now - 2 * kHour), record("/x/new", 2, now)});
+    EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/new:2", "/x/old:1"}));
+    cache.Store({record("/x/more", 3, now), record("/x/more", 4, now)});
+    EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/more:4", "/x/new:2"}));
+}
+
+// A folder's files kept in one blob are read back whole, and a blob cut
+// anywhere yields only the files before the cut.
+TEST(FolderBlobTest, CutBlobsLoseOnlyTheCutFile)
+{
+    FolderBlob blob;
+    CachedDigest digest;
+    digest.stamp = {{3, 4}, 5, 6, 7};
+    digest.readNs = 8;
+    digest.md5.fill(0xAB);
+    ASSERT_TRUE(blob.Add({"first", digest, 9, "mount"}));
+    digest.sha256.emplace().fill(0xCD);
+    ASSERT_TRUE(blob.Add({"second", digest, 10, ""}));
+    EXPECT_FALSE(blob.Add({std::string(70000, 'n'), digest, 11, ""}));
+    EXPECT_EQ(blob.Files(), 2u);
+    EXPECT_EQ(blob.NewestSeenNs(), 10);
+    const std::string_view bytes = blob.Bytes();
+    std::size_t firstEnds = 0;
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+        std::vector<std::string> seen;
+        const bool whole = ForEachCachedFile(bytes.substr(0, cut), [&](const CachedFile& file) {
+            seen.push_back(std::string(file.name) + "/" + std::string(file.mount) + "/" + std::to_string(file.seenNs) +
+                (file.digest.sha256 ? "/sha" : ""));
+            EXPECT_EQ(file.digest.stamp, digest.stamp);
+            EXPECT_EQ(file.digest.md5, digest.md5);
+        });
+        if (seen.size() == 1 && firstEnds == 0)
+            firstEnds = cut;
+        EXPECT_EQ(whole, cut == 0 || cut == firstEnds || cut == bytes.size()) << cut;
+        const std::vector<std::string> all = {"first/mount/9", "second//10/sha"};
+        EXPECT_EQ(seen, std::vector<std::string>(all.begin(), all.begin() + (cut == bytes.size() ? 2 : seen.size())));
+    }
+    EXPECT_GT(firstEnds, 0u);
 }
 
 // A folder holding most of the cache is read by a table scan, a small one
@@ -466,7 +518,7 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
         {"written by a newer version",
             [&] {
                 validCache();
-                Sql("PRAGMA user_version=3");
+                Sql("PRAGMA user_version=4");
             },
             "another version"},
         {"another program's database", [&] { Sql("CREATE TABLE t(x)"); }, "not a QIRN Checker digest cache"},
@@ -482,7 +534,7 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
             [&] {
                 validCache();
                 ASSERT_EQ(sqlite3_open(settings_.file.c_str(), &holder), SQLITE_OK);
-                ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM digests",
+                ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM folders",
                               nullptr, nullptr, nullptr),
                     SQLITE_OK);
             },
@@ -518,27 +570,55 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
     }
 }
 
-// The first version kept one row per inode; its rows are kept, the newest
-// of each path, and every name of a hard-linked file is kept from then on.
-TEST_F(DigestCacheTest, AFirstVersionCacheIsCarriedOverAndHardLinksKeepEachName)
+// The first version kept one row per inode, the second one per path; their
+// rows are kept, the newest of each path, and every name of a hard-linked
+// file is kept from then on.
+TEST_F(DigestCacheTest, EarlierVersionsAreCarriedOverAndHardLinksKeepEachName)
 {
-    Sql("PRAGMA application_id=1363759694; PRAGMA user_version=1;"
-        "CREATE TABLE digests(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
-        " modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, read_ns INTEGER NOT NULL,"
-        " seen_ns INTEGER NOT NULL, path BLOB NOT NULL, md5 BLOB NOT NULL, sha256 BLOB,"
-        " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
-        "CREATE INDEX digests_by_path ON digests(path);"
-        "INSERT INTO digests VALUES(1, 1, 5, 0, 0, 0, 10, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
-        "INSERT INTO digests VALUES(1, 2, 6, 0, 0, 0, 20, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
-        "INSERT INTO digests VALUES(1, 3, 7, 0, 0, 0, 30, CAST('/x/b' AS BLOB), zeroblob(16), NULL);");
-    {
-        DigestCache cache(settings_, {});
-        const std::vector<CacheRecord> under = RecordsUnder(cache, "/x");
-        ASSERT_EQ(under.size(), 2u);
-        EXPECT_EQ(under[0].digest.stamp.identity.inode, 2u);
-        EXPECT_EQ(under[1].path, "/x/b");
+    struct Case {
+        const char* what;
+        std::string sql;
+    };
+    const Case cases[] = {
+        {"one row per inode",
+            "PRAGMA application_id=1363759694; PRAGMA user_version=1;"
+            "CREATE TABLE digests(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+            " modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, read_ns INTEGER NOT NULL,"
+            " seen_ns INTEGER NOT NULL, path BLOB NOT NULL, md5 BLOB NOT NULL, sha256 BLOB,"
+            " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
+            "CREATE INDEX digests_by_path ON digests(path);"
+            "INSERT INTO digests VALUES(1, 1, 5, 0, 0, 0, 10, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
+            "INSERT INTO digests VALUES(1, 2, 6, 0, 0, 0, 20, CAST('/x/a' AS BLOB), zeroblob(16), NULL);"
+            "INSERT INTO digests VALUES(1, 3, 7, 0, 0, 0, 30, CAST('/x/b' AS BLOB), zeroblob(16), zeroblob(32));"
+            "INSERT INTO digests VALUES(1, 4, 7, 0, 0, 0, 30, CAST('/x/c' AS BLOB), zeroblob(15), NULL);"},
+        {"one row per path",
+            "PRAGMA application_id=1363759694; PRAGMA user_version=2;"
+            "CREATE TABLE digests(path BLOB NOT NULL PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+            " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,"
+            " read_ns INTEGER NOT NULL, seen_ns INTEGER NOT NULL, md5 BLOB NOT NULL, sha256 BLOB, mount BLOB)"
+            " WITHOUT ROWID;"
+            "INSERT INTO digests VALUES(CAST('/x/a' AS BLOB), 1, 2, 6, 0, 0, 0, 20, zeroblob(16), NULL, NULL);"
+            "INSERT INTO digests VALUES(CAST('/x/b' AS BLOB), 1, 3, 7, 0, 0, 0, 30, zeroblob(16), zeroblob(32),"
+            " CAST('boot:9' AS BLOB));"
+            "INSERT INTO digests VALUES(CAST('/x/c' AS BLOB), 1, 4, 7, 0, 0, 0, 30, zeroblob(15), NULL, NULL);"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(settings_.file);
+        Sql(c.sql);
+        {
+            DigestCache cache(settings_, [](const std::string& t) { ADD_FAILURE() << t; });
+            const std::vector<CacheRecord> under = RecordsUnder(cache, "/x");
+            ASSERT_EQ(under.size(), 2u);
+            EXPECT_EQ(under[0].digest.stamp.identity.inode, 2u);
+            EXPECT_EQ(under[1].path, "/x/b");
+            EXPECT_EQ(under[1].seenNs, 30);
+            EXPECT_TRUE(under[1].digest.sha256.has_value());
+            EXPECT_EQ(under[1].mount, c.sql.find("boot:9") != std::string::npos ? "boot:9" : "");
+        }
+        EXPECT_EQ(Query("PRAGMA user_version"), "3");
+        EXPECT_EQ(Query("SELECT count(*) FROM sqlite_master WHERE name LIKE 'digests%'"), "0");
     }
-    EXPECT_EQ(Query("PRAGMA user_version"), "2");
 
     std::filesystem::remove(settings_.file);
     tree_.file("scan/sub/b.txt", "evil b!");

@@ -1,0 +1,90 @@
+#include "cache/FolderBlob.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace qirn {
+
+namespace {
+
+constexpr std::uint8_t kHasSha256 = 1;  // flags
+
+// Name length (2 bytes), mount key length, flags, then the numbers and the
+// MD5; written whole, so it has no padding.
+struct Head {
+    std::uint16_t nameLength;
+    std::uint8_t mountLength;
+    std::uint8_t flags;
+    std::uint32_t unused;
+    std::uint64_t device;
+    std::uint64_t inode;
+    std::uint64_t size;
+    std::int64_t modifiedNs;
+    std::int64_t changedNs;
+    std::int64_t readNs;
+    std::int64_t seenNs;
+    Md5Digest md5;
+};
+static_assert(std::is_trivially_copyable_v<Head> && sizeof(Head) == 80);
+
+}  // namespace
+
+bool FolderBlob::Add(const CachedFile& file)
+{
+    if (file.name.size() > std::numeric_limits<std::uint16_t>::max() ||
+        file.mount.size() > std::numeric_limits<std::uint8_t>::max())
+        return false;
+    const CachedDigest& digest = file.digest;
+    const Head head{static_cast<std::uint16_t>(file.name.size()), static_cast<std::uint8_t>(file.mount.size()),
+        digest.sha256 ? kHasSha256 : std::uint8_t{0}, 0, digest.stamp.identity.device, digest.stamp.identity.inode,
+        digest.stamp.size, digest.stamp.modifiedNs, digest.stamp.changedNs, digest.readNs, file.seenNs, digest.md5};
+    bytes_.append(reinterpret_cast<const char*>(&head), sizeof head);
+    if (digest.sha256)
+        bytes_.append(reinterpret_cast<const char*>(digest.sha256->data()), digest.sha256->size());
+    bytes_.append(file.name);
+    bytes_.append(file.mount);
+    newestSeenNs_ = files_ == 0 ? file.seenNs : std::max(newestSeenNs_, file.seenNs);
+    ++files_;
+    return true;
+}
+
+void FolderBlob::Clear()
+{
+    bytes_.clear();
+    files_ = 0;
+    newestSeenNs_ = 0;
+}
+
+bool ForEachCachedFile(std::string_view blob, const std::function<void(const CachedFile&)>& visit)
+{
+    CachedFile file;
+    CachedDigest& digest = file.digest;
+    while (!blob.empty()) {
+        Head head{};
+        if (blob.size() < sizeof head)
+            return false;
+        std::memcpy(&head, blob.data(), sizeof head);
+        blob.remove_prefix(sizeof head);
+        const std::size_t shaLength = (head.flags & kHasSha256) != 0 ? Sha256Digest{}.size() : 0;
+        if (blob.size() < shaLength + head.nameLength + head.mountLength)
+            return false;
+        digest.stamp = {{head.device, head.inode}, head.size, head.modifiedNs, head.changedNs};
+        digest.readNs = head.readNs;
+        digest.md5 = head.md5;
+        digest.sha256.reset();
+        if (shaLength != 0) {
+            digest.sha256.emplace();
+            std::memcpy(digest.sha256->data(), blob.data(), shaLength);
+        }
+        file.name = blob.substr(shaLength, head.nameLength);
+        file.mount = blob.substr(shaLength + head.nameLength, head.mountLength);
+        file.seenNs = head.seenNs;
+        blob.remove_prefix(shaLength + head.nameLength + head.mountLength);
+        visit(file);
+    }
+    return true;
+}
+
+}  // namespace qirn
