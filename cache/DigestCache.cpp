@@ -5,8 +5,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <numeric>
 #include <system_error>
-#include <unordered_set>
+#include <utility>
 
 namespace qirn {
 
@@ -31,12 +33,6 @@ constexpr const char* kPutFolder =
     "INSERT OR REPLACE INTO folders(path, seen_ns, files, entries) VALUES(?1, ?2, ?3, ?4)";
 // Up to this much of the file is mapped for reading (SQLite caps it further).
 constexpr std::int64_t kMapBytes = std::int64_t{1} << 30;
-
-// Where a path's name begins: after its last separator.
-std::size_t NameStart(std::string_view path)
-{
-    return path.rfind(kPathSeparator) + 1;  // 0 without a separator
-}
 
 }  // namespace
 
@@ -147,6 +143,11 @@ bool DigestCache::OpenDatabase(int& version)
         Tell("written by another version of QIRN Checker; left as it is, and the scan goes on without it");
         return false;
     }
+    // The last connection to close would copy what the log holds into the
+    // file, sync both and delete the log, while the scan waits. The log
+    // stays instead: a later write copies it over once it is large, on the
+    // writer's thread. (SQLite deletes a log it finds beside an empty file.)
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     // Reads map the file rather than copy it page by page into the page cache:
     // loading a large cache then costs a third of the time.
     return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") &&
@@ -238,63 +239,96 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
 
 void DigestCache::Store(const std::vector<CacheRecord>& records)
 {
-    if (!Usable() || records.empty())
+    FolderGatherer gatherer;
+    FolderRuns runs;
+    for (const CacheRecord& record : records) {
+        const std::string_view path = record.path;
+        const std::size_t nameStart = path.rfind(kPathSeparator) + 1;  // 0 without a separator
+        gatherer.Add(
+            path.substr(0, nameStart), {path.substr(nameStart), record.digest, record.seenNs, record.mount}, runs);
+    }
+    gatherer.LeaveAll(runs);
+    Store(runs);
+}
+
+void DigestCache::Store(const FolderRuns& runs)
+{
+    if (!Usable() || runs.Files() == 0)
         return;
     const std::int64_t nowNs = WallClockNs();
-    if (Exec("BEGIN IMMEDIATE") && WriteFolders(records, nowNs) && Exec("COMMIT"))
-        Prune(nowNs, records.size());
+    if (Exec("BEGIN IMMEDIATE") && WriteRuns(runs, nowNs) && Exec("COMMIT"))
+        Prune(nowNs, runs.Files());
 }
 
-bool DigestCache::WriteFolders(std::span<const CacheRecord> records, std::int64_t nowNs)
+bool DigestCache::WriteRuns(const FolderRuns& runs, std::int64_t nowNs)
 {
     const std::int64_t maxAgeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.maxAge).count();
-    for (std::size_t begin = 0; begin < records.size();) {
-        const std::string_view folder = std::string_view(records[begin].path).substr(0, NameStart(records[begin].path));
-        std::size_t end = begin + 1;
-        while (end < records.size() && NameStart(records[end].path) == folder.size() &&
-            records[end].path.starts_with(folder))
-            ++end;
-        if (!WriteFolder(folder, records.subspan(begin, end - begin), nowNs - maxAgeNs))
-            return false;
-        begin = end;
-    }
-    return true;
+    bool written = true;
+    runs.ForEachRun([&](std::string_view folder, std::string_view files) {
+        written = written && WriteFolder(folder, files, nowNs - maxAgeNs);
+    });
+    return written;
 }
 
-bool DigestCache::WriteFolder(std::string_view folder, std::span<const CacheRecord> records, std::int64_t oldestSeenNs)
+bool DigestCache::WriteFolder(std::string_view folder, std::string_view files, std::int64_t oldestSeenNs)
 {
-    blob_.Clear();
-    // The last record of a name stands, as if each had been written in turn.
-    std::unordered_set<std::string_view> names(records.size());
-    for (std::size_t i = records.size(); i-- > 0;) {
-        const CacheRecord& record = records[i];
-        const std::string_view name = std::string_view(record.path).substr(folder.size());
-        if (names.insert(name).second)
-            blob_.Add({name, record.digest, record.seenNs, record.mount});
-    }
-    // The folder's other files stay unless they were not seen for too long.
+    runFiles_.clear();
+    std::int64_t newestSeenNs = 0;
+    ForEachCachedFile(files, [&](const CachedFile& file) {
+        newestSeenNs = runFiles_.empty() ? file.seenNs : std::max(newestSeenNs, file.seenNs);
+        runFiles_.push_back(file);
+    });
+    // By name, and of one name the last given last: it stands, as if each had been written in turn.
+    byName_.resize(runFiles_.size());
+    std::iota(byName_.begin(), byName_.end(), std::size_t{0});
+    const auto nameOf = [this](std::size_t index) { return runFiles_[index].name; };
+    std::sort(byName_.begin(), byName_.end(),
+        [&](std::size_t a, std::size_t b) { return std::pair(nameOf(a), a) < std::pair(nameOf(b), b); });
+    const auto repeated = [&](std::size_t i) {
+        return i + 1 < byName_.size() && nameOf(byName_[i]) == nameOf(byName_[i + 1]);
+    };
+    bool anyRepeated = false;
+    for (std::size_t i = 0; i < byName_.size() && !anyRepeated; ++i)
+        anyRepeated = repeated(i);
+
     const Reset reset(selectFolder_);
     BindBlob(selectFolder_, 1, folder);
     const int code = sqlite3_step(selectFolder_);
-    if (code == SQLITE_ROW) {
-        ForEachCachedFile(BlobText(selectFolder_, 0), [&](const CachedFile& file) {
-            if (file.seenNs >= oldestSeenNs && !names.contains(file.name))
-                blob_.Add(file);
-        });
-    } else if (code != SQLITE_DONE) {
+    if (code != SQLITE_ROW && code != SQLITE_DONE) {
         Fail(code, "writing");
         return false;
     }
-    return PutFolder(folder, blob_);
+    // A folder new to the cache, as a first scan gives them, is written as it came.
+    if (code == SQLITE_DONE && !anyRepeated)
+        return PutFolder(folder, files, runFiles_.size(), newestSeenNs);
+    blob_.Clear();
+    for (std::size_t i = 0; i < byName_.size(); ++i) {
+        if (!repeated(i))
+            blob_.Add(runFiles_[byName_[i]]);
+    }
+    // The folder's other files stay unless they were not seen for too long.
+    if (code == SQLITE_ROW) {
+        const auto given = [&](std::string_view name) {
+            const auto found = std::lower_bound(byName_.begin(), byName_.end(), name,
+                [&](std::size_t index, std::string_view sought) { return nameOf(index) < sought; });
+            return found != byName_.end() && nameOf(*found) == name;
+        };
+        ForEachCachedFile(BlobText(selectFolder_, 0), [&](const CachedFile& file) {
+            if (file.seenNs >= oldestSeenNs && !given(file.name))
+                blob_.Add(file);
+        });
+    }
+    return PutFolder(folder, blob_.Bytes(), blob_.Files(), blob_.NewestSeenNs());
 }
 
-bool DigestCache::PutFolder(std::string_view folder, const FolderBlob& files)
+bool DigestCache::PutFolder(
+    std::string_view folder, std::string_view files, std::size_t count, std::int64_t newestSeenNs)
 {
     const Reset reset(putFolder_);
     BindBlob(putFolder_, 1, folder);
-    sqlite3_bind_int64(putFolder_, 2, files.NewestSeenNs());
-    sqlite3_bind_int64(putFolder_, 3, static_cast<std::int64_t>(files.Files()));
-    BindBlob(putFolder_, 4, files.Bytes());
+    sqlite3_bind_int64(putFolder_, 2, newestSeenNs);
+    sqlite3_bind_int64(putFolder_, 3, static_cast<std::int64_t>(count));
+    BindBlob(putFolder_, 4, files);
     const int code = sqlite3_step(putFolder_);
     if (code != SQLITE_DONE) {
         Fail(code, "writing");

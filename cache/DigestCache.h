@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -92,6 +91,7 @@ public:
     // beyond the age and size bounds, oldest first. A folder's records are
     // best given one after another: each run of them rewrites its folder.
     void Store(const std::vector<CacheRecord>& records);
+    void Store(const FolderRuns& runs);
 
 private:
     static constexpr int kSchemaVersion = 3;
@@ -103,10 +103,10 @@ private:
     // Within a transaction: moves the rows of an earlier version into folders, and commits.
     bool CarryOver(int version);
     bool CarryRowsOver(int version);
-    // Within a transaction: merges the records into their folders' rows.
-    bool WriteFolders(std::span<const CacheRecord> records, std::int64_t nowNs);
-    bool WriteFolder(std::string_view folder, std::span<const CacheRecord> records, std::int64_t oldestSeenNs);
-    bool PutFolder(std::string_view folder, const FolderBlob& files);
+    // Within a transaction: merges the files into their folders' rows.
+    bool WriteRuns(const FolderRuns& runs, std::int64_t nowNs);
+    bool WriteFolder(std::string_view folder, std::string_view files, std::int64_t oldestSeenNs);
+    bool PutFolder(std::string_view folder, std::string_view files, std::size_t count, std::int64_t newestSeenNs);
     void Close();
     bool Exec(const char* sql);
     // Turns the cache off (or rebuilds a damaged one) after an SQLite error.
@@ -125,7 +125,10 @@ private:
     sqlite3_stmt* countUnder_ = nullptr;
     sqlite3_stmt* selectFolder_ = nullptr;
     sqlite3_stmt* putFolder_ = nullptr;
-    FolderBlob blob_;  // the folder being written; its bytes are reused
+    // The folder being written; their memory is used again.
+    std::vector<CachedFile> runFiles_;
+    std::vector<std::size_t> byName_;  // indices into runFiles_
+    FolderBlob blob_;
 };
 
 }  // namespace qirn

@@ -85,37 +85,39 @@ bool DigestCache::CarryRowsOver(int version)
         return false;
     }
     const std::int64_t nowNs = WallClockNs();
-    std::vector<CacheRecord> records;
+    // Rows in the order of their paths come folder by folder, as from a walk.
+    FolderGatherer gatherer;
+    FolderRuns runs;
     while ((code = sqlite3_step(rows.handle)) == SQLITE_ROW) {
         sqlite3_stmt* const row = rows.handle;
-        CacheRecord record;
-        record.path = BlobText(row, 0);
-        CachedDigest& digest = record.digest;
+        CachedDigest digest;
         digest.stamp.identity = {Unsigned(sqlite3_column_int64(row, 1)), Unsigned(sqlite3_column_int64(row, 2))};
         digest.stamp.size = Unsigned(sqlite3_column_int64(row, 3));
         digest.stamp.modifiedNs = sqlite3_column_int64(row, 4);
         digest.stamp.changedNs = sqlite3_column_int64(row, 5);
         digest.readNs = sqlite3_column_int64(row, 6);
-        record.seenNs = sqlite3_column_int64(row, 7);
         Sha256Digest sha256{};
         if (BlobInto(row, 9, sha256))
             digest.sha256 = sha256;
-        record.mount = BlobText(row, 10);
         // A row that does not hold a whole digest is left behind.
         if (!BlobInto(row, 8, digest.md5))
             continue;
-        records.push_back(std::move(record));
-        if (records.size() == kCarriedAtOnce) {
-            if (!WriteFolders(records, nowNs))
+        const std::string_view path = BlobText(row, 0);
+        const std::size_t nameStart = path.rfind(kPathSeparator) + 1;
+        gatherer.Add(path.substr(0, nameStart),
+            {path.substr(nameStart), digest, sqlite3_column_int64(row, 7), BlobText(row, 10)}, runs);
+        if (runs.Files() >= kCarriedAtOnce) {
+            if (!WriteRuns(runs, nowNs))
                 return false;
-            records.clear();
+            runs.Clear();
         }
     }
     if (code != SQLITE_DONE) {
         Fail(code, "carrying over an earlier version");
         return false;
     }
-    return WriteFolders(records, nowNs);
+    gatherer.LeaveAll(runs);
+    return WriteRuns(runs, nowNs);
 }
 
 void DigestCache::Prune(std::int64_t nowNs, std::size_t stored)
@@ -200,7 +202,7 @@ bool DigestCache::Bound()
         Fail(code, "pruning");
         return false;
     }
-    return !trimmed || PutFolder(*trimmed, kept);
+    return !trimmed || PutFolder(*trimmed, kept.Bytes(), kept.Files(), kept.NewestSeenNs());
 }
 
 }  // namespace qirn

@@ -31,7 +31,7 @@ static_assert(std::is_trivially_copyable_v<Head> && sizeof(Head) == 80);
 
 }  // namespace
 
-bool FolderBlob::Add(const CachedFile& file)
+bool AppendCachedFile(std::string& bytes, const CachedFile& file)
 {
     if (file.name.size() > std::numeric_limits<std::uint16_t>::max() ||
         file.mount.size() > std::numeric_limits<std::uint8_t>::max())
@@ -40,11 +40,18 @@ bool FolderBlob::Add(const CachedFile& file)
     const Head head{static_cast<std::uint16_t>(file.name.size()), static_cast<std::uint8_t>(file.mount.size()),
         digest.sha256 ? kHasSha256 : std::uint8_t{0}, 0, digest.stamp.identity.device, digest.stamp.identity.inode,
         digest.stamp.size, digest.stamp.modifiedNs, digest.stamp.changedNs, digest.readNs, file.seenNs, digest.md5};
-    bytes_.append(reinterpret_cast<const char*>(&head), sizeof head);
+    bytes.append(reinterpret_cast<const char*>(&head), sizeof head);
     if (digest.sha256)
-        bytes_.append(reinterpret_cast<const char*>(digest.sha256->data()), digest.sha256->size());
-    bytes_.append(file.name);
-    bytes_.append(file.mount);
+        bytes.append(reinterpret_cast<const char*>(digest.sha256->data()), digest.sha256->size());
+    bytes.append(file.name);
+    bytes.append(file.mount);
+    return true;
+}
+
+bool FolderBlob::Add(const CachedFile& file)
+{
+    if (!AppendCachedFile(bytes_, file))
+        return false;
     newestSeenNs_ = files_ == 0 ? file.seenNs : std::max(newestSeenNs_, file.seenNs);
     ++files_;
     return true;
@@ -55,6 +62,66 @@ void FolderBlob::Clear()
     bytes_.clear();
     files_ = 0;
     newestSeenNs_ = 0;
+}
+
+void FolderRuns::AddRun(std::string_view folder, std::string_view files, std::size_t count)
+{
+    folders_.append(folder);
+    bytes_.append(files);
+    runs_.push_back({folders_.size(), bytes_.size()});
+    files_ += count;
+}
+
+void FolderRuns::Clear()
+{
+    folders_.clear();
+    bytes_.clear();
+    runs_.clear();
+    files_ = 0;
+}
+
+void FolderRuns::ForEachRun(const std::function<void(std::string_view, std::string_view)>& visit) const
+{
+    std::size_t folderBegin = 0;
+    std::size_t filesBegin = 0;
+    for (const Run& run : runs_) {
+        visit(std::string_view(folders_).substr(folderBegin, run.folderEnd - folderBegin),
+            std::string_view(bytes_).substr(filesBegin, run.filesEnd - filesBegin));
+        folderBegin = run.folderEnd;
+        filesBegin = run.filesEnd;
+    }
+}
+
+void FolderGatherer::Add(std::string_view folder, const CachedFile& file, FolderRuns& runs)
+{
+    if (depth_ == 0 || open_[depth_ - 1].path != folder) {
+        // The walk has left every open folder that does not hold this one.
+        while (depth_ > 0 && !folder.starts_with(open_[depth_ - 1].path))
+            Leave(runs);
+        if (depth_ == 0 || open_[depth_ - 1].path != folder) {
+            if (depth_ == open_.size())
+                open_.emplace_back();
+            open_[depth_++].path.assign(folder);
+        }
+    }
+    Open& current = open_[depth_ - 1];
+    if (AppendCachedFile(current.files, file))
+        ++current.count;
+}
+
+void FolderGatherer::LeaveAll(FolderRuns& runs)
+{
+    while (depth_ > 0)
+        Leave(runs);
+}
+
+void FolderGatherer::Leave(FolderRuns& runs)
+{
+    Open& left = open_[--depth_];
+    if (left.count != 0)
+        runs.AddRun(left.path, left.files, left.count);
+    left.files.clear();
+    left.count = 0;
 }
 
 bool ForEachCachedFile(std::string_view blob, const std::function<void(const CachedFile&)>& visit)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qirn {
 
@@ -21,6 +22,10 @@ struct CachedFile {
     std::int64_t seenNs = 0;
     std::string_view mount;  // MountScope::key; empty: any
 };
+
+// Appends the file's bytes; false, and nothing appended, when its name or
+// mount key is too long for the format.
+bool AppendCachedFile(std::string& bytes, const CachedFile& file);
 
 class FolderBlob {
 public:
@@ -37,6 +42,53 @@ private:
     std::string bytes_;
     std::size_t files_ = 0;
     std::int64_t newestSeenNs_ = 0;
+};
+
+// Files of folder after folder, as a walk hands them to the cache's
+// writer. Cleared, it keeps its memory: a batch's buffers are used again
+// rather than faulted in anew.
+class FolderRuns {
+public:
+    // folder is absolute and ends in a separator; files holds count files.
+    void AddRun(std::string_view folder, std::string_view files, std::size_t count);
+    void Clear();
+
+    std::size_t Files() const { return files_; }
+    // Calls visit with each run's folder and the bytes of its files, in order.
+    void ForEachRun(const std::function<void(std::string_view folder, std::string_view files)>& visit) const;
+
+private:
+    struct Run {
+        std::size_t folderEnd;  // in folders_
+        std::size_t filesEnd;   // in bytes_
+    };
+    std::string folders_;
+    std::string bytes_;
+    std::vector<Run> runs_;
+    std::size_t files_ = 0;
+};
+
+// Gathers the files of a depth-first walk folder by folder: the files of a
+// folder, however the walk mixed them with its subfolders', are one run,
+// added once the walk has left the folder. Files in any other order are
+// still all added, a folder then in several runs.
+class FolderGatherer {
+public:
+    // folder is absolute and ends in a separator.
+    void Add(std::string_view folder, const CachedFile& file, FolderRuns& runs);
+    // Adds the folders the walk is still in, innermost first.
+    void LeaveAll(FolderRuns& runs);
+
+private:
+    void Leave(FolderRuns& runs);
+
+    struct Open {
+        std::string path;
+        std::string files;
+        std::size_t count = 0;
+    };
+    std::vector<Open> open_;  // outermost first; the first depth_ are in use
+    std::size_t depth_ = 0;
 };
 
 // Calls visit for each file in blob, in order; the views live during the

@@ -192,6 +192,15 @@ ScanCache::~ScanCache()
     cache_.ReplaceNotice(notice_);
 }
 
+void ScanCache::Enter(std::string_view folderPath)
+{
+    if (folderPath == walkFolder_ && !cacheFolder_.empty())
+        return;
+    walkFolder_.assign(folderPath);
+    CachePath(folderPath, {}, cacheFolder_);
+    folderHash_ = std::hash<std::string_view>{}(cacheFolder_);
+}
+
 void ScanCache::Read(std::string_view folderPath, std::string_view name, const FileStamp& stamp, std::int64_t readNs,
     const FileDigests& digests)
 {
@@ -199,10 +208,8 @@ void ScanCache::Read(std::string_view folderPath, std::string_view name, const F
         TellNotices();
     if (!usable_)
         return;
-    std::string path;
-    CachePath(folderPath, name, path);
-    Hold({std::move(path), {stamp, readNs, digests.md5, digests.sha256}, startNs_,
-        mounts_.Of(stamp.identity.device).key});
+    Enter(folderPath);
+    Hold({name, {stamp, readNs, digests.md5, digests.sha256}, startNs_, mounts_.Of(stamp.identity.device).key});
 }
 
 void ScanCache::Reused(std::string_view folderPath, std::string_view name, const Kept& kept)
@@ -213,12 +220,7 @@ void ScanCache::Reused(std::string_view folderPath, std::string_view name, const
         TellNotices();
     if (!usable_)
         return;
-    if (folderPath != hashedFolder_) {
-        hashedFolder_.assign(folderPath);
-        std::string cacheFolder;
-        CachePath(folderPath, {}, cacheFolder);
-        folderHash_ = std::hash<std::string_view>{}(cacheFolder);
-    }
+    Enter(folderPath);
     // Each name of a hard-linked file has an entry of its own, next to the others.
     const std::uint64_t pathHash = PathHash(folderHash_, name);
     for (auto i = static_cast<std::size_t>(&entry - entries_.Data());
@@ -226,29 +228,30 @@ void ScanCache::Reused(std::string_view folderPath, std::string_view name, const
         if (entries_[i].pathHash == pathHash && startNs_ - entries_[i].seenNs < kSeenRefreshNs)
             return;
     }
-    std::string path;
-    CachePath(folderPath, name, path);
-    Hold({std::move(path), entry.digest, startNs_, mounts_.Of(entry.digest.stamp.identity.device).key});
+    Hold({name, entry.digest, startNs_, mounts_.Of(entry.digest.stamp.identity.device).key});
 }
 
-void ScanCache::Hold(CacheRecord record)
+void ScanCache::Hold(const CachedFile& file)
 {
-    // Reserved once a batch: growing a vector of records moves every path it holds.
-    if (pending_.capacity() == 0)
-        pending_.reserve(batch_);
-    pending_.push_back(std::move(record));
-    if (pending_.size() >= batch_)
-        Hand(std::exchange(pending_, {}));
+    gatherer_.Add(cacheFolder_, file, pending_);
+    if (pending_.Files() >= batch_)
+        Hand();
 }
 
-void ScanCache::Hand(std::vector<CacheRecord> batch)
+void ScanCache::Hand()
 {
     JoinLoader();
     std::unique_lock lock(mutex_);
     if (!writer_.joinable())
         writer_ = std::thread([this] { Write(); });
     changed_.wait(lock, [this] { return batches_.size() < kBatchesWaiting; });
-    batches_.push_back(std::move(batch));
+    batches_.push_back(std::move(pending_));
+    if (!spare_.empty()) {
+        pending_ = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        pending_ = {};
+    }
     changed_.notify_all();
 }
 
@@ -259,13 +262,15 @@ void ScanCache::Write()
         changed_.wait(lock, [this] { return !batches_.empty() || finishing_; });
         if (batches_.empty())
             return;
-        const std::vector<CacheRecord> batch = std::move(batches_.front());
+        FolderRuns batch = std::move(batches_.front());
         batches_.pop_front();
         changed_.notify_all();
         lock.unlock();
         cache_.Store(batch);
         usable_ = cache_.Usable();
+        batch.Clear();
         lock.lock();
+        spare_.push_back(std::move(batch));
     }
 }
 
@@ -299,8 +304,9 @@ void ScanCache::TellNotices()
 void ScanCache::Finish()
 {
     JoinLoader();
-    if (!pending_.empty())
-        Hand(std::exchange(pending_, {}));
+    gatherer_.LeaveAll(pending_);
+    if (pending_.Files() != 0)
+        Hand();
     StopWriter();
     TellNotices();
 }

@@ -74,8 +74,10 @@ private:
     void JoinLoader();
     // Sets path to the file's path as the cache names it.
     void CachePath(std::string_view folderPath, std::string_view name, std::string& path) const;
-    void Hold(CacheRecord record);
-    void Hand(std::vector<CacheRecord> batch);
+    // Makes folderPath, as the walk names it, the folder of the next files.
+    void Enter(std::string_view folderPath);
+    void Hold(const CachedFile& file);
+    void Hand();
     void Write();
     void StopWriter();
     void TellNotices();
@@ -92,15 +94,18 @@ private:
     GrowingArray<FileIdentity> identities_;
     std::atomic<bool> loaded_ = false;
     std::thread loader_;
-    std::vector<CacheRecord> pending_;
-    std::string hashedFolder_;  // as the walk names it: the last folder of Reused
+    FolderGatherer gatherer_;
+    FolderRuns pending_;       // folders the walk has left
+    std::string walkFolder_;   // the last folder of Read or Reused, as the walk names it
+    std::string cacheFolder_;  // the same as the cache names it
     std::uint64_t folderHash_ = 0;
 
     std::atomic<bool> usable_;
     DigestCache::Notice notice_;  // the cache's own, told on the walk thread
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::vector<CacheRecord>> batches_;
+    std::deque<FolderRuns> batches_;
+    std::vector<FolderRuns> spare_;  // written batches, their memory kept
     std::vector<std::string> notices_;
     std::atomic<bool> noticed_ = false;
     bool finishing_ = false;

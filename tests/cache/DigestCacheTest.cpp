@@ -405,6 +405,30 @@ TEST(FolderBlobTest, CutBlobsLoseOnlyTheCutFile)
     EXPECT_GT(firstEnds, 0u);
 }
 
+// A folder's files mixed with its subfolders' are one run once the walk
+// has left it; a folder that comes back after another is a second run.
+TEST(FolderBlobTest, GathererAddsEachFolderOnceTheWalkLeftIt)
+{
+    FolderGatherer gatherer;
+    FolderRuns runs;
+    const CachedDigest digest;
+    const std::pair<const char*, const char*> walk[] = {
+        {"/a/", "x"}, {"/a/b/", "y"}, {"/a/b/c/", "z"}, {"/a/", "w"}, {"/d/", "v"}, {"/a/", "u"}};
+    for (const auto& [folder, name] : walk)
+        gatherer.Add(folder, {name, digest, 0, ""}, runs);
+    gatherer.LeaveAll(runs);
+    std::vector<std::string> seen;
+    runs.ForEachRun([&](std::string_view folder, std::string_view files) {
+        std::string run(folder);
+        ForEachCachedFile(files, [&](const CachedFile& file) { run += file.name; });
+        seen.push_back(run);
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{"/a/b/c/z", "/a/b/y", "/a/xw", "/d/v", "/a/u"}));
+    EXPECT_EQ(runs.Files(), 6u);
+    runs.Clear();
+    EXPECT_EQ(runs.Files(), 0u);
+}
+
 // A folder holding most of the cache is read by a table scan, a small one
 // through the path index; both must return exactly the rows under the folder.
 TEST_F(DigestCacheTest, RecordsUnderAFolderWhicheverWayTheyAreRead)
@@ -525,6 +549,7 @@ TEST_F(DigestCacheTest, UnusableCacheLeavesResultsUnchangedAndSaysSoOnce)
         {"truncated",
             [&] {
                 validCache();
+                Sql("PRAGMA wal_checkpoint(TRUNCATE)");
                 std::filesystem::resize_file(settings_.file, 4096 + 100);
             },
             "moved to"},
