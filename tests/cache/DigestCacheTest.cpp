@@ -369,6 +369,8 @@ TEST_F(DigestCacheTest, TheBoundsDropTheLeastRecentlySeen)
     EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/new:2", "/x/old:1"}));
     cache.Store({record("/x/more", 3, now), record("/x/more", 4, now)});
     EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/more:4", "/x/new:2"}));
+    cache.Store({record("/x/last", 5, now), record("/x/new", 6, now)});
+    EXPECT_EQ(kept(cache), (std::vector<std::string>{"/x/last:5", "/x/more:4", "/x/new:6"}));
 }
 
 // A folder's files kept in one blob are read back whole, and a blob cut
