@@ -49,6 +49,7 @@ public:
     // Identity and digest are checked again once the file is here, where
     // nobody else can touch it; if they differ it goes back. Links are never
     // followed. sidecar makes the text of ENTRY.json from the file's facts.
+    // The file keeps no execute or set-id bits here; its facts keep its mode.
     virtual QuarantineResult Move(const std::filesystem::path& path, const FileIdentity& identity,
         const Md5Digest& digest, const std::function<std::string(const QuarantineFacts&)>& sidecar) = 0;
 

@@ -24,6 +24,7 @@ namespace {
 using Status = QuarantineResult::Status;
 
 constexpr int kNameAttempts = 1000;
+constexpr std::uint32_t kRunBits = S_ISUID | S_ISGID | S_IXUSR | S_IXGRP | S_IXOTH;
 
 QuarantineResult Result(Status status, std::string errorText = {}, std::string entry = {})
 {
@@ -228,24 +229,29 @@ private:
         const std::function<std::string(const QuarantineFacts&)>& sidecar)
     {
         struct stat info { };
+        std::optional<UniqueFd> file;
         std::optional<std::vector<std::byte>> bytes;
         try {
-            const UniqueFd file = OpenRegularFile(fd_.get(), entry.c_str(), Links::NotFollowed, &info);
+            file.emplace(OpenRegularFile(fd_.get(), entry.c_str(), Links::NotFollowed, &info));
             if (IdentityOf(info) == identity)
-                bytes = ReadExactly(file.get(), static_cast<std::uint64_t>(info.st_size));
+                bytes = ReadExactly(file->get(), static_cast<std::uint64_t>(info.st_size));
         } catch (const Failure&) {
             ::fstatat(fd_.get(), entry.c_str(), &info, AT_SYMLINK_NOFOLLOW);
         }
         QuarantineFacts facts = FactsOf(info, absolute);
         if (bytes)
             facts.digest = Md5().Compute(*bytes);
-        if (bytes && facts.digest == digest)
+        if (bytes && facts.digest == digest) {
+            KeepFromRunning(file->get(), facts.mode);
             return Finish(entry, facts, sidecar);
+        }
         // Swapped in after the check, or overwritten since the scan: it goes back.
         if (::renameat2(fd_.get(), entry.c_str(), parent, name.c_str(), RENAME_NOREPLACE) == 0)
             return Result(Status::Changed, "the file changed after the scan");
-        if (S_ISREG(info.st_mode) && bytes)
+        if (S_ISREG(info.st_mode) && bytes) {
+            KeepFromRunning(file->get(), facts.mode);
             Finish(entry, facts, sidecar);
+        }
         return Result(Status::Changed,
             "the file changed after the scan, and its name was taken meanwhile: it stays in the quarantine folder",
             entry);
@@ -296,6 +302,13 @@ private:
         ::unlinkat(fd_.get(), entry.c_str(), 0);
         ::unlinkat(fd_.get(), (entry + ".json").c_str(), 0);
         return FromRemoval(removed);
+    }
+
+    // Kept without execute or set-id bits; the record keeps its mode. A file
+    // of another owner's keeps them, in a folder nobody else may enter.
+    static void KeepFromRunning(int file, std::uint32_t mode)
+    {
+        (void)::fchmod(file, static_cast<mode_t>(mode & ~kRunBits));
     }
 
     static QuarantineResult FromRemoval(const RemovalResult& removal)
