@@ -203,4 +203,32 @@ std::optional<QuarantineFacts> ParseSidecar(std::string_view text)
     return facts;
 }
 
+std::optional<std::chrono::system_clock::time_point> QuarantinedAt(std::string_view text)
+{
+    const std::optional<std::map<std::string, std::string>> fields = FlatJson::Parse(text);
+    if (!fields || !fields->contains("quarantined"))
+        return std::nullopt;
+    // 2026-12-07T13:14:15.123Z, as UtcTimeText writes it.
+    int year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    int hours = 0;
+    int minutes = 0;
+    int seconds = 0;
+    int milliseconds = 0;
+    char zone = 0;
+    const std::string& when = fields->at("quarantined");
+    if (when.size() != 24 ||
+        std::sscanf(when.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d.%3d%c", &year, &month, &day, &hours, &minutes, &seconds,
+            &milliseconds, &zone) != 8 ||
+        zone != 'Z')
+        return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month), std::chrono::day(day)};
+    if (!date.ok() || hours > 23 || minutes > 59 || seconds > 60 || hours < 0 || minutes < 0 || seconds < 0 ||
+        milliseconds < 0)
+        return std::nullopt;
+    return std::chrono::sys_days(date) + std::chrono::hours(hours) + std::chrono::minutes(minutes) +
+        std::chrono::seconds(seconds) + std::chrono::milliseconds(milliseconds);
+}
+
 }  // namespace qirn
