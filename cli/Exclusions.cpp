@@ -1,7 +1,5 @@
 #include "cli/Exclusions.h"
 
-#include <algorithm>
-
 namespace qirn {
 
 namespace {
@@ -101,7 +99,7 @@ Exclusions::Exclusions(std::vector<std::string> patterns, bool oneFileSystem)
 
 void Exclusions::AddPath(std::string path)
 {
-    paths_.push_back(std::move(path));
+    paths_.Add(std::move(path));
 }
 
 bool Exclusions::Excludes(std::string_view path, std::string_view name) const
@@ -111,7 +109,7 @@ bool Exclusions::Excludes(std::string_view path, std::string_view name) const
         if (GlobMatches(pattern, path) || (oneName && GlobMatches(pattern, name)))
             return true;
     }
-    return std::find(paths_.begin(), paths_.end(), path) != paths_.end();
+    return paths_.Excludes(path, name);
 }
 
 }  // namespace qirn

@@ -2,6 +2,7 @@
 
 // The entries qirn-scan is told to leave out.
 
+#include "engine/scan/ExcludedPaths.h"
 #include "engine/scan/ScanSink.h"
 
 #include <string>
@@ -21,14 +22,14 @@ public:
 
     // An entry left out by its exact path as the walk forms it.
     void AddPath(std::string path);
-    bool Active() const { return !patterns_.empty() || !paths_.empty() || oneFileSystem_; }
+    bool Active() const { return !patterns_.empty() || !paths_.Empty() || oneFileSystem_; }
 
     bool Excludes(std::string_view path, std::string_view name) const override;
     bool OneFileSystem() const override { return oneFileSystem_; }
 
 private:
     std::vector<std::string> patterns_;
-    std::vector<std::string> paths_;
+    ExcludedPaths paths_;
     bool oneFileSystem_;
 };
 

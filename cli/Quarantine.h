@@ -6,6 +6,7 @@
 #include "cli/ScanOutput.h"
 #include "engine/platform/FileSystem.h"
 #include "engine/remedy/QuarantineFolder.h"
+#include "engine/remedy/QuarantineRecord.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -49,10 +50,6 @@ private:
     std::string entry_;
     std::string reason_;
 };
-
-// The text of ENTRY.json, and the facts read back from it.
-std::string SidecarText(const QuarantineFacts& facts, std::span<const std::string_view> signatures);
-std::optional<QuarantineFacts> ParseSidecar(std::string_view text);
 
 // qirn-scan --restore DIR/ENTRY: 0 when the file is back, 2 when not.
 int RestoreQuarantined(const std::string& entryPath, std::FILE* out, std::FILE* err);

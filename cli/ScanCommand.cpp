@@ -11,6 +11,8 @@
 #include "engine/Failure.h"
 #include "engine/platform/Console.h"
 #include "engine/platform/Platform.h"
+#include "engine/remedy/UserQuarantine.h"
+#include "engine/scan/ExcludedPaths.h"
 #include "engine/scan/FindFile.h"
 #include "engine/scan/FindFiles.h"
 #include "engine/signatures/SignatureList.h"
@@ -87,6 +89,12 @@ public:
             } catch (const Failure& failure) {
                 return CannotRun(std::string("cannot use the quarantine folder: ") + failure.description());
             }
+        }
+        // Nor is the window's quarantine folder walked into, whatever is asked.
+        for (const std::string& folder : options_.folders) {
+            const std::optional<std::string> inside = WalkPathOf(DefaultQuarantineFolder(), folder);
+            if (inside && *inside != folder)
+                exclusions_.AddPath(*inside);
         }
 
         mdlFindFiles::ScanRequest request{signatures_, *this, stop_.get_token(), options_.maxSize, options_.jobs,

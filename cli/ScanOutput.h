@@ -5,6 +5,7 @@
 
 #include "cli/ScanOptions.h"
 #include "engine/digest/Digest.h"
+#include "engine/text/JsonText.h"
 #include "engine/text/TextEscape.h"
 
 #include <chrono>
@@ -17,15 +18,6 @@
 namespace qirn {
 
 class Failure;
-
-std::string Base64(std::string_view bytes);
-
-// A JSON string: bytes that are not UTF-8 become U+FFFD, control characters escapes.
-void AppendJsonString(std::string& out, std::string_view bytes);
-
-// "key":"text" for bytes; when they are not UTF-8, the text has U+FFFD for
-// each bad byte and "key_base64":"..." follows with the exact bytes.
-void AppendJsonField(std::string& out, std::string_view key, std::string_view bytes);
 
 // What became of each entry a scan met.
 struct ScanCounts {
@@ -77,8 +69,5 @@ std::unique_ptr<ScanOutput> MakeScanOutput(OutputFormat format, std::FILE* out);
 
 // The reason in a failure's description ("name: reason").
 std::string_view FailureReason(const Failure& failure);
-
-// 2026-12-07T13:14:15.123Z
-std::string UtcTimeText(std::chrono::system_clock::time_point time);
 
 }  // namespace qirn

@@ -10,7 +10,9 @@
 #include "engine/signatures/SignatureList.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -18,6 +20,35 @@
 #include <vector>
 
 namespace qirn::test {
+
+#ifndef _WIN32
+// Sets an environment variable for one scope, then puts the old value back.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))  // NOLINT(concurrency-mt-unsafe)
+            old_ = old;
+        if (value != nullptr)
+            ::setenv(name, value, 1);  // NOLINT(concurrency-mt-unsafe)
+        else
+            ::unsetenv(name);  // NOLINT(concurrency-mt-unsafe)
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+    ~ScopedVariable()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+        else
+            ::unsetenv(name_);  // NOLINT(concurrency-mt-unsafe)
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+#endif
 
 // The standard antivirus test file and its MD5 digest.
 inline constexpr std::string_view kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";

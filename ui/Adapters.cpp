@@ -20,6 +20,8 @@ void HitLists::AddHit(qirn::Hit hit)
     name->setData(kInodeRole, QVariant::fromValue<qulonglong>(hit.identity.inode));
     name->setData(kDigestRole,
         QByteArray(reinterpret_cast<const char*>(hit.digest.data()), static_cast<qsizetype>(hit.digest.size())));
+    name->setData(
+        kSignatureRole, QByteArray(hit.signatureName.data(), static_cast<qsizetype>(hit.signatureName.size())));
     names_.addItem(name);
     const std::string shown = qirn::ShownText(path);
     auto* shownPath = new QListWidgetItem(QString::fromLocal8Bit(shown.data(), static_cast<qsizetype>(shown.size())));

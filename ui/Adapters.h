@@ -120,6 +120,7 @@ public:
     static constexpr int kDeviceRole = Qt::UserRole + 1;
     static constexpr int kInodeRole = Qt::UserRole + 2;
     static constexpr int kDigestRole = Qt::UserRole + 3;
+    static constexpr int kSignatureRole = Qt::UserRole + 4;  // the name's own bytes
 
     HitLists(QListWidget& names, QListWidget& paths) : names_(names), paths_(paths) { }
     void AddHit(qirn::Hit hit) override;

@@ -2,6 +2,7 @@
 
 #include "cache/KeptDigests.h"
 #include "engine/platform/ApplicationFolder.h"
+#include "engine/remedy/UserQuarantine.h"
 #include "ui/Adapters.h"
 #include "ui/MessageBox.h"
 #include "ui/mdlBrowse.h"
@@ -28,7 +29,10 @@ FormEnvironment RealEnvironment()
     environment.scanFolder = QDir::homePath();
     environment.folders = &environment.realParts->folders;
     environment.updateUrl = QUrl(QString::fromLatin1(qirn::UpdateUrl));
-    environment.remover = qirn::RemoveDetectedFile;
+    environment.quarantine = qirn::DefaultQuarantineFolder();
+    environment.remover = [folder = environment.quarantine](const qirn::DetectedFile& detected) {
+        return qirn::QuarantineDetectedFile(detected, folder);
+    };
     environment.digestCache = qirn::KeptDigests::DefaultFile();
     return environment;
 }

@@ -27,7 +27,8 @@ struct FormEnvironment {
     QString scanFolder;                 // the user's home folder
     FolderDialog* folders = nullptr;    // the folder chooser's dialog
     QUrl updateUrl;                     // qirn::UpdateUrl
-    InfectionsPanel::Remover remover;   // qirn::RemoveDetectedFile
+    InfectionsPanel::Remover remover;   // qirn::QuarantineDetectedFile into quarantine
+    std::filesystem::path quarantine;   // Delete keeps files here; pruned at start-up
     std::filesystem::path digestCache;  // digests kept between scans; empty: none
 
     struct RealParts;
@@ -36,5 +37,6 @@ struct FormEnvironment {
 
 // The program's own environment: the application folder (qirn::ApplicationFolder), modal boxes, the
 // local clock, the platform's folder dialog, the home folder, the update
-// address, the real deletion and the user's digest cache.
+// address, the user's quarantine folder with Delete keeping files there, and
+// the user's digest cache.
 FormEnvironment RealEnvironment();

@@ -81,6 +81,14 @@ void InfectionsPanel::lstVNa_Click()
     shown_.digest = {};
     std::copy_n(reinterpret_cast<const std::uint8_t*>(digest.constData()),
         std::min<std::size_t>(shown_.digest.size(), static_cast<std::size_t>(digest.size())), shown_.digest.begin());
+    // Every hit of that file names it in its quarantine record.
+    shown_.signatures.clear();
+    for (int row = 0; row < lstVNa_.count(); ++row) {
+        const QListWidgetItem* hit = lstVNa_.item(row);
+        if (hit->data(HitLists::kPathRole).toByteArray() == native &&
+            hit->data(HitLists::kDigestRole).toByteArray() == digest)
+            shown_.signatures.push_back(hit->data(HitLists::kSignatureRole).toByteArray().toStdString());
+    }
 }
 
 void InfectionsPanel::lstVNa_Scroll()

@@ -1,6 +1,7 @@
 #include "ui/frmTev.h"
 
 #include "engine/platform/SaveFile.h"
+#include "engine/remedy/UserQuarantine.h"
 #include "ui/EditReportBox.h"
 #include "ui/ElidedLabel.h"
 #include "ui/LinkLabel.h"
@@ -102,6 +103,7 @@ frmTev::frmTev(FormEnvironment environment, QWidget* parent) : QWidget(parent), 
     scan_ = std::make_unique<ScanWiring>(*this, *reloader_, *environment_.clock);
     if (!environment_.digestCache.empty())
         scan_->control.UseDigestCache(environment_.digestCache);
+    scan_->control.LeaveOut(environment_.quarantine);
     Connect();
 }
 
@@ -135,6 +137,8 @@ void frmTev::Connect()
 
 void frmTev::Load()
 {
+    if (!environment_.quarantine.empty())
+        qirn::PruneQuarantine(environment_.quarantine, std::chrono::system_clock::now());
     LoadSignatures();
     ReadScanSize();
     pgbStatus->setValue(pgbStatus->maximum());

@@ -350,6 +350,11 @@ void frmTev::BuildAbout()
     Label(frAbout, "Label26", Text("- More secure delete infected file"), RowRect(6, kCaptionLeft, 270));
     Label(frAbout, "Label14", Text("Copyright \u00a9 2026 The QIRN Checker project"), RowRect(7, kCaptionLeft, 270));
     // The folder the Save message calls "Application path": sa.kvd and Results.txt live there.
-    ElidedLabel* where = Elided(frAbout, "lblAppPath", RowRect(8, kCaptionLeft, 270));
+    // Two detail lines share the last row's room.
+    ElidedLabel* where = Elided(frAbout, "lblAppPath", QRect(kCaptionLeft, 230, 270, 16));
     where->setText(Text("Application path: ") + QDir::toNativeSeparators(environment_.applicationFolder));
+    // Where Delete keeps files, for qirn-scan --restore.
+    ElidedLabel* kept = Elided(frAbout, "lblQuarantine", QRect(kCaptionLeft, 246, 270, 16));
+    kept->setText(
+        Text("Quarantine: ") + QDir::toNativeSeparators(QFile::decodeName(environment_.quarantine.native().c_str())));
 }

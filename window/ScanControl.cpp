@@ -2,6 +2,7 @@
 
 #include "cache/KeptDigests.h"
 #include "engine/Failure.h"
+#include "engine/scan/ExcludedPaths.h"
 #include "engine/scan/FindFiles.h"
 #include "window/StopScan.h"
 
@@ -36,6 +37,11 @@ void ScanControl::Walk(const std::string& folder)
     WindowSink sink(elements_);
     mdlFindFiles::ScanRequest request{elements_.signatures, sink, mdlFindFiles::StopToken()};
     request.sizeLimit = sizeLimit_;
+    ExcludedPaths leftOut;
+    if (const std::optional<std::string> inside = WalkPathOf(leftOut_, folder); inside && *inside != folder)
+        leftOut.Add(*inside);
+    if (!leftOut.Empty())
+        request.filter = &leftOut;
     cacheNote_.clear();
     std::optional<KeptDigests> cache;
     if (cacheFile_ && !folder.empty()) {

@@ -58,6 +58,8 @@ public:
     // only what changed; a cache that cannot be used is named in lblScanNote.
     // Builds without the cache (no SQLite) read every file.
     void UseDigestCache(std::filesystem::path file) { cacheFile_ = std::move(file); }
+    // Scans never walk into folder (the quarantine) when it lies below theirs.
+    void LeaveOut(std::filesystem::path folder) { leftOut_ = std::move(folder); }
     // Files larger than sizeLimit bytes are not read; with why set, the
     // setting is wrong and scans do nothing but say so.
     void SetSizeLimit(std::int32_t sizeLimit, std::string why = {})
@@ -84,6 +86,7 @@ private:
     Clock& clock_;
     std::int64_t scanStart_ = 0;
     std::optional<std::filesystem::path> cacheFile_;
+    std::filesystem::path leftOut_;
     std::int32_t sizeLimit_ = mdlFindFiles::kSizeLimit;
     std::string sizeProblem_;
     std::string cacheNote_;  // what the cache said during the last walk

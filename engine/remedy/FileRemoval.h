@@ -16,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qirn {
 
@@ -24,9 +25,10 @@ inline constexpr std::uint64_t kLargestDigested = mdlFindFiles::kLargestSizeLimi
 
 // What a hit says about the file it found.
 struct DetectedFile {
-    std::filesystem::path path;  // native bytes
-    FileIdentity identity;       // of the file digested
-    Md5Digest digest;            // of its content then
+    std::filesystem::path path;             // native bytes
+    FileIdentity identity;                  // of the file digested
+    Md5Digest digest;                       // of its content then
+    std::vector<std::string> signatures{};  // names of its hits, for a quarantine record
 };
 
 struct RemovalResult {

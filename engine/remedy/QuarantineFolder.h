@@ -4,12 +4,14 @@
 
 #include "engine/digest/Digest.h"
 #include "engine/platform/FileSystem.h"
+#include "engine/remedy/FileRemoval.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qirn {
 
@@ -42,15 +44,31 @@ struct QuarantineResult {
 // lies in it under a unique name ENTRY, beside ENTRY.json.
 class QuarantineFolder {
 public:
+    // Makes the text of ENTRY.json from the file's facts.
+    using Sidecar = std::function<std::string(const QuarantineFacts&)>;
+
     virtual ~QuarantineFolder() = default;
 
     // Moves the regular file at path here when it still has this identity and
     // digest: a rename on the same file system, else copy, sync and remove.
     // Identity and digest are checked again once the file is here, where
     // nobody else can touch it; if they differ it goes back. Links are never
-    // followed. sidecar makes the text of ENTRY.json from the file's facts.
+    // followed. The file keeps no execute or set-id bits here; its facts keep
+    // its mode.
     virtual QuarantineResult Move(const std::filesystem::path& path, const FileIdentity& identity,
-        const Md5Digest& digest, const std::function<std::string(const QuarantineFacts&)>& sidecar) = 0;
+        const Md5Digest& digest, const Sidecar& sidecar) = 0;
+
+    // Takes the detected file as RemoveDetectedFile does, with the same checks
+    // and results, but writes the checked bytes here (mode 0600) with
+    // ENTRY.json before the file goes: Deleted means it is kept here. When it
+    // cannot be kept here (Refused), the file stays where it was.
+    virtual RemovalResult Keep(const DetectedFile& detected, const Sidecar& sidecar) = 0;
+
+    // The entries that have a record: regular files ENTRY and ENTRY.json.
+    // Links are never followed.
+    virtual std::vector<std::string> Entries() = 0;
+    // Removes entry and its record for good.
+    virtual void Discard(const std::string& entry) = 0;
 
     virtual std::string ReadSidecar(const std::string& entry) = 0;
 

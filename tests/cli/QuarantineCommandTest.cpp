@@ -1,7 +1,9 @@
 #include "cli/Quarantine.h"
 #include "cli/ScanCommand.h"
+#include "engine/remedy/UserQuarantine.h"
 #include "tests/TempTree.h"
 #include "tests/cli/CommandRun.h"
+#include "tests/engine/DetectedFileFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -41,6 +43,26 @@ protected:
     TempTree tree_;
     std::string kvd_;
 };
+
+TEST_F(QuarantineCommandTest, TheWindowsQuarantineIsNeverWalked)
+{
+    // The user's data folder, and so the window's quarantine, lies in the scanned folder.
+    const fs::path data = tree_.folder("scan/data");
+    const test::ScopedVariable dataHome("XDG_DATA_HOME", data.c_str());
+    const fs::path quarantine = DefaultQuarantineFolder();
+    EXPECT_EQ(quarantine, data / "qirn-checker" / "quarantine");
+    const fs::path deleted = tree_.file("scan/deleted.exe", "evil");
+    const RemovalResult kept =
+        QuarantineDetectedFile({deleted, test::IdentityOf(deleted), test::Md5Of("evil")}, quarantine);
+    EXPECT_EQ(kept.status, RemovalResult::Status::Deleted) << kept.errorText;
+    const fs::path hit = tree_.file("scan/hit.exe", "evil");
+
+    const Outcome scanned = RunScan({"-s", kvd_, tree_.path("scan")});
+    EXPECT_EQ(scanned.status, kFound);
+    EXPECT_NE(scanned.out.find(hit.native() + ": Evil FOUND"), std::string::npos) << scanned.out;
+    EXPECT_EQ(scanned.out.find("quarantine"), std::string::npos) << scanned.out;
+    EXPECT_NE(scanned.err.find("Excluded: 1\n"), std::string::npos) << scanned.err;
+}
 
 TEST_F(QuarantineCommandTest, MoveAndRestore)
 {

@@ -1,6 +1,7 @@
 #include "engine/platform/ApplicationFolder.h"
 #include "engine/Failure.h"
 #include "tests/TempTree.h"
+#include "tests/TestDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@ namespace qirn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ScopedVariable;
 using test::TempTree;
 
 TEST(ApplicationFolderTest, BuildFolderOrUserDataFolder)
@@ -64,33 +66,6 @@ TEST(ApplicationFolderTest, SampleIsFoundBesideTheBinFolder)
     const fs::path sample = tree.file("usr/share/qirn-checker/sa.kvd", "x=y");
     EXPECT_EQ(InstalledSample(bin), sample);
 }
-
-// Sets an environment variable for one scope, then puts the old value back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))  // NOLINT(concurrency-mt-unsafe)
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);  // NOLINT(concurrency-mt-unsafe)
-        else
-            ::unsetenv(name);  // NOLINT(concurrency-mt-unsafe)
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-    ~ScopedVariable()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
-        else
-            ::unsetenv(name_);  // NOLINT(concurrency-mt-unsafe)
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(ApplicationFolderTest, UserDataFolderFollowsXdgDataHome)
 {

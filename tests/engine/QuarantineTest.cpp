@@ -91,6 +91,7 @@ TEST_F(QuarantineTest, MovedFileComesBackWithItsModeAndTimes)
         EXPECT_EQ(TempTree::read(place / moved.result.entry), "evil");
         EXPECT_EQ(folder->ReadSidecar(moved.result.entry), file.native());
         EXPECT_EQ(moved.facts.mode, 0751u);
+        EXPECT_EQ(test::StatOf(place / moved.result.entry).st_mode & 07111, 0u) << "kept with no execute bits";
         EXPECT_EQ(moved.facts.modifiedNs, 2000'000'000'007);
 
         EXPECT_EQ(folder->Restore(moved.result.entry, moved.facts).status, Status::Done);

@@ -3,6 +3,7 @@
 // A loaded main window over a temporary application folder, with message
 // boxes, clock and program end replaced by recording doubles.
 
+#include "engine/remedy/UserQuarantine.h"
 #include "tests/ui/TestFolder.h"
 #include "tests/window/WindowDoubles.h"
 #include "ui/MessageBox.h"
@@ -78,8 +79,9 @@ protected:
         environment.endProgram = [this] { ++programEnds; };
         environment.scanFolder = QString::fromStdString(folder.path("tree"));
         environment.folders = &folderDialog;
+        environment.quarantine = quarantine;
         environment.remover = [this](const qirn::DetectedFile& detected) {
-            return remover ? remover(detected) : qirn::RemoveDetectedFile(detected);
+            return remover ? remover(detected) : qirn::QuarantineDetectedFile(detected, quarantine);
         };
         if (!updateUrl.isEmpty())
             environment.updateUrl = updateUrl;
@@ -108,8 +110,9 @@ protected:
     TestFolder folder;
     RecordedMessages messages;
     ScriptedFolderDialog folderDialog;
-    InfectionsPanel::Remover remover;  // empty: the real deletion
-    QUrl updateUrl;                    // empty: the real address
+    InfectionsPanel::Remover remover;  // empty: the real Delete, into quarantine
+    std::filesystem::path quarantine = folder.root() / "data" / "qirn-checker" / "quarantine";
+    QUrl updateUrl;  // empty: the real address
     test::FixedClock clock{9 * 3600 + 30 * 60};
     int programEnds = 0;
     std::unique_ptr<frmTev> form;

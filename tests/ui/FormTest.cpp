@@ -96,6 +96,7 @@ TEST_F(FormStartUp, ShowsTheScannerPanelWithFullBarsAndInitialTexts)
     // Where sa.kvd and Results.txt are kept (cut to fit, whole as tooltip: ReadabilityTest).
     const QString app = QString::fromStdString(folder.path("app"));
     EXPECT_EQ(Text("lblAppPath"), QStringLiteral("Application path: ") + app);
+    EXPECT_EQ(Text("lblQuarantine"), QStringLiteral("Quarantine: ") + QString::fromStdString(quarantine.native()));
     EXPECT_EQ(Get<QPushButton>("cmdSave")->toolTip(),
         QStringLiteral("Saves the report as ") + app + QStringLiteral("/Results.txt"));
 

@@ -1,6 +1,9 @@
 // The Infections panel, the folder chooser and "Update Now" in the window,
 // on real files, with a loopback HTTP server for the download.
 
+#include "cli/Quarantine.h"
+#include "engine/remedy/QuarantineRecord.h"
+#include "engine/text/JsonText.h"
 #include "tests/ui/FormFixture.h"
 #include "tests/update/LoopbackServer.h"
 #include "ui/ReportBox.h"
@@ -18,9 +21,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qirn::uitest {
 namespace {
@@ -62,6 +69,25 @@ protected:
     }
 
     static QString Shown(const fs::path& path) { return QString::fromLocal8Bit(path.native().c_str()); }
+
+    // The files Delete keeps in the quarantine folder, by name.
+    std::vector<fs::path> Kept() const
+    {
+        std::vector<fs::path> kept;
+        for (const fs::directory_entry& entry : fs::directory_iterator(quarantine)) {
+            if (entry.path().extension() != ".json")
+                kept.push_back(entry.path());
+        }
+        std::sort(kept.begin(), kept.end());
+        return kept;
+    }
+
+    static std::uint32_t ModeOf(const fs::path& path)
+    {
+        struct stat info { };
+        EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    }
 };
 
 TEST_F(InfectionsPanelTest, SelectionAndScrollingKeepBothListsInStep)
@@ -208,6 +234,99 @@ TEST_F(InfectionsPanelTest, FileThatCannotBeDeletedIsReportedAndTheHitStays)
     EXPECT_EQ(Paths().size(), 1u);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(messages.shown[0].text.contains(QStringLiteral("Permission denied")));
+}
+
+TEST_F(InfectionsPanelTest, DeleteKeepsTheFileInTheQuarantineWhereRestoreFindsIt)
+{
+    const std::vector<fs::path> files = ScanHits({"tool.exe"});
+    ::chmod(files[0].c_str(), 02755);
+    Select(0);
+    Click("cmdDel");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(files[0])));
+    EXPECT_TRUE(Paths().empty());
+    EXPECT_TRUE(messages.shown.empty());
+
+    EXPECT_EQ(ModeOf(quarantine), 0700u);
+    const std::vector<fs::path> kept = Kept();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(TestFolder::read(kept[0]), kEicar);
+    EXPECT_EQ(ModeOf(kept[0]), 0600u) << "nothing in the quarantine can be run";
+    const std::string record = TestFolder::read(kept[0].native() + ".json");
+    const std::optional<QuarantineFacts> facts = ParseSidecar(record);
+    ASSERT_TRUE(facts) << record;
+    EXPECT_EQ(facts->originalPath, (fs::canonical(files[0].parent_path()) / files[0].filename()).native());
+    EXPECT_EQ(facts->mode, 02755u);
+    EXPECT_NE(record.find(R"("signatures":["EICAR-Test-File"])"), std::string::npos) << record;
+
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(RestoreQuarantined(kept[0].native(), out, out), 0);
+    std::fclose(out);
+    EXPECT_EQ(TestFolder::read(files[0]), kEicar);
+    EXPECT_EQ(ModeOf(files[0]), 02755u);
+    EXPECT_TRUE(Kept().empty());
+}
+
+TEST_F(InfectionsPanelTest, AQuarantineFolderNotThisUsersAloneRefusesDeleteAndSaysWhy)
+{
+    const std::vector<fs::path> files = ScanHits({"kept.exe"});
+    fs::create_directories(quarantine);
+    ::chmod(quarantine.c_str(), 0750);
+    Select(0);
+    Click("cmdDel");
+    // Root owns every folder it makes: another owner can be tried only there.
+    if (::geteuid() == 0) {
+        ::chmod(quarantine.c_str(), 0700);
+        ASSERT_EQ(::chown(quarantine.c_str(), 65534, 65534), 0);
+        Click("cmdDel");
+    }
+    EXPECT_EQ(TestFolder::read(files[0]), kEicar);
+    EXPECT_EQ(Paths().size(), 1u);
+    EXPECT_TRUE(fs::is_empty(quarantine));
+    ASSERT_EQ(messages.shown.size(), ::geteuid() == 0 ? 2u : 1u);
+    const QString refused =
+        Shown(files[0]) + QStringLiteral(" was not deleted: the quarantine folder cannot be used: ");
+    EXPECT_EQ(messages.shown[0].title, QStringLiteral("Can't Delete"));
+    EXPECT_TRUE(messages.shown[0].text.startsWith(refused)) << messages.shown[0].text.toStdString();
+    EXPECT_TRUE(messages.shown[0].text.contains(QStringLiteral("its mode is 0750")));
+    if (messages.shown.size() == 2) {
+        EXPECT_TRUE(messages.shown[1].text.contains(QStringLiteral("belongs to user 65534")));
+    }
+}
+
+TEST_F(InfectionsPanelTest, StartUpPrunesOldEntriesAndScansNeverWalkIntoTheQuarantine)
+{
+    // The quarantine folder lies in the scanned folder.
+    quarantine = folder.root() / "tree" / "q";
+    form.reset();
+    Open();
+    ScanHits({"old.exe", "fresh.exe"});
+    for (int i = 0; i < 2; ++i) {
+        Select(0);
+        Click("cmdDel");
+    }
+    ASSERT_EQ(Kept().size(), 2u);
+    Click("cmdScan");
+    EXPECT_EQ(Get<QListWidget>("lstVNa")->count(), 0);
+
+    // Quarantined 31 days ago, by its record.
+    const fs::path old = Kept()[0].native().ends_with("old.exe") ? Kept()[0] : Kept()[1];
+    std::string record = TestFolder::read(old.native() + ".json");
+    const std::size_t at = record.find(R"("quarantined":")") + 15;
+    record.replace(at, 24, UtcTimeText(std::chrono::system_clock::now() - std::chrono::days(31)));
+    std::ofstream(old.native() + ".json", std::ios::trunc) << record;
+    // A record that is a link is never read through, nor its target removed.
+    const fs::path target = folder.file("elsewhere.json", record);
+    std::ofstream(quarantine / "trap", std::ios::binary) << "x";
+    fs::create_symlink(target, quarantine / "trap.json");
+
+    form.reset();
+    Open();
+    const std::vector<fs::path> kept = Kept();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[1].filename(), "trap");
+    EXPECT_TRUE(kept[0].native().ends_with("fresh.exe")) << kept[0];
+    EXPECT_FALSE(fs::exists(old.native() + ".json"));
+    EXPECT_EQ(TestFolder::read(target), record);
 }
 
 TEST_F(InfectionsPanelTest, RemoveFromListDropsOnlyTheSelectedHit)

@@ -4,7 +4,9 @@
 
 #include "engine/remedy/QuarantineFolder.h"
 #include "engine/Failure.h"
+#include "engine/platform/posix/Folder.h"
 #include "engine/platform/posix/Io.h"
+#include "engine/platform/posix/QuarantineIo.h"
 #include "engine/remedy/FileRemoval.h"
 
 #include <array>
@@ -24,86 +26,12 @@ namespace {
 using Status = QuarantineResult::Status;
 
 constexpr int kNameAttempts = 1000;
+constexpr const char* kCannotKeep = "it cannot be kept in the quarantine folder: ";
+constexpr std::uint32_t kRunBits = S_ISUID | S_ISGID | S_IXUSR | S_IXGRP | S_IXOTH;
 
 QuarantineResult Result(Status status, std::string errorText = {}, std::string entry = {})
 {
     return {status, std::move(entry), std::move(errorText)};
-}
-
-timespec Timespec(std::int64_t nanoseconds)
-{
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
-    time.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1'000'000'000;
-        --time.tv_sec;
-    }
-    return time;
-}
-
-// The whole content of an open regular file of the given length, or nullopt
-// when it is not that long any more.
-std::optional<std::vector<std::byte>> ReadExactly(int fd, std::uint64_t length)
-{
-    std::vector<std::byte> bytes(static_cast<std::size_t>(length) + 1);
-    const std::size_t got = ReadFully(fd, bytes, "read");
-    if (got != length)
-        return std::nullopt;
-    bytes.pop_back();
-    return bytes;
-}
-
-bool WriteFully(int fd, std::span<const std::byte> bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-// Letters, digits, ".", "-" and "_" of the original name, never hidden.
-std::string EntryStem(const std::string& name)
-{
-    std::string stem;
-    for (const char c : name.substr(0, 80)) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-            c == '-' || c == '_';
-        stem += plain ? c : '_';
-    }
-    if (stem.empty() || stem[0] == '.')
-        stem.insert(stem.begin(), '_');
-    const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    const auto day = std::chrono::floor<std::chrono::days>(now);
-    const std::chrono::year_month_day date{day};
-    const std::chrono::hh_mm_ss clock{now - day};
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "%04d%02u%02uT%02d%02d%02dZ-", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
-    return prefix + stem;
-}
-
-// Opens the folder of an absolute path one component at a time, following no link.
-UniqueFd OpenFolderNoFollow(const std::filesystem::path& folder)
-{
-    int fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (const std::filesystem::path& part : folder.relative_path()) {
-        if (fd < 0 || part.empty() || part == ".")
-            continue;
-        const int next =
-            part == ".." ? -1 : ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(fd);
-        fd = next;
-        errno = part == ".." ? EINVAL : error;
-    }
-    return UniqueFd(fd);
 }
 
 class PosixQuarantine final : public QuarantineFolder {
@@ -111,19 +39,15 @@ public:
     explicit PosixQuarantine(UniqueFd fd) : fd_(std::move(fd)) { }
 
     QuarantineResult Move(const std::filesystem::path& path, const FileIdentity& identity, const Md5Digest& digest,
-        const std::function<std::string(const QuarantineFacts&)>& sidecar) override
+        const Sidecar& sidecar) override
     {
         const std::string name = path.filename().native();
         const UniqueFd parent(
             ::open(path.has_parent_path() ? path.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parent.get() < 0)
             return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
-        // Where the folder really is: the path may pass through links or "..".
         std::error_code error;
-        std::filesystem::path absolute =
-            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(parent.get()), error) / name;
-        if (error || !absolute.is_absolute())
-            absolute = std::filesystem::absolute(path, error).lexically_normal();
+        const std::filesystem::path absolute = AbsoluteOf(parent.get(), path, error);
         if (error)
             return Result(Status::Failed, error.message());
         struct stat info { };
@@ -141,7 +65,7 @@ public:
             if (errno == EEXIST)
                 continue;
             if (errno == EXDEV)
-                return CopyAcross(parent.get(), path, EntryStem(name), identity, digest, absolute, sidecar);
+                return CopyAcross({path, identity, digest}, sidecar);
             return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
         }
         return Result(Status::Failed, "no free name in the quarantine folder");
@@ -211,6 +135,40 @@ public:
         return Result(Status::Done);
     }
 
+    RemovalResult Keep(const DetectedFile& detected, const Sidecar& sidecar) override
+    {
+        std::string entry;
+        return KeepSeized(detected, sidecar, entry);
+    }
+
+    std::vector<std::string> Entries() override
+    {
+        std::vector<std::string> entries;
+        try {
+            const std::unique_ptr<RawListing> listing =
+                ReadDirListing(UniqueFd(::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+            std::string_view name;
+            unsigned char type = 0;
+            while (listing->Next(name, type)) {
+                if (!name.ends_with(".json") || name.size() == 5)
+                    continue;
+                std::string entry(name.substr(0, name.size() - 5));
+                struct stat info { };
+                if (IsRegular(std::string(name), info) && IsRegular(entry, info))
+                    entries.push_back(std::move(entry));
+            }
+        } catch (const Failure&) {
+            // What was listed so far.
+        }
+        return entries;
+    }
+
+    void Discard(const std::string& entry) override
+    {
+        ::unlinkat(fd_.get(), entry.c_str(), 0);
+        ::unlinkat(fd_.get(), (entry + ".json").c_str(), 0);
+    }
+
 private:
     // entry, or entry-N, when neither it nor its sidecar exists; else empty.
     std::string FreeEntry(const std::string& stem, int attempt) const
@@ -225,77 +183,119 @@ private:
 
     QuarantineResult CheckMoved(int parent, const std::string& name, const std::string& entry,
         const FileIdentity& identity, const Md5Digest& digest, const std::filesystem::path& absolute,
-        const std::function<std::string(const QuarantineFacts&)>& sidecar)
+        const Sidecar& sidecar)
     {
         struct stat info { };
+        std::optional<UniqueFd> file;
         std::optional<std::vector<std::byte>> bytes;
         try {
-            const UniqueFd file = OpenRegularFile(fd_.get(), entry.c_str(), Links::NotFollowed, &info);
+            file.emplace(OpenRegularFile(fd_.get(), entry.c_str(), Links::NotFollowed, &info));
             if (IdentityOf(info) == identity)
-                bytes = ReadExactly(file.get(), static_cast<std::uint64_t>(info.st_size));
+                bytes = ReadExactly(file->get(), static_cast<std::uint64_t>(info.st_size));
         } catch (const Failure&) {
             ::fstatat(fd_.get(), entry.c_str(), &info, AT_SYMLINK_NOFOLLOW);
         }
         QuarantineFacts facts = FactsOf(info, absolute);
         if (bytes)
             facts.digest = Md5().Compute(*bytes);
-        if (bytes && facts.digest == digest)
+        if (bytes && facts.digest == digest) {
+            KeepFromRunning(file->get(), facts.mode);
             return Finish(entry, facts, sidecar);
+        }
         // Swapped in after the check, or overwritten since the scan: it goes back.
         if (::renameat2(fd_.get(), entry.c_str(), parent, name.c_str(), RENAME_NOREPLACE) == 0)
             return Result(Status::Changed, "the file changed after the scan");
-        if (S_ISREG(info.st_mode) && bytes)
+        if (S_ISREG(info.st_mode) && bytes) {
+            KeepFromRunning(file->get(), facts.mode);
             Finish(entry, facts, sidecar);
+        }
         return Result(Status::Changed,
             "the file changed after the scan, and its name was taken meanwhile: it stays in the quarantine folder",
             entry);
     }
 
-    // The file is set aside beside itself and checked there, out of
-    // everybody else's reach; the checked bytes are copied and only then is
-    // it removed. Anything else puts it back.
-    QuarantineResult CopyAcross(int parent, const std::filesystem::path& path, const std::string& stem,
-        const FileIdentity& identity, const Md5Digest& digest, const std::filesystem::path& absolute,
-        const std::function<std::string(const QuarantineFacts&)>& sidecar)
+    // Kept without execute or set-id bits; the record keeps its mode. A file
+    // of another owner's keeps them, in a folder nobody else may enter.
+    static void KeepFromRunning(int file, std::uint32_t mode)
     {
+        (void)::fchmod(file, static_cast<mode_t>(mode & ~kRunBits));
+    }
+
+    bool IsRegular(const std::string& name, struct stat& info) const
+    {
+        return ::fstatat(fd_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+    }
+
+    // Where the folder of path really is: the path may pass through links or "..".
+    static std::filesystem::path AbsoluteOf(int parent, const std::filesystem::path& path, std::error_code& error)
+    {
+        std::filesystem::path absolute =
+            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(parent), error) / path.filename();
+        if (error || !absolute.is_absolute())
+            absolute = std::filesystem::absolute(path, error).lexically_normal();
+        return absolute;
+    }
+
+    QuarantineResult CopyAcross(const DetectedFile& detected, const Sidecar& sidecar)
+    {
+        std::string entry;
+        const RemovalResult kept = KeepSeized(detected, sidecar, entry);
+        if (kept.status == RemovalResult::Status::Deleted)
+            return Result(Status::Done, {}, entry);
+        return FromRemoval(kept);
+    }
+
+    // The file is set aside beside itself and checked there, out of
+    // everybody else's reach (SeizeDetectedFile); the checked bytes are
+    // copied here (mode 0600) with their record and only then is it removed.
+    // Anything else puts it back.
+    RemovalResult KeepSeized(const DetectedFile& detected, const Sidecar& sidecar, std::string& entry)
+    {
+        using Removal = RemovalResult::Status;
+        const std::filesystem::path& path = detected.path;
+        const UniqueFd parent(
+            ::open(path.has_parent_path() ? path.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat info { };
-        if (::fstatat(parent, path.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return Result(errno == ENOENT ? Status::Missing : Status::Failed, ErrorText(errno));
-        const Seizure seizure = SeizeDetectedFile({path, identity, digest});
+        const bool seen = parent.get() >= 0 &&
+            ::fstatat(parent.get(), path.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && IdentityOf(info) == detected.identity;
+        const Seizure seizure = SeizeDetectedFile(detected);
         if (!seizure.held)
-            return FromRemoval(seizure.result);
-        QuarantineFacts facts = FactsOf(info, absolute);
+            return seizure.result;
+        if (!seen)
+            return {Removal::Replaced, "the file was replaced after the scan", {}};
+        std::error_code error;
+        QuarantineFacts facts = FactsOf(info, AbsoluteOf(parent.get(), path, error));
+        if (error)
+            return {Removal::Refused, error.message(), {}};
         const std::span<const std::byte> bytes = seizure.held->Content();
         facts.size = bytes.size();
-        facts.digest = digest;
+        facts.digest = detected.digest;
 
-        std::string entry;
         int created = -1;
         for (int attempt = 0; attempt < kNameAttempts && created < 0; ++attempt) {
-            entry = FreeEntry(stem, attempt);
+            entry = FreeEntry(EntryStem(path.filename().native()), attempt);
             if (entry.empty())
                 continue;
             created = ::openat(fd_.get(), entry.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (created < 0 && errno != EEXIST)
-                return Result(Status::Failed, ErrorText(errno));
+                return {Removal::Refused, kCannotKeep + ErrorText(errno), {}};
         }
         const UniqueFd copy(created);
         if (copy.get() < 0)
-            return Result(Status::Failed, "no free name in the quarantine folder");
+            return {Removal::Refused, kCannotKeep + std::string("no free name"), {}};
         if (!WriteFully(copy.get(), bytes) || ::fsync(copy.get()) != 0) {
             const std::string why = ErrorText(errno);
             ::unlinkat(fd_.get(), entry.c_str(), 0);
-            return Result(Status::Failed, why);
+            return {Removal::Refused, kCannotKeep + why, {}};
         }
-        QuarantineResult done = Finish(entry, facts, sidecar);
-        if (done.status != Status::Done)
-            return done;
-        const RemovalResult removed = seizure.held->Remove();
-        if (removed.status == RemovalResult::Status::Deleted)
-            return done;
-        ::unlinkat(fd_.get(), entry.c_str(), 0);
-        ::unlinkat(fd_.get(), (entry + ".json").c_str(), 0);
-        return FromRemoval(removed);
+        const QuarantineResult done = Finish(entry, facts, sidecar);
+        RemovalResult removed = done.status == Status::Done
+            ? seizure.held->Remove()
+            : RemovalResult{Removal::Refused, kCannotKeep + done.errorText, {}};
+        if (removed.status != Removal::Deleted)
+            Discard(entry);
+        return removed;
     }
 
     static QuarantineResult FromRemoval(const RemovalResult& removal)
@@ -313,8 +313,7 @@ private:
     }
 
     // Writes the sidecar and makes both entries durable.
-    QuarantineResult Finish(const std::string& entry, const QuarantineFacts& facts,
-        const std::function<std::string(const QuarantineFacts&)>& sidecar)
+    QuarantineResult Finish(const std::string& entry, const QuarantineFacts& facts, const Sidecar& sidecar)
     {
         const std::string text = sidecar(facts);
         const UniqueFd file(
