@@ -6,8 +6,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <numeric>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 namespace qirn {
@@ -239,13 +239,19 @@ bool DigestCache::VisitUnder(const std::string& folder, const std::function<void
 
 void DigestCache::Store(const std::vector<CacheRecord>& records)
 {
+    // Of two records of one path the later stands, as if each had been written in turn.
+    std::unordered_map<std::string_view, std::size_t> last;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        last[records[i].path] = i;
     FolderGatherer gatherer;
     FolderRuns runs;
-    for (const CacheRecord& record : records) {
-        const std::string_view path = record.path;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::string_view path = records[i].path;
+        if (last[path] != i)
+            continue;
         const std::size_t nameStart = path.rfind(kPathSeparator) + 1;  // 0 without a separator
-        gatherer.Add(
-            path.substr(0, nameStart), {path.substr(nameStart), record.digest, record.seenNs, record.mount}, runs);
+        gatherer.Add(path.substr(0, nameStart),
+            {path.substr(nameStart), records[i].digest, records[i].seenNs, records[i].mount}, runs);
     }
     gatherer.LeaveAll(runs);
     Store(runs);
@@ -264,61 +270,35 @@ bool DigestCache::WriteRuns(const FolderRuns& runs, std::int64_t nowNs)
 {
     const std::int64_t maxAgeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.maxAge).count();
     bool written = true;
-    runs.ForEachRun([&](std::string_view folder, std::string_view files) {
-        written = written && WriteFolder(folder, files, nowNs - maxAgeNs);
-    });
+    runs.ForEachRun([&](const FolderRun& run) { written = written && WriteFolder(run, nowNs - maxAgeNs); });
     return written;
 }
 
-bool DigestCache::WriteFolder(std::string_view folder, std::string_view files, std::int64_t oldestSeenNs)
+bool DigestCache::WriteFolder(const FolderRun& run, std::int64_t oldestSeenNs)
 {
-    runFiles_.clear();
-    std::int64_t newestSeenNs = 0;
-    ForEachCachedFile(files, [&](const CachedFile& file) {
-        newestSeenNs = runFiles_.empty() ? file.seenNs : std::max(newestSeenNs, file.seenNs);
-        runFiles_.push_back(file);
-    });
-    // By name, and of one name the last given last: it stands, as if each had been written in turn.
-    byName_.resize(runFiles_.size());
-    std::iota(byName_.begin(), byName_.end(), std::size_t{0});
-    const auto nameOf = [this](std::size_t index) { return runFiles_[index].name; };
-    std::sort(byName_.begin(), byName_.end(),
-        [&](std::size_t a, std::size_t b) { return std::pair(nameOf(a), a) < std::pair(nameOf(b), b); });
-    const auto repeated = [&](std::size_t i) {
-        return i + 1 < byName_.size() && nameOf(byName_[i]) == nameOf(byName_[i + 1]);
-    };
-    bool anyRepeated = false;
-    for (std::size_t i = 0; i < byName_.size() && !anyRepeated; ++i)
-        anyRepeated = repeated(i);
-
     const Reset reset(selectFolder_);
-    BindBlob(selectFolder_, 1, folder);
+    BindBlob(selectFolder_, 1, run.folder);
     const int code = sqlite3_step(selectFolder_);
     if (code != SQLITE_ROW && code != SQLITE_DONE) {
         Fail(code, "writing");
         return false;
     }
     // A folder new to the cache, as a first scan gives them, is written as it came.
-    if (code == SQLITE_DONE && !anyRepeated)
-        return PutFolder(folder, files, runFiles_.size(), newestSeenNs);
+    if (code == SQLITE_DONE)
+        return PutFolder(run.folder, run.files, run.count, run.newestSeenNs);
+    // Else its other files stay unless they were not seen for too long.
     blob_.Clear();
-    for (std::size_t i = 0; i < byName_.size(); ++i) {
-        if (!repeated(i))
-            blob_.Add(runFiles_[byName_[i]]);
-    }
-    // The folder's other files stay unless they were not seen for too long.
-    if (code == SQLITE_ROW) {
-        const auto given = [&](std::string_view name) {
-            const auto found = std::lower_bound(byName_.begin(), byName_.end(), name,
-                [&](std::size_t index, std::string_view sought) { return nameOf(index) < sought; });
-            return found != byName_.end() && nameOf(*found) == name;
-        };
-        ForEachCachedFile(BlobText(selectFolder_, 0), [&](const CachedFile& file) {
-            if (file.seenNs >= oldestSeenNs && !given(file.name))
-                blob_.Add(file);
-        });
-    }
-    return PutFolder(folder, blob_.Bytes(), blob_.Files(), blob_.NewestSeenNs());
+    names_.clear();
+    ForEachCachedFile(run.files, [&](const CachedFile& file) {
+        blob_.Add(file);
+        names_.push_back(file.name);
+    });
+    std::sort(names_.begin(), names_.end());
+    ForEachCachedFile(BlobText(selectFolder_, 0), [&](const CachedFile& file) {
+        if (file.seenNs >= oldestSeenNs && !std::binary_search(names_.begin(), names_.end(), file.name))
+            blob_.Add(file);
+    });
+    return PutFolder(run.folder, blob_.Bytes(), blob_.Files(), blob_.NewestSeenNs());
 }
 
 bool DigestCache::PutFolder(

@@ -105,7 +105,7 @@ private:
     bool CarryRowsOver(int version);
     // Within a transaction: merges the files into their folders' rows.
     bool WriteRuns(const FolderRuns& runs, std::int64_t nowNs);
-    bool WriteFolder(std::string_view folder, std::string_view files, std::int64_t oldestSeenNs);
+    bool WriteFolder(const FolderRun& run, std::int64_t oldestSeenNs);
     bool PutFolder(std::string_view folder, std::string_view files, std::size_t count, std::int64_t newestSeenNs);
     void Close();
     bool Exec(const char* sql);
@@ -125,9 +125,8 @@ private:
     sqlite3_stmt* countUnder_ = nullptr;
     sqlite3_stmt* selectFolder_ = nullptr;
     sqlite3_stmt* putFolder_ = nullptr;
-    // The folder being written; their memory is used again.
-    std::vector<CachedFile> runFiles_;
-    std::vector<std::size_t> byName_;  // indices into runFiles_
+    // A folder merged with its row: the names given, and the files; their memory is used again.
+    std::vector<std::string_view> names_;
     FolderBlob blob_;
 };
 

@@ -75,8 +75,9 @@ bool DigestCache::CarryRowsOver(int version)
     // of the same path, and no mounts); the most recently seen of a path stands.
     Statement rows;
     const char* select = version == 1
-        ? "SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256, NULL"
-          " FROM digests ORDER BY path, seen_ns"
+        ? "SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256, NULL FROM"
+          " (SELECT *, row_number() OVER (PARTITION BY path ORDER BY seen_ns DESC) AS newest FROM digests)"
+          " WHERE newest = 1 ORDER BY path"
         : "SELECT path, device, inode, size, modified_ns, changed_ns, read_ns, seen_ns, md5, sha256, mount"
           " FROM digests ORDER BY path";
     int code = sqlite3_prepare_v2(db_, select, -1, &rows.handle, nullptr);

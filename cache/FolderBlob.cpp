@@ -64,12 +64,12 @@ void FolderBlob::Clear()
     newestSeenNs_ = 0;
 }
 
-void FolderRuns::AddRun(std::string_view folder, std::string_view files, std::size_t count)
+void FolderRuns::AddRun(std::string_view folder, const FolderBlob& files)
 {
     folders_.append(folder);
-    bytes_.append(files);
-    runs_.push_back({folders_.size(), bytes_.size()});
-    files_ += count;
+    bytes_.append(files.Bytes());
+    runs_.push_back({folders_.size(), bytes_.size(), files.Files(), files.NewestSeenNs()});
+    files_ += files.Files();
 }
 
 void FolderRuns::Clear()
@@ -80,13 +80,13 @@ void FolderRuns::Clear()
     files_ = 0;
 }
 
-void FolderRuns::ForEachRun(const std::function<void(std::string_view, std::string_view)>& visit) const
+void FolderRuns::ForEachRun(const std::function<void(const FolderRun&)>& visit) const
 {
     std::size_t folderBegin = 0;
     std::size_t filesBegin = 0;
     for (const Run& run : runs_) {
-        visit(std::string_view(folders_).substr(folderBegin, run.folderEnd - folderBegin),
-            std::string_view(bytes_).substr(filesBegin, run.filesEnd - filesBegin));
+        visit({std::string_view(folders_).substr(folderBegin, run.folderEnd - folderBegin),
+            std::string_view(bytes_).substr(filesBegin, run.filesEnd - filesBegin), run.count, run.newestSeenNs});
         folderBegin = run.folderEnd;
         filesBegin = run.filesEnd;
     }
@@ -104,9 +104,7 @@ void FolderGatherer::Add(std::string_view folder, const CachedFile& file, Folder
             open_[depth_++].path.assign(folder);
         }
     }
-    Open& current = open_[depth_ - 1];
-    if (AppendCachedFile(current.files, file))
-        ++current.count;
+    open_[depth_ - 1].files.Add(file);
 }
 
 void FolderGatherer::LeaveAll(FolderRuns& runs)
@@ -118,10 +116,9 @@ void FolderGatherer::LeaveAll(FolderRuns& runs)
 void FolderGatherer::Leave(FolderRuns& runs)
 {
     Open& left = open_[--depth_];
-    if (left.count != 0)
-        runs.AddRun(left.path, left.files, left.count);
-    left.files.clear();
-    left.count = 0;
+    if (left.files.Files() != 0)
+        runs.AddRun(left.path, left.files);
+    left.files.Clear();
 }
 
 bool ForEachCachedFile(std::string_view blob, const std::function<void(const CachedFile&)>& visit)

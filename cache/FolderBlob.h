@@ -44,23 +44,31 @@ private:
     std::int64_t newestSeenNs_ = 0;
 };
 
+// One folder's files as a batch holds them.
+struct FolderRun {
+    std::string_view folder;  // absolute, ending in a separator
+    std::string_view files;   // count files, each name at most once
+    std::size_t count = 0;
+    std::int64_t newestSeenNs = 0;
+};
+
 // Files of folder after folder, as a walk hands them to the cache's
 // writer. Cleared, it keeps its memory: a batch's buffers are used again
 // rather than faulted in anew.
 class FolderRuns {
 public:
-    // folder is absolute and ends in a separator; files holds count files.
-    void AddRun(std::string_view folder, std::string_view files, std::size_t count);
+    void AddRun(std::string_view folder, const FolderBlob& files);
     void Clear();
 
     std::size_t Files() const { return files_; }
-    // Calls visit with each run's folder and the bytes of its files, in order.
-    void ForEachRun(const std::function<void(std::string_view folder, std::string_view files)>& visit) const;
+    void ForEachRun(const std::function<void(const FolderRun&)>& visit) const;
 
 private:
     struct Run {
         std::size_t folderEnd;  // in folders_
         std::size_t filesEnd;   // in bytes_
+        std::size_t count;
+        std::int64_t newestSeenNs;
     };
     std::string folders_;
     std::string bytes_;
@@ -71,7 +79,8 @@ private:
 // Gathers the files of a depth-first walk folder by folder: the files of a
 // folder, however the walk mixed them with its subfolders', are one run,
 // added once the walk has left the folder. Files in any other order are
-// still all added, a folder then in several runs.
+// still all added, a folder then in several runs. A run must not hold a
+// name twice: each name is given at most once until its folder is left.
 class FolderGatherer {
 public:
     // folder is absolute and ends in a separator.
@@ -84,8 +93,7 @@ private:
 
     struct Open {
         std::string path;
-        std::string files;
-        std::size_t count = 0;
+        FolderBlob files;
     };
     std::vector<Open> open_;  // outermost first; the first depth_ are in use
     std::size_t depth_ = 0;

@@ -420,12 +420,12 @@ TEST(FolderBlobTest, GathererAddsEachFolderOnceTheWalkLeftIt)
         gatherer.Add(folder, {name, digest, 0, ""}, runs);
     gatherer.LeaveAll(runs);
     std::vector<std::string> seen;
-    runs.ForEachRun([&](std::string_view folder, std::string_view files) {
-        std::string run(folder);
-        ForEachCachedFile(files, [&](const CachedFile& file) { run += file.name; });
-        seen.push_back(run);
+    runs.ForEachRun([&](const FolderRun& run) {
+        std::string text(run.folder);
+        ForEachCachedFile(run.files, [&](const CachedFile& file) { text += file.name; });
+        seen.push_back(text + std::to_string(run.count));
     });
-    EXPECT_EQ(seen, (std::vector<std::string>{"/a/b/c/z", "/a/b/y", "/a/xw", "/d/v", "/a/u"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"/a/b/c/z1", "/a/b/y1", "/a/xw2", "/d/v1", "/a/u1"}));
     EXPECT_EQ(runs.Files(), 6u);
     runs.Clear();
     EXPECT_EQ(runs.Files(), 0u);
@@ -667,6 +667,23 @@ TEST_F(DigestCacheTest, RebuiltCacheIsUsedAgain)
     const Outcome again = Scan();
     EXPECT_TRUE(again.notices.empty());
     EXPECT_EQ(again.reads, 0);
+}
+
+// The write-ahead log outlives the connections. A cache file deleted by
+// hand, as the manual says, is started afresh: its old log is not applied.
+TEST_F(DigestCacheTest, ACacheFileDeletedWithoutItsLogStartsAfresh)
+{
+    tree_.file("scan/sub/b.txt", "evil b!");
+    LetTimesSettle();
+    Scan();
+    ASSERT_TRUE(std::filesystem::exists(settings_.file.native() + "-wal"));
+    std::filesystem::remove(settings_.file);
+    for (const int reads : {4, 0}) {
+        const Outcome outcome = Scan();
+        EXPECT_TRUE(outcome.notices.empty());
+        EXPECT_EQ(outcome.reads, reads);
+        EXPECT_EQ(outcome.hits, std::vector<std::string>{tree_.path("scan/sub/b.txt")});
+    }
 }
 
 TEST_F(DigestCacheTest, TwoScansAtOnceBothRight)
