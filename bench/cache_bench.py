@@ -36,7 +36,8 @@ TARGETS = {
     "rescan / first scan": (0.35, "second scan", "first scan, cache"),
     "rescan / hashdeep": (0.15, "second scan", "hashdeep"),
     "rescan / stat-only walk": (1.3, "second scan", "stat-only walk"),
-    "first scan with cache / --no-cache": (1.10, "first scan, cache", "first scan, --no-cache"),
+    # 1.10 with --jobs 1; 1.15 at the default jobs, where the cache's writer shares the cores.
+    "first scan with cache / --no-cache": (1.15, "first scan, cache", "first scan, --no-cache"),
     "--rematch / full scan": (0.1, "--rematch", "full scan, new list"),
 }
 
@@ -46,15 +47,16 @@ def parse_args():
     p.add_argument("--source", default="/usr/share", help="folder to copy and scan (default: /usr/share)")
     p.add_argument("--max-files", type=int, default=0, help="copy only the first N files (quick run)")
     p.add_argument("--rounds", type=int, default=5, help="timed rounds (default: 5)")
-    p.add_argument("--jobs", type=int, default=1, help="--jobs for every qirn-scan run (default: 1)")
+    p.add_argument("--jobs", type=int, default=0,
+                   help="--jobs for every qirn-scan run (default: 0, qirn-scan's own default)")
     p.add_argument("--update", type=int, default=100,
                    help="real files whose digests the signature update adds (default: 100)")
     p.add_argument("--seed", type=int, default=20240601, help="RNG seed")
     p.add_argument("--no-build", action="store_true", help="use the binaries already in build/bench")
     p.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = p.parse_args()
-    if args.rounds < 1 or args.jobs < 1:
-        p.error("--rounds and --jobs must be at least 1")
+    if args.rounds < 1 or args.jobs < 0:
+        p.error("--rounds must be at least 1 and --jobs at least 0")
     return args
 
 
@@ -129,7 +131,7 @@ def bench(args, qirn, stat_walk, work):
             new.write(f"{digest}=Bench.Update.{i}\r\n".encode())
             new_names[digest].append(f"Bench.Update.{i}")
     cache = os.path.join(work, "cache", "digests.sqlite")
-    jobs = ["--jobs", str(args.jobs)]
+    jobs = ["--jobs", str(args.jobs)] if args.jobs else []
 
     def drop_cache():
         shutil.rmtree(os.path.dirname(cache), ignore_errors=True)
@@ -173,12 +175,14 @@ def bench(args, qirn, stat_walk, work):
 
     medians = {name: statistics.median(walls) for name, walls in samples.items()}
     print(f"tree: {args.source} copied, {len(files)} files of at most {scan_bench.SIZE_LIMIT} bytes; "
-          f"--jobs {args.jobs}; median of {args.rounds} rounds; all outputs agree with the oracle")
+          f"--jobs {args.jobs or 'default'}; median of {args.rounds} rounds; all outputs agree with the oracle")
     for name, argv, _, _ in runs:
         print(f"  {name:24} {medians[name]:7.3f} s   {shlex.join(argv)}")
     failed = False
     print(f"  {'ratio':36} {'paired':>6}  {'range':>13}  {'of medians':>10}")
     for title, (target, a, b) in TARGETS.items():
+        if title.startswith("first scan") and args.jobs == 1:
+            target = 1.10
         ratios = [x / y for x, y in zip(samples[a], samples[b])]
         ratio = statistics.median(ratios)
         ok = ratio <= target
