@@ -21,6 +21,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ab_bench import run  # noqa: E402
+from floor_bench import spread  # noqa: E402
 
 
 def parse_args():
@@ -36,12 +37,6 @@ def parse_args():
     if not args.args or args.rounds < 1:
         p.error("give at least one round and the binaries' arguments after --")
     return args
-
-
-def spread(values):
-    quartiles = statistics.quantiles(values, n=4) if len(values) > 1 else values * 3
-    return (f"median {statistics.median(values):.3f}, middle half {quartiles[0]:.3f}-{quartiles[2]:.3f}, "
-            f"range {min(values):.3f}-{max(values):.3f}")
 
 
 def main():
