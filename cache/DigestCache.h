@@ -88,8 +88,8 @@ public:
     bool VisitUnder(const std::string& folder, const std::function<void(const RecordView&)>& visit,
         const std::function<void(std::size_t)>& expect = {});
     // Adds or replaces records in one transaction, then drops the entries
-    // beyond the age and size bounds, oldest first. A folder's records are
-    // best given one after another: each run of them rewrites its folder.
+    // beyond the age and size bounds, oldest first. Records are best given
+    // in the order of a walk: each folder is then written once.
     void Store(const std::vector<CacheRecord>& records);
     void Store(const FolderRuns& runs);
 
