@@ -304,6 +304,8 @@ bool DigestCache::WriteFolder(const FolderRun& run, std::int64_t oldestSeenNs)
 bool DigestCache::PutFolder(
     std::string_view folder, std::string_view files, std::size_t count, std::int64_t newestSeenNs)
 {
+    if (files.size() > settings_.maxFolderBytes)
+        return true;  // its files are read again by every scan
     const Reset reset(putFolder_);
     BindBlob(putFolder_, 1, folder);
     sqlite3_bind_int64(putFolder_, 2, newestSeenNs);

@@ -60,6 +60,9 @@ public:
         std::chrono::milliseconds lockWait{3000};
         std::size_t maxEntries = 2'000'000;
         std::chrono::seconds maxAge{std::chrono::hours(24 * 30)};
+        // A folder whose row would be longer (some 2.8 million files) is not
+        // kept: SQLite refuses rows over 1 GB, and holding it costs memory.
+        std::size_t maxFolderBytes = std::size_t{256} << 20;
     };
     // Told once, when the cache stops being used or was rebuilt.
     using Notice = std::function<void(const std::string&)>;

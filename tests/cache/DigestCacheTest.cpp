@@ -316,18 +316,21 @@ TEST_F(DigestCacheTest, CacheFileIsPrivateAndBounded)
         const char* what;
         std::size_t maxEntries;
         std::chrono::seconds maxAge;
+        std::size_t maxFolderBytes;
         std::size_t kept;
     };
     const Case cases[] = {
-        {"within bounds", 10, 3600s, 3},
-        {"beyond the size bound", 2, 3600s, 2},
-        {"not seen for too long", 10, 0s, 0},
+        {"within bounds", 10, 3600s, 1000, 3},
+        {"beyond the size bound", 2, 3600s, 1000, 2},
+        {"not seen for too long", 10, 0s, 1000, 0},
+        {"a folder of two files too long to keep", 10, 3600s, 100, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(settings_.file);
         settings_.maxEntries = c.maxEntries;
         settings_.maxAge = c.maxAge;
+        settings_.maxFolderBytes = c.maxFolderBytes;
         Scan();
         DigestCache cache(settings_, {});
         EXPECT_EQ(RecordsUnder(cache, tree_.path("scan")).size(), c.kept);
