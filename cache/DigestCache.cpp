@@ -249,7 +249,7 @@ void DigestCache::Store(const std::vector<CacheRecord>& records)
         const std::string_view path = records[i].path;
         if (last[path] != i)
             continue;
-        const std::size_t nameStart = path.rfind(kPathSeparator) + 1;  // 0 without a separator
+        const std::size_t nameStart = NameStart(path);
         gatherer.Add(path.substr(0, nameStart),
             {path.substr(nameStart), records[i].digest, records[i].seenNs, records[i].mount}, runs);
     }

@@ -104,7 +104,7 @@ bool DigestCache::CarryRowsOver(int version)
         if (!BlobInto(row, 8, digest.md5))
             continue;
         const std::string_view path = BlobText(row, 0);
-        const std::size_t nameStart = path.rfind(kPathSeparator) + 1;
+        const std::size_t nameStart = NameStart(path);
         gatherer.Add(path.substr(0, nameStart),
             {path.substr(nameStart), digest, sqlite3_column_int64(row, 7), BlobText(row, 10)}, runs);
         if (runs.Files() >= kCarriedAtOnce) {
@@ -168,20 +168,14 @@ bool DigestCache::Bound()
                 excess -= files;
                 continue;
             }
-            std::vector<std::pair<std::int64_t, std::string_view>> bySeen;
-            const std::string_view entries = BlobText(oldest.handle, 2);
-            ForEachCachedFile(entries, [&](const CachedFile& file) { bySeen.emplace_back(file.seenNs, file.name); });
-            std::sort(bySeen.begin(), bySeen.end());
-            const auto firstKept =
-                static_cast<std::size_t>(std::min<std::int64_t>(excess, static_cast<std::int64_t>(bySeen.size())));
-            std::vector<std::string_view> keptNames;
-            for (std::size_t i = firstKept; i < bySeen.size(); ++i)
-                keptNames.push_back(bySeen[i].second);
-            std::sort(keptNames.begin(), keptNames.end());
-            ForEachCachedFile(entries, [&](const CachedFile& file) {
-                if (std::binary_search(keptNames.begin(), keptNames.end(), file.name))
-                    kept.Add(file);
+            // The folder keeps its most recently seen files.
+            std::vector<CachedFile> bySeen;
+            ForEachCachedFile(BlobText(oldest.handle, 2), [&](const CachedFile& file) { bySeen.push_back(file); });
+            std::sort(bySeen.begin(), bySeen.end(), [](const CachedFile& a, const CachedFile& b) {
+                return std::pair(a.seenNs, a.name) < std::pair(b.seenNs, b.name);
             });
+            for (auto i = static_cast<std::size_t>(excess); i < bySeen.size(); ++i)
+                kept.Add(bySeen[i]);
             trimmed.emplace(BlobText(oldest.handle, 0));
             excess = 0;
         }

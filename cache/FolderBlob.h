@@ -5,6 +5,7 @@
 // (lengths, flags, identity, size, times, MD5) followed by its SHA-256 where
 // it has one, its name and its mount key, in the machine's byte order.
 
+#include "engine/platform/FileSystem.h"
 #include "engine/scan/DigestLookup.h"
 
 #include <cstddef>
@@ -22,6 +23,12 @@ struct CachedFile {
     std::int64_t seenNs = 0;
     std::string_view mount;  // MountScope::key; empty: any
 };
+
+// Where the name in path begins: after its last separator; 0 without one.
+inline std::size_t NameStart(std::string_view path)
+{
+    return path.rfind(kPathSeparator) + 1;
+}
 
 // Appends the file's bytes; false, and nothing appended, when its name or
 // mount key is too long for the format.

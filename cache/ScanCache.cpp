@@ -36,7 +36,7 @@ std::uint64_t PathHash(std::uint64_t folderHash, std::string_view name)
 
 std::uint64_t PathHash(std::string_view path)
 {
-    const std::size_t nameStart = path.rfind(kPathSeparator) + 1;  // 0 without a separator
+    const std::size_t nameStart = NameStart(path);
     return PathHash(std::hash<std::string_view>{}(path.substr(0, nameStart)), path.substr(nameStart));
 }
 
@@ -174,17 +174,6 @@ const ScanCache::Entry* ScanCache::Trusted(const FileStamp& stamp, bool needSha2
     return DigestTrusted(entry.digest, stamp, needSha256, settleNs_) ? &entry : nullptr;
 }
 
-void ScanCache::CachePath(std::string_view folderPath, std::string_view name, std::string& path) const
-{
-    if (walkRoot_ != cacheRoot_ && folderPath.starts_with(walkRoot_)) {
-        path.assign(cacheRoot_);
-        path.append(folderPath.substr(walkRoot_.size()));
-    } else {
-        path.assign(folderPath);
-    }
-    path.append(name);
-}
-
 ScanCache::~ScanCache()
 {
     JoinLoader();
@@ -197,7 +186,13 @@ void ScanCache::Enter(std::string_view folderPath)
     if (folderPath == walkFolder_ && !cacheFolder_.empty())
         return;
     walkFolder_.assign(folderPath);
-    CachePath(folderPath, {}, cacheFolder_);
+    // The cache names it from the walked folder's real path.
+    if (walkRoot_ != cacheRoot_ && folderPath.starts_with(walkRoot_)) {
+        cacheFolder_.assign(cacheRoot_);
+        cacheFolder_.append(folderPath.substr(walkRoot_.size()));
+    } else {
+        cacheFolder_.assign(folderPath);
+    }
     folderHash_ = std::hash<std::string_view>{}(cacheFolder_);
 }
 

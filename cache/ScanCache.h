@@ -72,8 +72,6 @@ private:
             loaded_.wait(false, std::memory_order_acquire);
     }
     void JoinLoader();
-    // Sets path to the file's path as the cache names it.
-    void CachePath(std::string_view folderPath, std::string_view name, std::string& path) const;
     // Makes folderPath, as the walk names it, the folder of the next files.
     void Enter(std::string_view folderPath);
     void Hold(const CachedFile& file);
